@@ -8,9 +8,8 @@ namespace qel {
 DateTime SystemClock::now() const {
     const auto nowPoint = std::chrono::system_clock::now();
     const std::time_t seconds = std::chrono::system_clock::to_time_t(nowPoint);
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(
-                        nowPoint.time_since_epoch()) %
-                    1000;
+    const auto ms =
+        std::chrono::duration_cast<std::chrono::milliseconds>(nowPoint.time_since_epoch()) % 1000;
     std::tm local{};
     localtime_r(&seconds, &local);
     return DateTime::fromDateTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
@@ -27,7 +26,9 @@ DateTime ManualClock::now() const {
     return now_;
 }
 
-void ManualClock::sleepFor(std::chrono::milliseconds duration) { advance(duration); }
+void ManualClock::sleepFor(std::chrono::milliseconds duration) {
+    advance(duration);
+}
 
 void ManualClock::set(DateTime value) {
     std::lock_guard lock(mutex_);

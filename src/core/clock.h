@@ -10,7 +10,7 @@ namespace qel {
 // Every "now", "today" and sleep of the agent comes from a Clock, so tests
 // can run the watchdog, the age rules and the log's day change instantly.
 class Clock {
-public:
+  public:
     virtual ~Clock() = default;
     // Current local date and time.
     virtual DateTime now() const = 0;
@@ -21,7 +21,7 @@ public:
 
 // The machine's local time.
 class SystemClock final : public Clock {
-public:
+  public:
     DateTime now() const override;
     void sleepFor(std::chrono::milliseconds duration) override;
 };
@@ -29,7 +29,7 @@ public:
 // A clock that moves only when told; a sleep advances it at once.
 // Thread-safe: the watchdog thread and the main thread may share it.
 class ManualClock final : public Clock {
-public:
+  public:
     explicit ManualClock(DateTime start = DateTime::fromDateTime(2026, 12, 6, 9, 52, 13))
         : now_(start) {}
     DateTime now() const override;
@@ -37,7 +37,7 @@ public:
     void set(DateTime value);
     void advance(std::chrono::milliseconds duration);
 
-private:
+  private:
     mutable std::mutex mutex_;
     DateTime now_;
 };

@@ -7,21 +7,33 @@ namespace qel {
 
 const char* fieldTypeName(FieldType type) {
     switch (type) {
-        case FieldType::String: return "String";
-        case FieldType::Integer: return "Integer";
-        case FieldType::Float: return "Float";
-        case FieldType::Decimal: return "Decimal";
-        case FieldType::Date: return "Date";
-        case FieldType::DateTime: return "DateTime";
-        case FieldType::Boolean: return "Boolean";
-        case FieldType::Blob: return "Blob";
+        case FieldType::String:
+            return "String";
+        case FieldType::Integer:
+            return "Integer";
+        case FieldType::Float:
+            return "Float";
+        case FieldType::Decimal:
+            return "Decimal";
+        case FieldType::Date:
+            return "Date";
+        case FieldType::DateTime:
+            return "DateTime";
+        case FieldType::Boolean:
+            return "Boolean";
+        case FieldType::Blob:
+            return "Blob";
     }
     return "?";
 }
 
-const FieldDef& FieldRef::def() const { return dataset_->fields()[index_]; }
+const FieldDef& FieldRef::def() const {
+    return dataset_->fields()[index_];
+}
 
-const Variant& FieldRef::value() const { return dataset_->currentRow()[index_]; }
+const Variant& FieldRef::value() const {
+    return dataset_->currentRow()[index_];
+}
 
 std::string FieldRef::asString() const {
     const Variant& v = value();
@@ -73,7 +85,9 @@ void Dataset::append(Row row) {
     rows_.push_back(std::move(row));
 }
 
-FieldRef Dataset::field(std::string_view name) const { return FieldRef(*this, fieldIndex(name)); }
+FieldRef Dataset::field(std::string_view name) const {
+    return FieldRef(*this, fieldIndex(name));
+}
 
 const Row& Dataset::currentRow() const {
     if (eof()) throw Error("Dataset is at the end: no current record");
@@ -96,10 +110,10 @@ bool Dataset::locate(const std::vector<std::string>& fieldNames,
         bool match = true;
         for (std::size_t i = 0; i < indexes.size() && match; ++i) {
             const Variant& v = rows_[r][indexes[i]];
-            const std::string have = fields_[indexes[i]].type == FieldType::Date &&
-                                             v.kind() == VariantKind::DateTime
-                                         ? v.get<DateTime>()->toDateText()
-                                         : v.asString();
+            const std::string have =
+                fields_[indexes[i]].type == FieldType::Date && v.kind() == VariantKind::DateTime
+                    ? v.get<DateTime>()->toDateText()
+                    : v.asString();
             match = text::iequals(have, wanted[i]);
         }
         if (match) {

@@ -33,7 +33,7 @@ class Dataset;
 // Read access to one field of the current row. A null reads as "" or 0, as
 // the stations' client datasets do.
 class FieldRef {
-public:
+  public:
     FieldRef(const Dataset& dataset, std::size_t index) : dataset_(&dataset), index_(index) {}
     const FieldDef& def() const;
     const Variant& value() const;
@@ -44,7 +44,7 @@ public:
     DateTime asDateTime() const;
     bool asBoolean() const;
 
-private:
+  private:
     const Dataset* dataset_;
     std::size_t index_;
 };
@@ -52,7 +52,7 @@ private:
 // An in-memory client dataset: field definitions, rows and a cursor. A data
 // packet is a Dataset shared read-only through a Variant.
 class Dataset {
-public:
+  public:
     Dataset() = default;
     explicit Dataset(std::vector<FieldDef> fields) : fields_(std::move(fields)) {}
 
@@ -97,7 +97,7 @@ public:
     // Same fields and same rows (cursor ignored).
     friend bool operator==(const Dataset& a, const Dataset& b);
 
-private:
+  private:
     std::vector<FieldDef> fields_;
     std::vector<Row> rows_;
     std::size_t cursor_ = 0;

@@ -33,7 +33,9 @@ void civilFromDays(std::int64_t z, int& year, int& month, int& day) {
 
 const std::int64_t kEpochDays = daysFromCivil(1899, 12, 30);
 
-bool isLeap(int y) { return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0; }
+bool isLeap(int y) {
+    return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
 
 int daysInMonth(int y, int m) {
     static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -191,13 +193,21 @@ std::string DateTime::format(std::string_view pattern) const {
     return out;
 }
 
-std::string DateTime::toDateText() const { return format("dd/mm/yyyy"); }
+std::string DateTime::toDateText() const {
+    return format("dd/mm/yyyy");
+}
 
-std::string DateTime::toFullText() const { return format("dd/mm/yyyy hh:nn:ss"); }
+std::string DateTime::toFullText() const {
+    return format("dd/mm/yyyy hh:nn:ss");
+}
 
-std::string DateTime::toText() const { return hasTimeOfDay() ? toFullText() : toDateText(); }
+std::string DateTime::toText() const {
+    return hasTimeOfDay() ? toFullText() : toDateText();
+}
 
-std::string DateTime::toIso() const { return format("yyyy-mm-dd hh:nn:ss.zzz"); }
+std::string DateTime::toIso() const {
+    return format("yyyy-mm-dd hh:nn:ss.zzz");
+}
 
 DateTime DateTime::parse(std::string_view text) {
     auto fail = [&]() -> DateTime {

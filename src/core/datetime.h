@@ -23,7 +23,7 @@ struct DateTimeParts {
 // absolute value of the fraction is the time of day, as the stations' platform
 // does. Arithmetic is in days.
 class DateTime {
-public:
+  public:
     constexpr DateTime() = default;
     constexpr explicit DateTime(double days) : days_(days) {}
 
@@ -68,7 +68,7 @@ public:
     friend constexpr bool operator==(DateTime a, DateTime b) { return a.days_ == b.days_; }
     friend constexpr auto operator<=>(DateTime a, DateTime b) { return a.days_ <=> b.days_; }
 
-private:
+  private:
     double days_ = 0.0;
 };
 

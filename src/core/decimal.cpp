@@ -46,8 +46,8 @@ std::string Decimal::toString() const {
     checkScale(scale);
     const bool negative = unscaled < 0;
     // Work on the magnitude as unsigned so INT64_MIN does not overflow.
-    std::uint64_t magnitude = negative ? 0 - static_cast<std::uint64_t>(unscaled)
-                                       : static_cast<std::uint64_t>(unscaled);
+    std::uint64_t magnitude =
+        negative ? 0 - static_cast<std::uint64_t>(unscaled) : static_cast<std::uint64_t>(unscaled);
     std::string digits = std::to_string(magnitude);
     if (scale > 0) {
         if (digits.size() <= static_cast<std::size_t>(scale)) {

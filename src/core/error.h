@@ -8,7 +8,7 @@ namespace qel {
 // Root of every error the agent raises. The message is what ends up in the
 // run log after "ERRO Except <routine>: ", so it must be readable on its own.
 class Error : public std::runtime_error {
-public:
+  public:
     explicit Error(const std::string& message) : std::runtime_error(message) {}
 };
 

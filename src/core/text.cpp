@@ -39,10 +39,16 @@ std::string utf8ToCp1252(std::string_view in) {
     out.reserve(in.size());
     for (std::size_t i = 0; i < in.size();) {
         const auto b = static_cast<unsigned char>(in[i]);
-        std::size_t len = b < 0x80 ? 1 : (b >> 5) == 0x6 ? 2 : (b >> 4) == 0xE ? 3
-                                     : (b >> 3) == 0x1E ? 4 : 0;
+        std::size_t len = b < 0x80           ? 1
+                          : (b >> 5) == 0x6  ? 2
+                          : (b >> 4) == 0xE  ? 3
+                          : (b >> 3) == 0x1E ? 4
+                                             : 0;
         bool valid = len > 0 && i + len <= in.size();
-        std::uint32_t cp = len == 1 ? b : len == 2 ? (b & 0x1F) : len == 3 ? (b & 0x0F) : (b & 0x07);
+        std::uint32_t cp = len == 1   ? b
+                           : len == 2 ? (b & 0x1F)
+                           : len == 3 ? (b & 0x0F)
+                                      : (b & 0x07);
         for (std::size_t k = 1; valid && k < len; ++k) {
             const auto c = static_cast<unsigned char>(in[i + k]);
             valid = (c & 0xC0) == 0x80;

@@ -45,17 +45,28 @@ bool parseFloat(std::string_view s, double& out) {
 
 const char* kindName(VariantKind kind) {
     switch (kind) {
-        case VariantKind::Unassigned: return "Unassigned";
-        case VariantKind::Null: return "Null";
-        case VariantKind::Boolean: return "Boolean";
-        case VariantKind::Integer: return "Integer";
-        case VariantKind::Float: return "Float";
-        case VariantKind::Decimal: return "Decimal";
-        case VariantKind::String: return "String";
-        case VariantKind::DateTime: return "DateTime";
-        case VariantKind::Blob: return "Blob";
-        case VariantKind::Array: return "Array";
-        case VariantKind::Packet: return "Packet";
+        case VariantKind::Unassigned:
+            return "Unassigned";
+        case VariantKind::Null:
+            return "Null";
+        case VariantKind::Boolean:
+            return "Boolean";
+        case VariantKind::Integer:
+            return "Integer";
+        case VariantKind::Float:
+            return "Float";
+        case VariantKind::Decimal:
+            return "Decimal";
+        case VariantKind::String:
+            return "String";
+        case VariantKind::DateTime:
+            return "DateTime";
+        case VariantKind::Blob:
+            return "Blob";
+        case VariantKind::Array:
+            return "Array";
+        case VariantKind::Packet:
+            return "Packet";
     }
     return "?";
 }
@@ -75,25 +86,35 @@ void Variant::failConversion(const char* target) const {
 std::string Variant::asString() const {
     switch (kind()) {
         case VariantKind::Unassigned:
-        case VariantKind::Null: return {};
-        case VariantKind::Boolean: return *get<bool>() ? "True" : "False";
-        case VariantKind::Integer: return std::to_string(*get<std::int64_t>());
-        case VariantKind::Float: return floatToText(*get<double>());
-        case VariantKind::Decimal: return get<Decimal>()->toString();
-        case VariantKind::String: return *get<std::string>();
-        case VariantKind::DateTime: return get<DateTime>()->toText();
+        case VariantKind::Null:
+            return {};
+        case VariantKind::Boolean:
+            return *get<bool>() ? "True" : "False";
+        case VariantKind::Integer:
+            return std::to_string(*get<std::int64_t>());
+        case VariantKind::Float:
+            return floatToText(*get<double>());
+        case VariantKind::Decimal:
+            return get<Decimal>()->toString();
+        case VariantKind::String:
+            return *get<std::string>();
+        case VariantKind::DateTime:
+            return get<DateTime>()->toText();
         case VariantKind::Blob: {
             const Bytes& b = *get<Bytes>();
             return std::string(b.begin(), b.end());
         }
-        default: failConversion("String");
+        default:
+            failConversion("String");
     }
 }
 
 std::int64_t Variant::asInteger() const {
     switch (kind()) {
-        case VariantKind::Boolean: return *get<bool>() ? 1 : 0;
-        case VariantKind::Integer: return *get<std::int64_t>();
+        case VariantKind::Boolean:
+            return *get<bool>() ? 1 : 0;
+        case VariantKind::Integer:
+            return *get<std::int64_t>();
         case VariantKind::Float: {
             const double d = *get<double>();
             if (std::trunc(d) == d && std::fabs(d) < 9.2e18) return static_cast<std::int64_t>(d);
@@ -111,24 +132,31 @@ std::int64_t Variant::asInteger() const {
             if (parseInteger(*get<std::string>(), out)) return out;
             break;
         }
-        default: break;
+        default:
+            break;
     }
     failConversion("Integer");
 }
 
 double Variant::asFloat() const {
     switch (kind()) {
-        case VariantKind::Boolean: return *get<bool>() ? 1.0 : 0.0;
-        case VariantKind::Integer: return static_cast<double>(*get<std::int64_t>());
-        case VariantKind::Float: return *get<double>();
-        case VariantKind::Decimal: return get<Decimal>()->toDouble();
-        case VariantKind::DateTime: return get<DateTime>()->value();
+        case VariantKind::Boolean:
+            return *get<bool>() ? 1.0 : 0.0;
+        case VariantKind::Integer:
+            return static_cast<double>(*get<std::int64_t>());
+        case VariantKind::Float:
+            return *get<double>();
+        case VariantKind::Decimal:
+            return get<Decimal>()->toDouble();
+        case VariantKind::DateTime:
+            return get<DateTime>()->value();
         case VariantKind::String: {
             double out = 0;
             if (parseFloat(*get<std::string>(), out)) return out;
             break;
         }
-        default: break;
+        default:
+            break;
     }
     failConversion("Double");
 }
@@ -136,10 +164,17 @@ double Variant::asFloat() const {
 Decimal Variant::asDecimal(int scale) const {
     Decimal d;
     switch (kind()) {
-        case VariantKind::Decimal: d = *get<Decimal>(); break;
-        case VariantKind::Integer: d = Decimal{*get<std::int64_t>(), 0}; break;
-        case VariantKind::String: d = Decimal::parse(*get<std::string>()); break;
-        default: return Decimal::fromDouble(asFloat(), scale);
+        case VariantKind::Decimal:
+            d = *get<Decimal>();
+            break;
+        case VariantKind::Integer:
+            d = Decimal{*get<std::int64_t>(), 0};
+            break;
+        case VariantKind::String:
+            d = Decimal::parse(*get<std::string>());
+            break;
+        default:
+            return Decimal::fromDouble(asFloat(), scale);
     }
     // Widen exactly when possible; narrowing rounds to the nearest.
     while (d.scale < scale && std::llabs(d.unscaled) < INT64_MAX / 10) {
@@ -151,20 +186,29 @@ Decimal Variant::asDecimal(int scale) const {
 
 DateTime Variant::asDateTime() const {
     switch (kind()) {
-        case VariantKind::DateTime: return *get<DateTime>();
-        case VariantKind::Integer: return DateTime(static_cast<double>(*get<std::int64_t>()));
-        case VariantKind::Float: return DateTime(*get<double>());
-        case VariantKind::Decimal: return DateTime(get<Decimal>()->toDouble());
-        case VariantKind::String: return DateTime::parse(*get<std::string>());
-        default: failConversion("Date");
+        case VariantKind::DateTime:
+            return *get<DateTime>();
+        case VariantKind::Integer:
+            return DateTime(static_cast<double>(*get<std::int64_t>()));
+        case VariantKind::Float:
+            return DateTime(*get<double>());
+        case VariantKind::Decimal:
+            return DateTime(get<Decimal>()->toDouble());
+        case VariantKind::String:
+            return DateTime::parse(*get<std::string>());
+        default:
+            failConversion("Date");
     }
 }
 
 bool Variant::asBoolean() const {
     switch (kind()) {
-        case VariantKind::Boolean: return *get<bool>();
-        case VariantKind::Integer: return *get<std::int64_t>() != 0;
-        case VariantKind::Float: return *get<double>() != 0.0;
+        case VariantKind::Boolean:
+            return *get<bool>();
+        case VariantKind::Integer:
+            return *get<std::int64_t>() != 0;
+        case VariantKind::Float:
+            return *get<double>() != 0.0;
         case VariantKind::String: {
             const std::string& s = *get<std::string>();
             if (text::iequals(text::trim(s), "true")) return true;
@@ -173,7 +217,8 @@ bool Variant::asBoolean() const {
             if (parseInteger(s, n)) return n != 0;
             break;
         }
-        default: break;
+        default:
+            break;
     }
     failConversion("Boolean");
 }

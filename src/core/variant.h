@@ -39,7 +39,7 @@ const char* kindName(VariantKind kind);
 // succeed when the value has an unambiguous meaning in the target type and
 // throw ConversionError with a readable message otherwise.
 class Variant {
-public:
+  public:
     struct UnassignedTag {
         bool operator==(const UnassignedTag&) const = default;
     };
@@ -104,11 +104,11 @@ public:
     // Same kind and same value (packets compare by content).
     friend bool operator==(const Variant& a, const Variant& b);
 
-private:
+  private:
     [[noreturn]] void failConversion(const char* target) const;
 
-    std::variant<UnassignedTag, NullTag, bool, std::int64_t, double, Decimal, std::string,
-                 DateTime, Bytes, VariantArray, std::shared_ptr<const Dataset>>
+    std::variant<UnassignedTag, NullTag, bool, std::int64_t, double, Decimal, std::string, DateTime,
+                 Bytes, VariantArray, std::shared_ptr<const Dataset>>
         value_;
 };
 

@@ -1,0 +1,68 @@
+#include "log/run_log.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <system_error>
+
+#include "core/error.h"
+#include "core/text.h"
+
+namespace qel::log {
+namespace {
+
+[[noreturn]] void raiseIo(const std::filesystem::path& path, int error) {
+    throw IoError(std::string(std::strerror(error)) + ": " + path.string());
+}
+
+// Writes `bytes` to a new or existing file, opening and closing it here.
+void writeFile(const std::filesystem::path& path, const std::string& bytes, const char* mode) {
+    std::FILE* file = std::fopen(path.c_str(), mode);
+    if (!file) raiseIo(path, errno);
+    const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    const int writeError = errno;
+    const bool closed = std::fclose(file) == 0;
+    if (!written) raiseIo(path, writeError);
+    if (!closed) raiseIo(path, errno);
+}
+
+}  // namespace
+
+RunLog::RunLog(std::filesystem::path executableFolder, const Clock& clock)
+    : executableFolder_(std::move(executableFolder)), clock_(clock) {}
+
+std::filesystem::path RunLog::folder() const {
+    return executableFolder_ / "Dados" / "Qel_Exp";
+}
+
+std::filesystem::path RunLog::fileFor(DateTime day) const {
+    return folder() / ("Qel_Exp" + day.format("DDMMYY") + ".txt");
+}
+
+std::filesystem::path RunLog::lastHandleFile() const {
+    return executableFolder_ / "lastHandle.txt";
+}
+
+void RunLog::GravaLog(std::string_view message) {
+    std::lock_guard lock(mutex_);
+    const DateTime now = clock_.now();
+    std::error_code ec;
+    std::filesystem::create_directories(folder(), ec);
+    if (ec) throw IoError(ec.message() + ": " + folder().string());
+    std::string line = now.toFullText();
+    line += " - ";
+    line += message;
+    line += "\r\n";
+    writeFile(fileFor(now), text::utf8ToCp1252(line), "ab");
+}
+
+void RunLog::GravaLastHandle(std::string_view text) {
+    std::lock_guard lock(mutex_);
+    const auto path = lastHandleFile();
+    std::error_code ec;
+    std::filesystem::remove(path, ec);
+    if (ec) throw IoError(ec.message() + ": " + path.string());
+    writeFile(path, text::utf8ToCp1252(std::string(text) + "\r\n"), "wb");
+}
+
+}  // namespace qel::log

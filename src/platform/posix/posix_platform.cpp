@@ -1,0 +1,184 @@
+#include <dirent.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/file.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <fstream>
+
+#include "core/text.h"
+#include "platform/platform.h"
+#include "platform/posix/registry_file.h"
+#include "platform/posix/system_error.h"
+
+namespace qel::platform {
+namespace {
+
+// Folder for the single-instance lock files; QELEXP_LOCK_DIR overrides it.
+std::filesystem::path lockFolder() {
+    if (const char* dir = std::getenv("QELEXP_LOCK_DIR"); dir && *dir) return dir;
+    if (access("/run/lock", W_OK) == 0) return "/run/lock";
+    return "/tmp";
+}
+
+std::string readLink(const std::string& path) {
+    char buf[4096];
+    const ssize_t n = readlink(path.c_str(), buf, sizeof buf - 1);
+    if (n <= 0) return {};
+    return std::string(buf, static_cast<std::size_t>(n));
+}
+
+// Forks a detached grandchild that runs argv; the intermediate child is
+// reaped at once so no zombie is left behind. The caller does not wait for
+// the program itself.
+Status spawnDetached(const std::vector<std::string>& args) {
+    std::vector<char*> argv;
+    for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+    argv.push_back(nullptr);
+
+    int errorPipe[2];
+    if (pipe2(errorPipe, O_CLOEXEC) != 0) return Status::failure(posix::errnoMessage(errno));
+    const pid_t child = fork();
+    if (child < 0) {
+        const int error = errno;
+        close(errorPipe[0]);
+        close(errorPipe[1]);
+        return Status::failure(posix::errnoMessage(error));
+    }
+    if (child == 0) {
+        // Only async-signal-safe calls from here on.
+        setsid();
+        const pid_t grandchild = fork();
+        if (grandchild != 0) _exit(grandchild < 0 ? 127 : 0);
+        const int devNull = open("/dev/null", O_RDWR);
+        if (devNull >= 0) {
+            dup2(devNull, 0);
+            dup2(devNull, 1);
+            dup2(devNull, 2);
+        }
+        execv(argv[0], argv.data());
+        const int error = errno;
+        [[maybe_unused]] ssize_t ignored = write(errorPipe[1], &error, sizeof error);
+        _exit(127);
+    }
+    close(errorPipe[1]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    int execError = 0;
+    const ssize_t got = read(errorPipe[0], &execError, sizeof execError);
+    close(errorPipe[0]);
+    if (got == static_cast<ssize_t>(sizeof execError)) {
+        return Status::failure(args[0] + ": " + posix::errnoMessage(execError));
+    }
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
+        return Status::failure("could not start " + args[0]);
+    }
+    return Status::success();
+}
+
+class PosixPlatform final : public Platform {
+  public:
+    ~PosixPlatform() override {
+        if (lockFd_ >= 0) close(lockFd_);
+    }
+
+    InstanceLock acquireSingleInstance(std::string_view name) override {
+        const auto path = lockFolder() / ("qelexp-" + std::string(name) + ".lock");
+        // O_CLOEXEC: programs we start must not inherit (and so keep) the lock.
+        const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        if (fd < 0) return InstanceLock::Failed;
+        if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
+            const int error = errno;
+            close(fd);
+            return error == EWOULDBLOCK ? InstanceLock::AlreadyRunning : InstanceLock::Failed;
+        }
+        if (lockFd_ >= 0) close(lockFd_);
+        lockFd_ = fd;  // held until the process ends; the kernel drops it even on SIGKILL
+        return InstanceLock::Acquired;
+    }
+
+    std::filesystem::path executableFolder() const override {
+        const std::string self = readLink("/proc/self/exe");
+        return std::filesystem::path(self).parent_path();
+    }
+
+    std::vector<ProcessInfo> listProcesses() const override {
+        std::vector<ProcessInfo> result;
+        DIR* dir = opendir("/proc");
+        if (!dir) return result;
+        while (const dirent* entry = readdir(dir)) {
+            char* end = nullptr;
+            const long pid = std::strtol(entry->d_name, &end, 10);
+            if (pid <= 0 || *end != '\0') continue;
+            const std::string base = std::string("/proc/") + entry->d_name;
+            ProcessInfo info;
+            info.pid = pid;
+            info.exePath = readLink(base + "/exe");
+            if (info.exePath.empty()) {
+                // Not ours to inspect, or a kernel thread: fall back to argv[0].
+                std::ifstream cmdline(base + "/cmdline", std::ios::binary);
+                std::getline(cmdline, info.exePath, '\0');
+            }
+            const auto deleted = info.exePath.rfind(" (deleted)");
+            if (deleted != std::string::npos && deleted + 10 == info.exePath.size()) {
+                info.exePath.erase(deleted);
+            }
+            info.exeName = std::filesystem::path(info.exePath).filename().string();
+            if (!info.exeName.empty()) result.push_back(std::move(info));
+        }
+        closedir(dir);
+        return result;
+    }
+
+    Status terminateProcess(std::int64_t pid) override {
+        if (kill(static_cast<pid_t>(pid), SIGKILL) != 0) {
+            return Status::failure(posix::errnoMessage(errno));
+        }
+        return Status::success();
+    }
+
+    std::int64_t currentProcessId() const override { return getpid(); }
+
+    Status startShellCommand(std::string_view commandLine) override {
+        return spawnDetached({"/bin/sh", "-c", std::string(commandLine)});
+    }
+
+    Status startProgram(const std::filesystem::path& program,
+                        std::string_view parameters) override {
+        std::vector<std::string> args{program.string()};
+        if (!parameters.empty()) args.emplace_back(parameters);
+        return spawnDetached(args);
+    }
+
+    std::optional<std::string> readMachineString(std::string_view key,
+                                                 std::string_view valueName) const override {
+        return posix::readRegistryValue(posix::registryFilePath(), key, valueName);
+    }
+
+    // There is no notification area to speak of on a server; the agent runs
+    // as a service and is stopped through its service manager.
+    void installTrayIcon(std::string_view, std::string_view, std::function<void()>) override {}
+    void removeTrayIcon() override {}
+
+    std::string nativeExecutableName(std::string_view windowsName) const override {
+        if (windowsName.size() > 4 &&
+            text::iequals(windowsName.substr(windowsName.size() - 4), ".exe")) {
+            windowsName.remove_suffix(4);
+        }
+        return std::string(windowsName);
+    }
+
+  private:
+    int lockFd_ = -1;
+};
+
+}  // namespace
+
+std::unique_ptr<Platform> createPlatform() {
+    return std::make_unique<PosixPlatform>();
+}
+
+}  // namespace qel::platform

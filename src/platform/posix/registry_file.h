@@ -1,0 +1,31 @@
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace qel::platform::posix {
+
+// The configuration file that stands in for the Windows registry on POSIX.
+// It is an INI file whose section names are registry keys:
+//
+//   [HKEY_LOCAL_MACHINE\Software\MORADEX\Sistemas Integrados Moradex\Orbel]
+//   IPServer = 192.0.2.10:211
+//   Quoted  = "  value with its blanks  "
+//
+// Section and value names compare without regard to case, as the registry's
+// do; the "HKEY_LOCAL_MACHINE\" prefix may be left out. An unquoted value is
+// trimmed; a value in double quotes is taken exactly as written between them.
+// Lines starting with '#' or ';' are comments.
+//
+// Default path: /etc/qelexp/registry.conf; the environment variable
+// QELEXP_REGISTRY names another file (tests, several agents on one host).
+std::filesystem::path registryFilePath();
+
+// Reads one value; nullopt when the file, the key or the value is missing.
+// Throws ConfigError when the file exists but cannot be read.
+std::optional<std::string> readRegistryValue(const std::filesystem::path& file,
+                                             std::string_view key, std::string_view valueName);
+
+}  // namespace qel::platform::posix

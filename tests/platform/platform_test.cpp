@@ -1,0 +1,159 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "core/error.h"
+#include "platform/platform.h"
+#include "platform/posix/registry_file.h"
+#include "platform/process_names.h"
+
+namespace fs = std::filesystem;
+using qel::platform::InstanceLock;
+
+namespace {
+
+fs::path scratch(const std::string& name) {
+    fs::path p = fs::temp_directory_path() / ("qel_platform_" + std::to_string(getpid()) + name);
+    fs::remove_all(p);
+    fs::create_directories(p);
+    return p;
+}
+
+// Starts the probe; returns its pid and the first line it printed.
+std::pair<pid_t, std::string> startProbe(const std::string& name, const char* mode) {
+    int out[2];
+    EXPECT_EQ(pipe(out), 0);
+    const pid_t pid = fork();
+    if (pid == 0) {
+        dup2(out[1], 1);
+        close(out[0]);
+        execl(INSTANCE_PROBE, INSTANCE_PROBE, name.c_str(), mode, nullptr);
+        _exit(127);
+    }
+    close(out[1]);
+    std::string line;
+    char c;
+    while (read(out[0], &c, 1) == 1 && c != '\n') line += c;
+    close(out[0]);
+    return {pid, line};
+}
+
+bool waitForFile(const fs::path& p) {
+    for (int i = 0; i < 500 && !fs::exists(p); ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return fs::exists(p);
+}
+
+std::string readAll(const fs::path& p) {
+    std::ifstream in(p);
+    std::stringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+}  // namespace
+
+TEST(SingleInstance, SecondProcessIsToldAndALockOfAKilledProcessIsFree) {
+    const fs::path dir = scratch("lock");
+    setenv("QELEXP_LOCK_DIR", dir.c_str(), 1);
+    const std::string name = "QELEXP";
+
+    auto [holder, first] = startProbe(name, "hold");
+    ASSERT_EQ(first, "acquired");
+    auto [second, answer] = startProbe(name, "try");
+    EXPECT_EQ(answer, "running");
+    waitpid(second, nullptr, 0);
+    // The agent itself asking while another process holds it.
+    EXPECT_EQ(qel::platform::createPlatform()->acquireSingleInstance(name),
+              InstanceLock::AlreadyRunning);
+
+    kill(holder, SIGKILL);
+    waitpid(holder, nullptr, 0);
+    auto [third, after] = startProbe(name, "try");
+    EXPECT_EQ(after, "acquired");
+    waitpid(third, nullptr, 0);
+    unsetenv("QELEXP_LOCK_DIR");
+    fs::remove_all(dir);
+}
+
+TEST(Processes, ListsThisProcessAndMatchesNamesUpperCased) {
+    auto platform = qel::platform::createPlatform();
+    const auto self = platform->currentProcessId();
+    bool found = false;
+    for (const auto& p : platform->listProcesses()) {
+        if (p.pid == self) {
+            found = true;
+            EXPECT_EQ(p.exeName, "platform_test");
+            EXPECT_EQ(fs::path(p.exePath).parent_path(), platform->executableFolder());
+        }
+    }
+    EXPECT_TRUE(found);
+    using qel::platform::processNameMatches;
+    EXPECT_TRUE(processNameMatches("/opt/qelexp/QelExp", "qelexp"));
+    EXPECT_TRUE(processNameMatches("C:\\Qel\\QelExp.exe", "QELEXP.EXE"));
+    EXPECT_TRUE(processNameMatches("C:\\Qel\\QelExp.exe", "c:\\qel\\qelexp.exe"));
+    EXPECT_FALSE(processNameMatches("/opt/qelexp/QelExp2", "QelExp"));
+    EXPECT_EQ(platform->nativeExecutableName("QelExp.exe"), "QelExp");
+    EXPECT_EQ(platform->nativeExecutableName("QelFid.EXE"), "QelFid");
+}
+
+TEST(Processes, StartsShellCommandsAndProgramsWithoutWaiting) {
+    const fs::path dir = scratch("spawn");
+    auto platform = qel::platform::createPlatform();
+    ASSERT_TRUE(platform->startShellCommand("echo ok > '" + (dir / "shell.txt").string() + "'").ok);
+    ASSERT_TRUE(waitForFile(dir / "shell.txt"));
+
+    const fs::path script = dir / "tool.sh";
+    std::ofstream(script)
+        << "#!/bin/sh\nprintf '%s|%s' \"$#\" \"$1\" > \"$(dirname \"$0\")/args.tmp\"\n"
+        << "mv \"$(dirname \"$0\")/args.tmp\" \"$(dirname \"$0\")/args.txt\"\n";
+    fs::permissions(script, fs::perms::owner_all);
+    ASSERT_TRUE(platform->startProgram(script, "IMPTABELAS_0001_002_01__MANUAL_").ok);
+    ASSERT_TRUE(waitForFile(dir / "args.txt"));
+    EXPECT_EQ(readAll(dir / "args.txt"), "1|IMPTABELAS_0001_002_01__MANUAL_");
+
+    const auto missing = platform->startProgram(dir / "nao_existe", "x");
+    EXPECT_FALSE(missing.ok);
+    EXPECT_NE(missing.message.find("No such file"), std::string::npos) << missing.message;
+    fs::remove_all(dir);
+}
+
+TEST(RegistryFile, ReadsValuesByKeyCaseInsensitivelyAndKeepsQuotedBlanks) {
+    const fs::path dir = scratch("reg");
+    const fs::path file = dir / "registry.conf";
+    std::ofstream(file)
+        << "# QelExp settings\n"
+           "[HKEY_LOCAL_MACHINE\\Software\\MORADEX\\Sistemas Integrados Moradex\\Orbel]\n"
+           "IPServer = 192.0.2.10:212\r\n"
+           "Espacos = \" 192.0.2.10\"\n"
+           "[Software\\Outro]\n"
+           "IPServer = errado\n";
+    using qel::platform::posix::readRegistryValue;
+    const std::string key = "Software\\MORADEX\\Sistemas Integrados Moradex\\Orbel";
+    EXPECT_EQ(readRegistryValue(file, key, "ipserver"), "192.0.2.10:212");
+    EXPECT_EQ(
+        readRegistryValue(file, "SOFTWARE\\moradex\\Sistemas Integrados Moradex\\Orbel", "Espacos"),
+        " 192.0.2.10");
+    EXPECT_EQ(readRegistryValue(file, key, "Ausente"), std::nullopt);
+    EXPECT_EQ(readRegistryValue(file, "Software\\Nada", "IPServer"), std::nullopt);
+    EXPECT_EQ(readRegistryValue(dir / "missing.conf", key, "IPServer"), std::nullopt);
+
+    setenv("QELEXP_REGISTRY", file.c_str(), 1);
+    EXPECT_EQ(qel::platform::createPlatform()->readMachineString(key, "IPServer"),
+              "192.0.2.10:212");
+    unsetenv("QELEXP_REGISTRY");
+    if (geteuid() != 0) {
+        fs::permissions(file, fs::perms::none);
+        EXPECT_THROW(readRegistryValue(file, key, "IPServer"), qel::ConfigError);
+    }
+    fs::remove_all(dir);
+}
