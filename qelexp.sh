@@ -1,0 +1,56 @@
+#!/usr/bin/env bash
+# QelExp developer entry point.
+#   ./qelexp.sh test            install what is missing, build (warnings are errors), run every test
+#   ./qelexp.sh test-sanitize   the same under AddressSanitizer + UndefinedBehaviorSanitizer
+#   ./qelexp.sh build           build into ./build
+#   ./qelexp.sh demo            build, then run agent + server + simulated station end to end
+#   ./qelexp.sh bench           build and run the benchmarks (Release)
+#   ./qelexp.sh deps            only install the Debian packages the build needs
+#   ./qelexp.sh format          reformat the sources with clang-format
+set -euo pipefail
+cd "$(dirname "$0")"
+
+PACKAGES=(cmake ninja-build g++ clang clang-format pkg-config
+          libgtest-dev libgmock-dev libbenchmark-dev
+          libsqlite3-dev sqlite3 unixodbc-dev odbcinst libsqliteodbc
+          libcpp-httplib-dev libmsgpack-cxx-dev libssl-dev zlib1g-dev libclang-rt-14-dev)
+
+deps() {
+    local missing=()
+    for p in "${PACKAGES[@]}"; do
+        dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
+    done
+    [ ${#missing[@]} -eq 0 ] && return 0
+    echo "Installing: ${missing[*]}"
+    local sudo=""
+    [ "$(id -u)" -ne 0 ] && sudo="sudo"
+    $sudo apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive $sudo apt-get install -y -qq "${missing[@]}"
+}
+
+jobs() { nproc 2>/dev/null || echo 2; }
+
+configure_build() {  # dir, extra cmake args...
+    local dir=$1; shift
+    cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}" "$@" >/dev/null
+    cmake --build "$dir" -j "$(jobs)"
+}
+
+run_tests() {  # dir
+    ctest --test-dir "$1" --output-on-failure -j "$(jobs)" --timeout 600
+}
+
+case "${1:-test}" in
+    deps) deps ;;
+    build) deps; configure_build build -DQEL_WERROR=ON ;;
+    test) deps; configure_build build -DQEL_WERROR=ON; run_tests build ;;
+    test-sanitize)
+        deps
+        BUILD_TYPE=Debug configure_build build-sanitize -DQEL_WERROR=ON -DQEL_SANITIZE=ON -DQEL_BUILD_BENCH=OFF
+        ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
+            run_tests build-sanitize ;;
+    demo) deps; configure_build build -DQEL_WERROR=ON; exec tools/demo.sh build ;;
+    bench) deps; BUILD_TYPE=Release configure_build build-release -DQEL_BUILD_TESTS=OFF; exec tools/bench.sh build-release ;;
+    format) find src server tools tests bench fuzz -name '*.cpp' -o -name '*.h' 2>/dev/null | xargs clang-format -i ;;
+    *) sed -n '2,9p' "$0"; exit 2 ;;
+esac
