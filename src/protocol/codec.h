@@ -1,0 +1,55 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <span>
+#include <string>
+#include <string_view>
+
+#include "core/error.h"
+#include "core/variant.h"
+
+namespace qel::protocol {
+
+// Version of the wire format; travels in every request and in the URL.
+inline constexpr int kProtocolVersion = 1;
+
+// MessagePack extension types this format defines (docs/protocol.md).
+inline constexpr std::int8_t kExtUnassigned = 1;  // ext 8, no data
+inline constexpr std::int8_t kExtDateTime = 2;    // fixext 8: IEEE-754 day count, big-endian
+inline constexpr std::int8_t kExtDecimal = 3;     // ext 8, 9 bytes: scale, unscaled int64 BE
+
+// Malformed, truncated, oversized or mistyped data on the wire.
+class ProtocolError : public ServerError {
+    using ServerError::ServerError;
+};
+
+// Bounds that keep a hostile or broken message from exhausting the process.
+struct DecodeLimits {
+    std::size_t maxDepth = 16;                    // nesting of arrays and packets
+    std::size_t maxBytes = 256u * 1024u * 1024u;  // whole message
+};
+
+// Appends the MessagePack form of a value to `out`.
+void encodeTo(const Variant& value, Bytes& out);
+Bytes encode(const Variant& value);
+
+// Decodes exactly one value that fills the whole buffer. Throws ProtocolError
+// with the offset and the reason on anything that is not a well-formed value
+// of this format: trailing bytes, truncation, unknown tags or extension
+// types, invalid UTF-8, a row whose length differs from the field count, a
+// value whose kind does not fit its field's type, or a limit exceeded.
+Variant decode(std::span<const std::uint8_t> data, const DecodeLimits& limits = {});
+
+// One method call: which server object, which method, its arguments.
+struct Request {
+    std::string object;
+    std::string method;
+    VariantArray args;
+};
+
+// A request travels as the array [version, object, method, [args...]].
+Bytes encodeRequest(std::string_view object, std::string_view method, const VariantArray& args);
+Request decodeRequest(std::span<const std::uint8_t> data, const DecodeLimits& limits = {});
+
+}  // namespace qel::protocol
