@@ -1,0 +1,106 @@
+#pragma once
+
+#include <array>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "core/clock.h"
+#include "core/dataset.h"
+#include "core/variant.h"
+#include "db/connection.h"
+#include "export/run_state.h"
+#include "log/run_log.h"
+#include "platform/platform.h"
+
+namespace qel::agent {
+
+// The 22 result datasets, one per acknowledged table, in the order of the
+// verification answer.
+struct ResultDatasets {
+    Dataset cdsRetConsumidor, cdsRetOperador, cdsRetLogOperQel, cdsRetLogAcesso, cdsRetControlSenha,
+        cdsRetInutilizaNfce, cdsRetPedidoQel, cdsRetArqCat52, cdsRetReducaoZ, cdsRetTurCaixa,
+        cdsRetVenda, cdsRetMovCaixa, cdsRetExtratoCons, cdsRetEstornoVnd, cdsRetMovBeneCtr,
+        cdsRetLogSincDlv, cdsRetTotalDiaCaixa, cdsRetProdBloqVndTaa, cdsRetEndeCons, cdsRetLogNfce,
+        cdsRetCmdLog, cdsRetItCmdLog;
+
+    static constexpr std::size_t kCount = 22;
+    // Position i of the verification answer.
+    Dataset& at(std::size_t i);
+    static std::string_view name(std::size_t i);
+};
+
+// Copies of rows selected for the current transfer, kept for the
+// acknowledgement and the server actions.
+struct ClientCopies {
+    Dataset cdsCliArqCat52, cdsCliItFidelidade, cdsCliMoviClie, cdsCliMovBeneficioCons;
+};
+
+// What the data module needs from its surroundings.
+struct DataModuleContext {
+    const Clock& clock;
+    platform::Platform& platform;
+    log::LogSink log;  // the run log's GravaLog
+    db::ConnectionOptions databaseOptions = {};
+};
+
+// The data module: owns the connections and the run state of the current
+// station, and every routine of an export run. Its routines live in the
+// folder of their subsystem (selection/, ack/, maintenance/, export/).
+// Main thread only.
+class TdtmExportaVenda {
+  public:
+    explicit TdtmExportaVenda(DataModuleContext context);
+    TdtmExportaVenda(const TdtmExportaVenda&) = delete;
+    TdtmExportaVenda& operator=(const TdtmExportaVenda&) = delete;
+
+    // Connections.
+    db::Connection adcCaixa;         // the station database
+    db::Connection adcBancoCentral;  // the store's central database
+
+    // Run state.
+    RunValues run;
+    CentralConsumerConfig central;
+    Variant PacotesExportacao;  // 47 elements once a change check has run
+    // Scratch: the packet last loaded (shared, not copied: packets can be large).
+    std::shared_ptr<const Dataset> cdsTabela = std::make_shared<const Dataset>();
+    ResultDatasets results;
+    ClientCopies copies;
+
+    // Change detection and sales window.
+    void CalculaJanelaVendas();
+    bool ExisteDadosExportar(DateTime DtUltAtuExtrato, DateTime DtUltAtuMoviClie);
+    Variant EmpacotaDataSet(std::string_view component);
+    void RegistraTabelaLog(std::size_t entry);
+    // Runs one selection of the catalogue with its before-open binding and
+    // after-open copy, as packaging does.
+    Dataset openSelection(std::string_view component);
+
+    // Acknowledgement framework.
+    void IniciaTransacao();
+    void ConfirmaTransacao();
+    void DesfazTransacao();
+    void AtualizaMSDE();
+
+    // Central consumer check.
+    void VerificaSenhaConsCentral(const std::string& CDFILIAL);
+    void adcBancoCentralBeforeConnect(db::Connection& connection);
+    // The consumer selection with central passwords, as built before each opening.
+    struct CentralConsumerStatement {
+        std::string sql;
+        db::Params params;
+    };
+    CentralConsumerStatement adqCliCONSCENTRALBeforeOpen() const;
+
+    void GravaLog(std::string_view message) { context_.log(message); }
+    const Clock& clock() const { return context_.clock; }
+    platform::Platform& platform() { return context_.platform; }
+
+  private:
+    // The station's NFC-e series code, or the station code when it has none.
+    std::string nfceSeriesCode();
+
+    DataModuleContext context_;
+};
+
+}  // namespace qel::agent
