@@ -13,7 +13,7 @@ enum class ParamType { String, Integer, Float, Date, DateTime };
 struct Param {
     std::string_view name;  // without the leading ':'
     ParamType type = ParamType::String;
-    int size = 16;          // declared size of a string parameter
+    int size = 16;  // declared size of a string parameter
 };
 
 // Which kind of component the statement belongs to.
