@@ -1,6 +1,6 @@
 -- Central database of a chain's stores (SQLite): the consumers' passwords kept
--- outside the stations. A station attaches the file under the database name and reaches it as <database>.SENHACONS;
--- date-times are ISO text as in the station database.
+-- outside the stations. A station attaches the file under the database name and
+-- reaches it as <database>.SENHACONS; date-times are ISO text as in the station database.
 -- Column conventions as in the station database.
 
 CREATE TABLE SENHACONS (
