@@ -26,45 +26,33 @@ void setText(BindValue& out, const Variant& value) {
 // Types a value of raw SQL by its kind.
 BindValue fromValue(const Variant& value) {
     BindValue out;
-    switch (value.kind()) {
-        case VariantKind::Unassigned:
-        case VariantKind::Null:
-            break;
-        case VariantKind::Boolean:
-            out.kind = BindValue::Kind::Boolean;
-            out.integer = *value.get<bool>() ? 1 : 0;
-            break;
-        case VariantKind::Integer:
-            out.kind = BindValue::Kind::Integer;
-            out.integer = *value.get<std::int64_t>();
-            out.declared = ParamType::Integer;
-            break;
-        case VariantKind::Float:
-            out.kind = BindValue::Kind::Float;
-            out.real = *value.get<double>();
-            out.declared = ParamType::Float;
-            break;
-        case VariantKind::Decimal:
-            out.kind = BindValue::Kind::Decimal;
-            out.decimal = *value.get<Decimal>();
-            out.declared = ParamType::Float;
-            break;
-        case VariantKind::String:
-            setText(out, value);
-            break;
-        case VariantKind::DateTime:
-            out.kind = BindValue::Kind::DateTime;
-            out.dateTime = *value.get<DateTime>();
-            out.declared = ParamType::DateTime;
-            break;
-        case VariantKind::Blob:
-            out.kind = BindValue::Kind::Blob;
-            out.blob = value.get<Bytes>();
-            break;
-        case VariantKind::Array:
-        case VariantKind::Packet:
-            throw ConversionError(std::string("a value of kind ") + kindName(value.kind()) +
-                                  " cannot be bound");
+    if (const bool* b = value.get<bool>()) {
+        out.kind = BindValue::Kind::Boolean;
+        out.integer = *b ? 1 : 0;
+    } else if (const std::int64_t* i = value.get<std::int64_t>()) {
+        out.kind = BindValue::Kind::Integer;
+        out.integer = *i;
+        out.declared = ParamType::Integer;
+    } else if (const double* f = value.get<double>()) {
+        out.kind = BindValue::Kind::Float;
+        out.real = *f;
+        out.declared = ParamType::Float;
+    } else if (const Decimal* d = value.get<Decimal>()) {
+        out.kind = BindValue::Kind::Decimal;
+        out.decimal = *d;
+        out.declared = ParamType::Float;
+    } else if (value.kind() == VariantKind::String) {
+        setText(out, value);
+    } else if (const DateTime* t = value.get<DateTime>()) {
+        out.kind = BindValue::Kind::DateTime;
+        out.dateTime = *t;
+        out.declared = ParamType::DateTime;
+    } else if (const Bytes* bytes = value.get<Bytes>()) {
+        out.kind = BindValue::Kind::Blob;
+        out.blob = bytes;
+    } else if (!value.isEmpty()) {
+        throw ConversionError(std::string("a value of kind ") + kindName(value.kind()) +
+                              " cannot be bound");
     }
     return out;
 }

@@ -109,8 +109,8 @@ ConnectionTarget sqliteTarget(const ConnectionProperties& props) {
     ConnectionTarget target;
     target.backend = BackendKind::Sqlite;
     target.dialect = Dialect::Sqlite;
-    target.folder = props.getAny({"Data Source", "Server"});
-    if (target.folder.empty()) target.folder = ".";
+    const std::string folder = props.getAny({"Data Source", "Server"});
+    target.folder = folder.empty() ? std::string(1, '.') : folder;
     const std::string catalog = props.getAny({"Initial Catalog", "Database"});
     if (catalog.empty()) {
         throw DatabaseError("Connection string names no database (Initial Catalog)");

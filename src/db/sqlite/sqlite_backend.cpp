@@ -287,9 +287,13 @@ void SqliteBackend::bind(const Part& part, const ParamResolver& params) {
                 rc = sqlite3_bind_null(part.stmt, index);
                 break;
             case BindValue::Kind::Text: {
+                // The caller's own string outlives the run (the statement is
+                // reset and its bindings cleared before the call returns), so
+                // it need not be copied; a converted value must be.
                 const std::string_view s = value.text();
-                rc = sqlite3_bind_text64(part.stmt, index, s.data(), s.size(), SQLITE_TRANSIENT,
-                                         SQLITE_UTF8);
+                rc = sqlite3_bind_text64(
+                    part.stmt, index, s.data(), s.size(),
+                    value.borrowed != nullptr ? SQLITE_STATIC : SQLITE_TRANSIENT, SQLITE_UTF8);
                 break;
             }
             case BindValue::Kind::Integer:
