@@ -105,14 +105,24 @@ bool Connection::inTransaction() const {
     return backend_ && backend_->inTransaction();
 }
 
+std::string_view Connection::textToRun(const definitions::Statement& statement) {
+    ensureOpen();
+    const std::string_view sql = sqlText(statement);
+    if (text::trim(sql).empty()) {
+        throw DatabaseError("Statement " + std::string(statement.name) +
+                            " has no text for this database");
+    }
+    return sql;
+}
+
 Dataset Connection::query(const definitions::Statement& statement, const Params& params) {
-    Backend& backend = ensureOpen();
-    return backend.query(sqlText(statement), ParamResolver(&statement, params));
+    const std::string_view sql = textToRun(statement);
+    return backend_->query(sql, ParamResolver(&statement, params));
 }
 
 std::int64_t Connection::execute(const definitions::Statement& statement, const Params& params) {
-    Backend& backend = ensureOpen();
-    return backend.execute(sqlText(statement), ParamResolver(&statement, params));
+    const std::string_view sql = textToRun(statement);
+    return backend_->execute(sql, ParamResolver(&statement, params));
 }
 
 Dataset Connection::query(std::string_view sql, const Params& params) {

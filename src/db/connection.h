@@ -128,6 +128,9 @@ class Connection {
 
   private:
     Backend& ensureOpen();
+    // Opens the connection and returns the statement's text in its dialect;
+    // throws DatabaseError when the statement has none.
+    std::string_view textToRun(const definitions::Statement& statement);
 
     const Clock& clock_;
     std::string connectionString_;

@@ -197,8 +197,10 @@ TYPED_TEST(ConnectionSuite, TooLongStringIsRejectedNotCut) {
     EXPECT_EQ(this->count(), 1);
 }
 
-TYPED_TEST(ConnectionSuite, MissingParameterValueIsAnError) {
+TYPED_TEST(ConnectionSuite, MissingParameterValueOrStatementTextIsAnError) {
     EXPECT_THROW(this->db.query(kSelectById, {}), DatabaseError);
+    const Statement serverOnly{"adqSoServidor", StatementKind::Query, {}, "SELECT 1", ""};
+    EXPECT_THROW(this->db.query(serverOnly), DatabaseError);
     EXPECT_THROW(this->db.query(kSelectById, {{"P_ID", "not a number"}}), DatabaseError);
 }
 
