@@ -4,6 +4,7 @@
 #include "contracts/support_library.h"
 #include "core/error.h"
 #include "core/text.h"
+#include "definitions/central_consumers.h"
 #include "definitions/statement.h"
 #include "export/data_module.h"
 
@@ -67,24 +68,16 @@ TdtmExportaVenda::CentralConsumerStatement TdtmExportaVenda::adqCliCONSCENTRALBe
     // The names were accepted as plain identifiers; they are still quoted as
     // identifiers, and the store code travels as a parameter, never as text
     // of the statement.
-    std::string table;
+    std::string sql;
     if (adcCaixa.dialect() == db::Dialect::SqlServer) {
-        table = "[" + central.databaseName + "]." +
-                (central.schemaName.empty() ? "" : "[" + central.schemaName + "]") + ".SENHACONS";
+        sql = definitions::centralConsumerSqlServer(
+            "[" + central.databaseName + "]",
+            central.schemaName.empty() ? std::string() : "[" + central.schemaName + "]");
     } else {
         // The embedded database attaches the central file under its catalogue
         // name; it has no schemas.
-        table = "\"" + central.databaseName + "\".SENHACONS";
+        sql = definitions::centralConsumerSqlite("\"" + central.databaseName + "\"");
     }
-    std::string sql =
-        "SELECT CO.*, SE.CDSENHACONS AS CDSENHACENTRAL  FROM CONSUMIDOR CO, CLIENFILIAL CL, ";
-    sql += table;
-    sql += " SE";
-    sql += " WHERE CL.CDFILIAL     = :P_CDFILIAL";
-    sql += "   AND CO.CDCLIENTE    = CL.CDCLIENTE";
-    sql += "   AND CO.CDCLIENTE    = SE.CDCLIENTE";
-    sql += "   AND CO.CDCONSUMIDOR = SE.CDCONSUMIDOR";
-    sql += "   AND CO.IDATUCONSUMI IN ('I','A')";
     return {std::move(sql), db::Params{{"P_CDFILIAL", Variant(run.CDFILIAL)}}};
 }
 

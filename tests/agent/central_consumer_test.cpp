@@ -1,0 +1,104 @@
+#include <gtest/gtest.h>
+
+#include "station_fixture.h"
+
+using qel::Variant;
+
+namespace {
+
+class CentralConsumers : public qel::testing::StationFixture {
+  protected:
+    void SetUp() override {
+        StationFixture::SetUp();
+        sql("INSERT INTO CLIENFILIAL (CDCLIENTE, CDFILIAL) VALUES ('C1', '0001'), ('C2', '0002')");
+        sql("INSERT INTO CONSUMIDOR (CDCLIENTE, CDCONSUMIDOR, NMCONSUMIDOR, IDATUCONSUMI) VALUES"
+            " ('C1', 'K1', 'Ana', 'I'), ('C1', 'K2', 'Bia', 'S'), ('C2', 'K3', 'Cris', 'A')");
+        qel::db::Connection centralDb(
+            clock, "Provider=SQLite;Initial Catalog=CENTRAL;Data Source=" + dir.string());
+        centralDb.execute(
+            "INSERT INTO SENHACONS (CDCLIENTE, CDCONSUMIDOR, CDSENHACONS, IDATUCONSUMI)"
+            " VALUES ('C1', 'K1', 'segredo', 'N'), ('C2', 'K3', 'x', 'N')");
+    }
+    void paravend(const std::string& db, const std::string& schema, const std::string& flag) {
+        sql("DELETE FROM PARAVEND");
+        sql("INSERT INTO PARAVEND (CDFILIAL, NMSQLNAMEDB, NMSQLSCHEMADB, IDSENCONSCENTRAL)"
+            " VALUES ('0001', :DB, :SC, :FL)",
+            {{"DB", Variant(db)}, {"SC", Variant(schema)}, {"FL", Variant(flag)}});
+    }
+};
+
+TEST_F(CentralConsumers, CentralFlagReadsPasswordsFromTheSiblingDatabase) {
+    paravend("CENTRAL", "dbo", "S");
+    dm->VerificaSenhaConsCentral("0001");
+    EXPECT_TRUE(dm->central.isCentral());
+    EXPECT_TRUE(dm->ExisteDadosExportar(clock.now(), clock.now()));
+    const qel::Dataset& consumers = dm->PacotesExportacao.asArray()[0].asPacket();
+    ASSERT_EQ(consumers.recordCount(), 1u);
+    EXPECT_EQ(consumers.rows()[0][consumers.fieldIndex("CDSENHACENTRAL")].asString(), "segredo");
+    EXPECT_EQ(logLines()[1], "Exportação da Tabela CONSUMIDOR: 1");
+}
+
+TEST_F(CentralConsumers, OnlyAnExactSIsCentral) {
+    for (const char* flag : {"s", "N", ""}) {
+        paravend("CENTRAL", "dbo", flag);
+        dm->VerificaSenhaConsCentral("0001");
+        EXPECT_FALSE(dm->central.isCentral()) << flag;
+    }
+    dm->ExisteDadosExportar(clock.now(), clock.now());
+    const qel::Dataset& consumers = dm->PacotesExportacao.asArray()[0].asPacket();
+    EXPECT_EQ(consumers.findField("CDSENHACENTRAL"), -1);
+    EXPECT_EQ(consumers.recordCount(), 1u);
+}
+
+TEST_F(CentralConsumers, NamesThatAreNotPlainIdentifiersAreRefused) {
+    for (const auto& [db, schema] :
+         std::vector<std::pair<std::string, std::string>>{{"CENTRAL]; DROP TABLE VENDA; --", "dbo"},
+                                                          {"CENTRAL", "dbo'"},
+                                                          {"", "dbo"},
+                                                          {"CEN TRAL", ""}}) {
+        paravend(db, schema, "S");
+        dm->VerificaSenhaConsCentral("0001");
+        EXPECT_FALSE(dm->central.isCentral()) << db;
+        EXPECT_TRUE(dm->central.databaseName.empty());
+        EXPECT_EQ(logLines().back().rfind("ERRO Except VerificaSenhaConsCentral: ", 0), 0u);
+    }
+    EXPECT_EQ(scalar("SELECT COUNT(*) FROM sqlite_master WHERE name = 'VENDA'"), "1");
+}
+
+TEST_F(CentralConsumers, AStoreCodeWithQuotesCannotChangeTheStatement) {
+    paravend("CENTRAL", "", "S");
+    dm->VerificaSenhaConsCentral("0001");
+    dm->run.CDFILIAL = "0001' OR '1'='1";
+    const auto statement = dm->adqCliCONSCENTRALBeforeOpen();
+    EXPECT_EQ(statement.sql.find("0001"), std::string::npos);
+    EXPECT_EQ(dm->openSelection("adqCliCONSCENTRAL").recordCount(), 0u);
+    dm->run.CDFILIAL = "0001";
+    EXPECT_EQ(dm->openSelection("adqCliCONSCENTRAL").recordCount(), 1u);
+}
+
+TEST_F(CentralConsumers, MissingParavendMeansLocalConsumersWithoutAnError) {
+    dm->VerificaSenhaConsCentral("0001");
+    EXPECT_FALSE(dm->central.isCentral());
+    EXPECT_TRUE(logLines().empty());
+}
+
+TEST_F(CentralConsumers, CentralConnectionKeepsServerAndCredentialsAndSwapsTheCatalog) {
+    paravend("CENTRAL", "dbo", "S");
+    dm->VerificaSenhaConsCentral("0001");
+    writeRegistry("");
+    qel::db::Connection probe(clock);
+    dm->adcBancoCentralBeforeConnect(probe);
+    EXPECT_EQ(probe.connectionString(),
+              "Provider=SQLite;Initial Catalog=CENTRAL;Data Source=" + dir.string());
+
+    std::ofstream(dir / "registry.conf")
+        << "[Software\\MORADEX\\Sistemas Integrados Moradex\\Orbel]\n"
+        << "StringConexao = Provider=SQLOLEDB.1;User ID=sa;Initial Catalog=LOJA;"
+           "Persist Security Info=False;Data Source=SRV01\n";
+    dm->adcBancoCentralBeforeConnect(probe);
+    EXPECT_EQ(probe.connectionString(),
+              "Provider=SQLOLEDB.1;User ID=sa;Persist Security Info=False;Initial "
+              "Catalog=CENTRAL;Data Source=SRV01");
+}
+
+}  // namespace

@@ -1,0 +1,177 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "core/error.h"
+#include "selection/catalogue.h"
+#include "station_fixture.h"
+
+using qel::DateTime;
+using qel::Variant;
+
+namespace {
+
+class ChangeCheck : public qel::testing::StationFixture {
+  protected:
+    // A sale of station 001 opened at `opened` (today unless said otherwise),
+    // inserted at `inserted` (null when absent), closed at `closed`.
+    void sale(const std::string& nr, DateTime opened, Variant inserted,
+              const std::string& flag = "I", const std::string& situation = "O",
+              Variant closed = Variant::null()) {
+        sql("INSERT INTO VENDA (CDFILIAL, CDCAIXA, NRSEQVENDA, DTABERTUR, DTENTRVENDA, DTINSERCAO,"
+            " DTFECHAVENDA, IDIMPVENDA, IDSITUVENDA, VRTOTVENDA, CDVENDEDOR)"
+            " VALUES ('0001', '001', :NR, :AB, :ENT, :INS, :FEC, :FLAG, :SIT, 12.34, 'V1')",
+            {{"NR", Variant(nr)},
+             {"AB", Variant(opened)},
+             {"ENT", Variant(opened.date())},
+             {"INS", inserted},
+             {"FEC", closed},
+             {"FLAG", Variant(flag)},
+             {"SIT", Variant(situation)}});
+        sql("INSERT INTO ITEMVENDA (CDFILIAL, CDCAIXA, NRSEQVENDA, NRSEQUITVEND, CDPRODUTO,"
+            " QTPRODVEND, VRTOTITVEND) VALUES ('0001', '001', :NR, '001', 'P1', 1, 12.34)",
+            {{"NR", Variant(nr)}});
+    }
+
+    DateTime at(int hour, int minute, int second = 0) const {
+        return DateTime::fromDateTime(2026, 12, 6, hour, minute, second);
+    }
+
+    std::size_t rowsOf(std::size_t entry) const {
+        return dm->PacotesExportacao.asArray().at(entry).asPacket().recordCount();
+    }
+    bool hasLine(const std::string& line) const {
+        const auto lines = logLines();
+        return std::find(lines.begin(), lines.end(), line) != lines.end();
+    }
+};
+
+constexpr std::size_t kVenda = 16, kItemVenda = 18;
+
+TEST_F(ChangeCheck, NothingPendingAnswersFalseAndLogsEveryEntry) {
+    const DateTime extract = DateTime::fromDateTime(2026, 12, 5, 8, 30, 0);
+    EXPECT_FALSE(dm->ExisteDadosExportar(extract, DateTime(0.0)));
+    EXPECT_TRUE(dm->run.NrSeqVendaIni.empty());
+    EXPECT_TRUE(dm->run.NrSeqVendaFin.empty());
+    const auto lines = logLines();
+    ASSERT_EQ(lines.size(), 48u);  // two lines for entry 0, one for each other entry
+    EXPECT_EQ(lines[0], "Data e Hora Atual: 06/12/2026 10:00:00");
+    EXPECT_EQ(lines[1], "Exportação da Tabela CONSUMIDOR: 0");
+    EXPECT_EQ(lines[26], "Data da ultima alteração na EXTRATOCONS: 05/12/2026 08:30:00");
+    EXPECT_EQ(lines[27], "Data da ultima alteração na MOVICLIE: 30/12/1899");
+    EXPECT_EQ(lines[47], "Exportação da Tabela VALEPRESENTE: 0");
+    const auto& packets = dm->PacotesExportacao.asArray();
+    ASSERT_EQ(packets.size(), 47u);
+    EXPECT_EQ(packets[25].asDateTime(), extract);
+    EXPECT_EQ(packets[26].asDateTime(), DateTime(0.0));
+}
+
+TEST_F(ChangeCheck, WindowTakesTheOldestQualifyingSalesUpToTheLimit) {
+    sale("0000000003", at(8, 0), Variant(at(8, 5)));
+    sale("0000000001", at(9, 0), Variant(at(9, 5)));
+    sale("0000000002", at(7, 0), Variant(at(7, 5)));
+    sale("0000000004", at(6, 0), Variant(at(6, 5)), "S");       // exported
+    sale("0000000005", at(5, 0), Variant(at(5, 5)), "I", "P");  // situation P
+    dm->run.QtdMaxVendasExp = "2";
+    EXPECT_TRUE(dm->ExisteDadosExportar(clock.now(), clock.now()));
+    EXPECT_EQ(dm->run.NrSeqVendaIni, "0000000002");
+    EXPECT_EQ(dm->run.NrSeqVendaFin, "0000000003");
+    EXPECT_TRUE(hasLine("PRIMEIRA VENDA: 0000000002"));
+    EXPECT_TRUE(hasLine("ÚLTIMA VENDA: 0000000003"));
+    // The window is a range: sales 2 and 3 go, sale 1 waits for a later pass.
+    EXPECT_EQ(rowsOf(kVenda), 2u);
+    EXPECT_EQ(rowsOf(kItemVenda), 2u);
+}
+
+TEST_F(ChangeCheck, ASaleWaitsForTwoMinuteBoundariesOfItsInsertionOrClosingTime) {
+    clock.set(at(10, 0, 30));
+    sale("0000000001", at(9, 50), Variant(at(9, 58, 59)));  // 2 boundaries: goes
+    sale("0000000002", at(9, 51), Variant(at(9, 59, 0)));   // 1 boundary: waits
+    sale("0000000003", at(9, 52), Variant::null(), "I", "O",
+         Variant(at(9, 58, 0)));  // closing time
+    sale("0000000004", at(9, 53), Variant::null(), "I", "O", Variant(at(9, 59, 59)));
+    EXPECT_TRUE(dm->ExisteDadosExportar(clock.now(), clock.now()));
+    EXPECT_EQ(dm->run.NrSeqVendaIni, "0000000001");
+    EXPECT_EQ(dm->run.NrSeqVendaFin, "0000000003");
+    EXPECT_EQ(rowsOf(kVenda), 2u);  // sale 2 lies inside the range but is too young
+
+    clock.set(at(10, 1, 0));
+    dm->ExisteDadosExportar(clock.now(), clock.now());
+    EXPECT_EQ(dm->run.NrSeqVendaFin, "0000000004");
+    EXPECT_EQ(rowsOf(kVenda), 4u);
+}
+
+TEST_F(ChangeCheck, DayFilterLeavesOtherDaysOut) {
+    sale("0000000001", DateTime::fromDateTime(2026, 12, 5, 9, 0, 0), Variant(at(8, 0)));
+    sale("0000000002", at(9, 0), Variant(at(9, 1)));
+    dm->run.FiltroDtMovim = "05/12/2026";
+    EXPECT_TRUE(dm->ExisteDadosExportar(clock.now(), clock.now()));
+    EXPECT_EQ(dm->run.NrSeqVendaIni, "0000000001");
+    EXPECT_EQ(dm->run.NrSeqVendaFin, "0000000001");
+    EXPECT_EQ(rowsOf(kVenda), 1u);
+
+    dm->run.FiltroDtMovim = "04/12/2026";
+    dm->ExisteDadosExportar(clock.now(), clock.now());
+    EXPECT_TRUE(dm->run.NrSeqVendaIni.empty());
+    EXPECT_EQ(rowsOf(kVenda), 0u);
+    EXPECT_EQ(rowsOf(kItemVenda), 0u);
+    EXPECT_EQ(rowsOf(33), 2u);  // the sales summary has no day rule
+}
+
+TEST_F(ChangeCheck, SnapshotSelectionsAloneMakeTheAnswerTrue) {
+    sql("INSERT INTO PRODBLOQVNDTAA (CDFILIAL, CDLOJA, CDPRODUTO) VALUES ('0001', '01', 'P1')");
+    EXPECT_TRUE(dm->ExisteDadosExportar(clock.now(), clock.now()));
+    EXPECT_EQ(rowsOf(39), 1u);
+    EXPECT_TRUE(dm->ExisteDadosExportar(clock.now(), clock.now()));  // every pass
+}
+
+TEST_F(ChangeCheck, AlteredSaleGoesWithoutItsItems) {
+    sale("0000000001", at(9, 0), Variant(at(9, 1)), "A");
+    EXPECT_TRUE(dm->ExisteDadosExportar(clock.now(), clock.now()));
+    EXPECT_EQ(rowsOf(kVenda), 1u);
+    EXPECT_EQ(rowsOf(kItemVenda), 0u);
+}
+
+TEST_F(ChangeCheck, SalesDeliverFloatsWhereTheCatalogueSaysSo) {
+    sale("0000000001", at(9, 0), Variant(at(9, 1)));
+    dm->ExisteDadosExportar(clock.now(), clock.now());
+    const qel::Dataset& sales = dm->PacotesExportacao.asArray()[kVenda].asPacket();
+    const auto& total = sales.fields()[sales.fieldIndex("VRTOTVENDA")];
+    EXPECT_EQ(total.type, qel::FieldType::Float);
+    EXPECT_DOUBLE_EQ(sales.rows()[0][sales.fieldIndex("VRTOTVENDA")].asFloat(), 12.34);
+    EXPECT_TRUE(qel::agent::deliversFloatingPoint("adqCliMoviClie"));
+    EXPECT_FALSE(qel::agent::deliversFloatingPoint("adqCliPromoVenda"));
+}
+
+TEST_F(ChangeCheck, NfceCountersBindTheStationsSeriesCode) {
+    sql("INSERT INTO CAIXA (CDFILIAL, CDCAIXA, CDLOJA, CDSERIECX) VALUES ('0001', '001', '01', "
+        "'009')");
+    sql("INSERT INTO NOVOCODIGO (CDCONTADOR) VALUES ('NFCE10001009'), ('NFCE10001001')");
+    dm->ExisteDadosExportar(clock.now(), clock.now());
+    const qel::Dataset& counters = dm->PacotesExportacao.asArray()[9].asPacket();
+    ASSERT_EQ(counters.recordCount(), 1u);
+    EXPECT_EQ(counters.rows()[0][counters.fieldIndex("CDCONTADOR")].asString(), "NFCE10001009");
+
+    sql("UPDATE CAIXA SET CDSERIECX = '  '");  // blank series: the station code
+    dm->ExisteDadosExportar(clock.now(), clock.now());
+    EXPECT_EQ(dm->PacotesExportacao.asArray()[9].asPacket().rows()[0][0].asString(),
+              "NFCE10001001");
+}
+
+TEST_F(ChangeCheck, ANonNumericSalesLimitFailsTheCheck) {
+    dm->run.QtdMaxVendasExp = "cem";
+    EXPECT_THROW(dm->ExisteDadosExportar(clock.now(), clock.now()), qel::ConversionError);
+}
+
+TEST_F(ChangeCheck, AfterOpenCopiesFollowTheLastOpening) {
+    sale("0000000001", at(9, 0), Variant(at(9, 1)));
+    sql("INSERT INTO ARQCAT52 (CDFILIAL, CDCAIXA, NRSERIECAT52, DTMOVCAT52, IDIMPTCAT52)"
+        " VALUES ('0001', '001', 'S1', '2026-12-05 00:00:00.000', 'N')");
+    dm->ExisteDadosExportar(clock.now(), clock.now());
+    EXPECT_EQ(dm->copies.cdsCliArqCat52.recordCount(), 1u);
+    sql("UPDATE ARQCAT52 SET IDIMPTCAT52 = 'S'");
+    dm->ExisteDadosExportar(clock.now(), clock.now());
+    EXPECT_EQ(dm->copies.cdsCliArqCat52.recordCount(), 0u);
+}
+
+}  // namespace
