@@ -124,6 +124,8 @@ void writeShiftClosing(Writer& w, StationState& st, Millis open, Millis close, c
 // The day's fiscal reduction and its children, day totals and fiscal files.
 void writeDayEnd(Writer& w, StationState& st, Millis day, Millis close, const DayTotals& totals,
                  bool exported);
+// A document number skipped by the station and voided with the tax authority.
+void writeVoidedNumber(Writer& w, StationState& st, Millis when, bool exported);
 // Consumer-account credits made at the station, without a sale.
 void writeAccountCredits(Writer& w, Counters& counters, StationState& st, Millis when,
                          bool exported);

@@ -132,6 +132,26 @@ SalePlan planSale(Random& rng, std::int64_t k, std::int64_t exported) {
         plan.insertionTime = !rng.chance(0.05);
         plan.paymentChanged = plan.flag == 'A' && rng.chance(0.3);
     }
+    if (plan.flag == 'S') {
+        // Exported history holds what the corrections leave behind: no pre-sales (they are
+        // never sent), no cancelled electronic sale without status, no accepted cancelled
+        // SAT sale without its cancellation key.
+        switch (plan.kind) {
+            case SaleKind::PreSale:
+                plan.kind = SaleKind::NfceConcluded;
+                break;
+            case SaleKind::NfceCancelledNoStatus:
+            case SaleKind::SatCancelledNoStatus:
+                plan.kind = SaleKind::NfceCancelledRejected;
+                break;
+            case SaleKind::SatCancelledAccepted:
+            case SaleKind::SatCancelledAcceptedExtraMovements:
+                plan.kind = SaleKind::SatCancelledWithKey;
+                break;
+            default:
+                break;
+        }
+    }
     if (plan.kind == SaleKind::PreSale) plan.accountPayment = false;
     // An exported sale whose account movement the server has not confirmed yet.
     plan.extractPending = k < exported && (k == 0 || rng.chance(0.002));

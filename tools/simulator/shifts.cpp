@@ -134,16 +134,16 @@ void writeDayEnd(Writer& w, StationState& st, Millis day, Millis close, const Da
                           {"NMARQCAT52", "CAT52_" + st.store + st.station + "_" +
                                              isoText(day).substr(0, 10) + ".TXT"},
                           {"IDIMPTCAT52", reductionFlag}});
-    // Now and then a skipped document number is voided.
-    if (st.rng.chance(0.2) && totals.nfceLast > 0) {
-        w.insert("INUTILIZANFCE",
-                 {{"CDFILIAL", st.store},
-                  {"CDCAIXA", st.station},
-                  {"NRNOTAFISCALCE", padNumber(++st.lastNfce, 9)},
-                  {"DTINUTILIZA", when},
-                  {"DSMOTIVO", std::string("NUMERACAO PULADA POR FALHA DE COMUNICACAO")},
-                  {"IDIMPINUTILIZA", reductionFlag}});
-    }
+}
+
+void writeVoidedNumber(Writer& w, StationState& st, Millis when, bool exported) {
+    w.insert("INUTILIZANFCE",
+             {{"CDFILIAL", st.store},
+              {"CDCAIXA", st.station},
+              {"NRNOTAFISCALCE", padNumber(++st.lastNfce, 9)},
+              {"DTINUTILIZA", isoText(when)},
+              {"DSMOTIVO", std::string("NUMERACAO PULADA POR FALHA DE COMUNICACAO")},
+              {"IDIMPINUTILIZA", std::string(exported ? "S" : "N")}});
 }
 
 void writeAccountCredits(Writer& w, Counters& counters, StationState& st, Millis when,

@@ -117,6 +117,9 @@ FillSummary fillStation(sqlite3* db, const Options& o) {
                         }
                     }
                 }
+                if (d % 2 == 0 || lastDay) {
+                    writeVoidedNumber(w, st, open + 3 * kHour, dayExported);
+                }
                 const Millis close = open + 15 * kHour;
                 const char flag = dayExported ? 'S' : shiftStaysOpen ? 'I' : 'A';
                 writeShiftClosing(w, st, open, shiftStaysOpen ? 0 : close, flag,
