@@ -1,6 +1,7 @@
 #include "ack/acknowledgement.h"
 
 #include "core/error.h"
+#include "export/data_module.h"
 
 namespace qel::agent {
 
@@ -9,8 +10,17 @@ bool verdictIsOk(const Dataset& results) {
 }
 
 db::Params paramsFromRow(const definitions::Statement& command, const Dataset& results) {
+    return paramsFromRow(command, results, {});
+}
+
+db::Params paramsFromRow(const definitions::Statement& command, const Dataset& results,
+                         const db::Params& given) {
     db::Params params;
     for (const definitions::Param& p : command.params) {
+        if (const Variant* value = given.find(p.name)) {
+            params.set(p.name, *value);
+            continue;
+        }
         std::string_view fieldName = p.name;
         if (fieldName.size() > 2 &&
             (fieldName.substr(0, 2) == "P_" || fieldName.substr(0, 2) == "p_")) {
@@ -36,6 +46,24 @@ db::Params paramsFromRow(const definitions::Statement& command, const Dataset& r
         }
     }
     return params;
+}
+
+void runAcknowledgement(TdtmExportaVenda& dm, std::string_view routine,
+                        const std::function<void()>& body) {
+    try {
+        dm.IniciaTransacao();
+        body();
+        dm.ConfirmaTransacao();
+    } catch (const std::exception& e) {
+        dm.DesfazTransacao();
+        dm.GravaLog("ERRO Except " + std::string(routine) + ": " + e.what());
+    }
+}
+
+void forEachOkRow(Dataset& results, const std::function<void()>& row) {
+    for (results.first(); !results.eof(); results.next()) {
+        if (verdictIsOk(results)) row();
+    }
 }
 
 }  // namespace qel::agent

@@ -9,6 +9,8 @@
 
 namespace qel::agent {
 
+class TdtmExportaVenda;
+
 // The exact verdict of a result row that the server stored.
 inline constexpr std::string_view kVerdictOk = "OK";
 
@@ -21,5 +23,21 @@ bool verdictIsOk(const Dataset& results);
 // declared type (text, date-time, date without time of day, float, integer).
 // A missing field raises an Error naming it, which fails the routine.
 db::Params paramsFromRow(const definitions::Statement& command, const Dataset& results);
+
+// The same, except that the parameters present in `given` take those values
+// instead of a field of the row (values the routine chooses itself).
+db::Params paramsFromRow(const definitions::Statement& command, const Dataset& results,
+                         const db::Params& given);
+
+// Runs one acknowledgement routine: `body` inside a transaction on the
+// station connection, committed when it returns. Any error rolls the
+// transaction back and is written as "ERRO Except <routine>: <message>"; it
+// does not leave, so the next routine still runs.
+void runAcknowledgement(TdtmExportaVenda& dm, std::string_view routine,
+                        const std::function<void()>& body);
+
+// Calls `row` for each row of the result dataset whose verdict is "OK",
+// leaving the cursor on that row.
+void forEachOkRow(Dataset& results, const std::function<void()>& row);
 
 }  // namespace qel::agent

@@ -82,6 +82,39 @@ class TdtmExportaVenda {
     void DesfazTransacao();
     void AtualizaMSDE();
 
+    // Per-table acknowledgement routines, in the order the transfer runs them.
+    // Each runs in its own transaction and logs its own errors.
+    void AtualizaMSDEConsumidor();
+    void AtualizaMSDEOperador();
+    void AtualizaMSDELogOperQel();
+    void AtualizaMSDELogAcesso();
+    void AtualizaMSDEControlSenha();
+    void AtualizaMSDEInutilizaNfce();
+    void AtualizaMSDEPedidoQel();
+    void AtualizaMSDEArqCat52();
+    void AtualizaMSDEReducaoZ();
+    void AtualizaMSDETurCaixa();
+    void AtualizaMSDEVenda();
+    void AtualizaMSDEMovCaixa();
+    void AtualizaMSDEExtratoCons();
+    void AtualizaMSDEEstornoVnd();
+    void AtualizaMSDEMovBeneCtr();
+    void AtualizaMSDELogSincDlv();
+    void AtualizaMSDETotalDiaCaixa();
+    void AtualizaMSDEProdBloqVndTaa();
+    void AtualizaMSDEEndeCons();
+    void AtualizaMSDELogNfce();
+    void AtualizaMSDECmdLog();
+    void AtualizaMSDEItCmdLog();
+    // Runs the 22 routines above, in that order.
+    void AtualizaMSDEResultados();
+    // Steps of the sale acknowledgement for the current row of cdsRetVenda,
+    // on the client copies; no transaction or error handling of their own.
+    // IDBXMOVICLIE is the store's setting for acknowledged movements.
+    void AtualizaMSDEMoviClie(const std::string& IDBXMOVICLIE);
+    void AtualizaMSDEItFidelidade();
+    void AtualizaMSDEMovBeneficioCons();
+
     // Central consumer check.
     void VerificaSenhaConsCentral(const std::string& CDFILIAL);
     void adcBancoCentralBeforeConnect(db::Connection& connection);

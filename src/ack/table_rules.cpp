@@ -1,0 +1,122 @@
+// The acknowledgement routines that all work alike: for every row the server
+// stored, the row's keys go into the table's flag command, the command runs
+// and one line names it in the run log. The whole table is one transaction.
+// Also the sequence in which the transfer runs all 22 routines.
+
+#include "ack/acknowledgement.h"
+#include "definitions/statement.h"
+#include "export/data_module.h"
+
+namespace qel::agent {
+namespace {
+
+struct TableRule {
+    std::string_view routine;
+    Dataset ResultDatasets::*results;
+    std::string_view command;  // also named in the run-log line
+};
+
+// clang-format off
+constexpr TableRule kOperador{"AtualizaMSDEOperador", &ResultDatasets::cdsRetOperador, "acmUpdOperador"};
+constexpr TableRule kLogAcesso{"AtualizaMSDELogAcesso", &ResultDatasets::cdsRetLogAcesso, "acmUpdLogAcesso"};
+constexpr TableRule kControlSenha{"AtualizaMSDEControlSenha", &ResultDatasets::cdsRetControlSenha, "acmUpdControlSenha"};
+constexpr TableRule kInutilizaNfce{"AtualizaMSDEInutilizaNfce", &ResultDatasets::cdsRetInutilizaNfce, "acmUpdInutilizaNfce"};
+constexpr TableRule kArqCat52{"AtualizaMSDEArqCat52", &ResultDatasets::cdsRetArqCat52, "acmUpdArqCat52"};
+constexpr TableRule kReducaoZ{"AtualizaMSDEReducaoZ", &ResultDatasets::cdsRetReducaoZ, "acmUpdRedZ"};
+constexpr TableRule kMovCaixa{"AtualizaMSDEMovCaixa", &ResultDatasets::cdsRetMovCaixa, "acmUpdMovCaixa"};
+constexpr TableRule kExtratoCons{"AtualizaMSDEExtratoCons", &ResultDatasets::cdsRetExtratoCons, "acmUpdExtratoCons"};
+constexpr TableRule kEstornoVnd{"AtualizaMSDEEstornoVnd", &ResultDatasets::cdsRetEstornoVnd, "acmUpdEstornoVnd"};
+constexpr TableRule kMovBeneCtr{"AtualizaMSDEMovBeneCtr", &ResultDatasets::cdsRetMovBeneCtr, "acmUpdMovBeneficioCtr"};
+constexpr TableRule kLogSincDlv{"AtualizaMSDELogSincDlv", &ResultDatasets::cdsRetLogSincDlv, "acmUpdLogSincDlv"};
+constexpr TableRule kTotalDiaCaixa{"AtualizaMSDETotalDiaCaixa", &ResultDatasets::cdsRetTotalDiaCaixa, "acmUpdTotalDiaCaixa"};
+constexpr TableRule kEndeCons{"AtualizaMSDEEndeCons", &ResultDatasets::cdsRetEndeCons, "acmUpdEndeCons"};
+constexpr TableRule kLogNfce{"AtualizaMSDELogNfce", &ResultDatasets::cdsRetLogNfce, "acmUpdLogNfce"};
+constexpr TableRule kCmdLog{"AtualizaMSDECmdLog", &ResultDatasets::cdsRetCmdLog, "acmUpdCmdLog"};
+constexpr TableRule kItCmdLog{"AtualizaMSDEItCmdLog", &ResultDatasets::cdsRetItCmdLog, "acmUpdItCmdLog"};
+// clang-format on
+
+void acknowledge(TdtmExportaVenda& dm, const TableRule& rule) {
+    runAcknowledgement(dm, rule.routine, [&dm, &rule] {
+        const definitions::Statement& command = definitions::statement(rule.command);
+        Dataset& results = dm.results.*rule.results;
+        forEachOkRow(results, [&] {
+            dm.adcCaixa.execute(command, paramsFromRow(command, results));
+            dm.GravaLog("Execute do " + std::string(rule.command));
+        });
+    });
+}
+
+}  // namespace
+
+void TdtmExportaVenda::AtualizaMSDEOperador() {
+    acknowledge(*this, kOperador);
+}
+void TdtmExportaVenda::AtualizaMSDELogAcesso() {
+    acknowledge(*this, kLogAcesso);
+}
+void TdtmExportaVenda::AtualizaMSDEControlSenha() {
+    acknowledge(*this, kControlSenha);
+}
+void TdtmExportaVenda::AtualizaMSDEInutilizaNfce() {
+    acknowledge(*this, kInutilizaNfce);
+}
+void TdtmExportaVenda::AtualizaMSDEArqCat52() {
+    acknowledge(*this, kArqCat52);
+}
+void TdtmExportaVenda::AtualizaMSDEReducaoZ() {
+    acknowledge(*this, kReducaoZ);
+}
+void TdtmExportaVenda::AtualizaMSDEMovCaixa() {
+    acknowledge(*this, kMovCaixa);
+}
+void TdtmExportaVenda::AtualizaMSDEExtratoCons() {
+    acknowledge(*this, kExtratoCons);
+}
+void TdtmExportaVenda::AtualizaMSDEEstornoVnd() {
+    acknowledge(*this, kEstornoVnd);
+}
+// The quantity key is a float compared for equality; the flag goes back to
+// "N" (the selection looks for "I").
+void TdtmExportaVenda::AtualizaMSDEMovBeneCtr() {
+    acknowledge(*this, kMovBeneCtr);
+}
+void TdtmExportaVenda::AtualizaMSDELogSincDlv() {
+    acknowledge(*this, kLogSincDlv);
+}
+// DTTOTAL is bound as a date without time of day.
+void TdtmExportaVenda::AtualizaMSDETotalDiaCaixa() {
+    acknowledge(*this, kTotalDiaCaixa);
+}
+void TdtmExportaVenda::AtualizaMSDEEndeCons() {
+    acknowledge(*this, kEndeCons);
+}
+void TdtmExportaVenda::AtualizaMSDELogNfce() {
+    acknowledge(*this, kLogNfce);
+}
+// The command logs' time keys travel as "DD/MM/YYYY HH:MM:SS" text and must
+// match the column rendered that way.
+void TdtmExportaVenda::AtualizaMSDECmdLog() {
+    acknowledge(*this, kCmdLog);
+}
+void TdtmExportaVenda::AtualizaMSDEItCmdLog() {
+    acknowledge(*this, kItCmdLog);
+}
+
+void TdtmExportaVenda::AtualizaMSDEResultados() {
+    using Routine = void (TdtmExportaVenda::*)();
+    static constexpr Routine kInTransferOrder[ResultDatasets::kCount] = {
+        &TdtmExportaVenda::AtualizaMSDEConsumidor,    &TdtmExportaVenda::AtualizaMSDEOperador,
+        &TdtmExportaVenda::AtualizaMSDELogOperQel,    &TdtmExportaVenda::AtualizaMSDELogAcesso,
+        &TdtmExportaVenda::AtualizaMSDEControlSenha,  &TdtmExportaVenda::AtualizaMSDEInutilizaNfce,
+        &TdtmExportaVenda::AtualizaMSDEPedidoQel,     &TdtmExportaVenda::AtualizaMSDEArqCat52,
+        &TdtmExportaVenda::AtualizaMSDEReducaoZ,      &TdtmExportaVenda::AtualizaMSDETurCaixa,
+        &TdtmExportaVenda::AtualizaMSDEVenda,         &TdtmExportaVenda::AtualizaMSDEMovCaixa,
+        &TdtmExportaVenda::AtualizaMSDEExtratoCons,   &TdtmExportaVenda::AtualizaMSDEEstornoVnd,
+        &TdtmExportaVenda::AtualizaMSDEMovBeneCtr,    &TdtmExportaVenda::AtualizaMSDELogSincDlv,
+        &TdtmExportaVenda::AtualizaMSDETotalDiaCaixa, &TdtmExportaVenda::AtualizaMSDEProdBloqVndTaa,
+        &TdtmExportaVenda::AtualizaMSDEEndeCons,      &TdtmExportaVenda::AtualizaMSDELogNfce,
+        &TdtmExportaVenda::AtualizaMSDECmdLog,        &TdtmExportaVenda::AtualizaMSDEItCmdLog};
+    for (Routine routine : kInTransferOrder) (this->*routine)();
+}
+
+}  // namespace qel::agent
