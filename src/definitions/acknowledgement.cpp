@@ -65,6 +65,11 @@ void addFirstExport(std::vector<Statement>& out) {
                           "CDCAIXA = :P_CDCAIXA"));
 }
 
+// Declared size of the date-time keys that travel as text: room for any
+// usual rendering of a date and time, so that one of an unexpected form fails
+// to match instead of failing the routine.
+constexpr int kTimeTextSize = 30;
+
 void addTableAcknowledgements(std::vector<Statement>& out) {
     out.push_back(command("acmUpdConsumidor", {text("P_CDCONSUMIDOR"), text("P_CDCLIENTE")},
                           "UPDATE CONSUMIDOR SET IDATUCONSUMI = 'S' WHERE CDCONSUMIDOR = "
@@ -73,11 +78,12 @@ void addTableAcknowledgements(std::vector<Statement>& out) {
                           "UPDATE OPERADOR SET IDATUOPERADOR = 'S' WHERE CDOPERADOR = "
                           ":P_CDOPERADOR AND IDATUOPERADOR <> 'S'"));
     // The time key comes as text without milliseconds; the column is compared
-    // with its milliseconds removed.
+    // with its milliseconds removed. Time texts are wider than the default
+    // size of a text parameter.
     out.push_back(command(
         "acmUpdLogOperQel",
         {storeParam(), stationParam(), text("P_IDOPERQEL"), text("P_CDOPERRESPOP"),
-         text("P_DTHROPERQEL")},
+         text("P_DTHROPERQEL", kTimeTextSize)},
         "UPDATE LOGOPERQEL SET IDIMPLOGOPERQEL = 'S' WHERE CDFILIAL = :P_CDFILIAL AND CDCAIXA = "
         ":P_CDCAIXA AND IDOPERQEL = :P_IDOPERQEL AND CDOPERRESPOP = :P_CDOPERRESPOP AND "
         "DATEADD(ms, -DATEPART(ms, DTHROPERQEL), DTHROPERQEL) = :P_DTHROPERQEL",
@@ -164,10 +170,12 @@ void addTableAcknowledgements(std::vector<Statement>& out) {
                 "UPDATE LOGNFCE SET IDIMPLOGNFCE = 'S' WHERE CDFILIAL = :P_CDFILIAL AND CDCAIXA = "
                 ":P_CDCAIXA AND NRSEQVENDA = :P_NRSEQVENDA AND NRSEQLOGNFCE = :P_NRSEQLOGNFCE AND "
                 "IDIMPLOGNFCE <> 'S'"));
-    // Command logs: the time key is the text "DD/MM/YYYY HH:MM:SS".
+    // Command logs: the time key is the text "DD/MM/YYYY HH:MM:SS" (19
+    // characters); a text of another form simply matches no row.
     out.push_back(command(
         "acmUpdCmdLog",
-        {storeParam(), text("P_NRVENDAREST"), text("P_NRCOMANDA"), text("P_DTHRREGISTRO")},
+        {storeParam(), text("P_NRVENDAREST"), text("P_NRCOMANDA"),
+         text("P_DTHRREGISTRO", kTimeTextSize)},
         "UPDATE CMD_LOG SET IDEXPREGISTRO = 'S' WHERE CDFILIAL = :P_CDFILIAL AND NRVENDAREST = "
         ":P_NRVENDAREST AND NRCOMANDA = :P_NRCOMANDA AND "
         "CONVERT(VARCHAR,DTHRREGISTRO,103)+' '+CONVERT(VARCHAR,DTHRREGISTRO,108) = "
@@ -179,7 +187,7 @@ void addTableAcknowledgements(std::vector<Statement>& out) {
     out.push_back(command(
         "acmUpdItCmdLog",
         {storeParam(), text("P_NRVENDAREST"), text("P_NRCOMANDA"), text("P_NRPRODCOMVEN"),
-         text("P_DTHRINCOMVEN")},
+         text("P_DTHRINCOMVEN", kTimeTextSize)},
         "UPDATE ITCMD_LOG SET IDEXPREGISTRO = 'S' WHERE CDFILIAL = :P_CDFILIAL AND NRVENDAREST "
         "= :P_NRVENDAREST AND NRCOMANDA = :P_NRCOMANDA AND NRPRODCOMVEN = :P_NRPRODCOMVEN AND "
         "CONVERT(VARCHAR,DTHRINCOMVEN,103)+' '+CONVERT(VARCHAR,DTHRINCOMVEN,108) = "

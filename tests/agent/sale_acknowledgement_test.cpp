@@ -1,0 +1,156 @@
+#include <gtest/gtest.h>
+
+#include "result_rows.h"
+#include "station_fixture.h"
+
+using qel::DateTime;
+using qel::testing::textRows;
+
+namespace {
+
+class SaleAcknowledgement : public qel::testing::StationFixture {
+  protected:
+    void SetUp() override {
+        StationFixture::SetUp();
+        sql("INSERT INTO PARAVEND (CDFILIAL, IDATUIDMCLI) VALUES ('0001', 'N')");
+    }
+
+    // A pending sale as the station holds it now.
+    void sale(const std::string& nr, const std::string& situation, const std::string& seller,
+              const std::string& emission = "", const std::string& accessKey = "",
+              const std::string& status = "") {
+        auto orNull = [](const std::string& v) { return v.empty() ? "NULL" : "'" + v + "'"; };
+        sql("INSERT INTO VENDA (CDFILIAL, CDCAIXA, NRSEQVENDA, DTABERTUR, DTENTRVENDA, "
+            "IDSITUVENDA, CDVENDEDOR, IDENVIOFID4ALL, IDENVIOFIDUDS, IDTPEMISVEND, NRACESSONFCE, "
+            "IDSTATUSNFCE, IDIMPVENDA) VALUES ('0001', '001', '" +
+            nr + "', '2026-12-06 08:00:00.000', '2026-12-06 00:00:00.000', '" + situation + "', '" +
+            seller + "', 'N', 'N', " + orNull(emission) + ", " + orNull(accessKey) + ", " +
+            orNull(status) + ", 'I')");
+    }
+
+    // The rows the server returns: sale number, verdict, situation and seller as sent.
+    void returned(const std::vector<std::vector<std::string>>& rows) {
+        std::vector<std::vector<std::string>> full;
+        for (const auto& r : rows)
+            full.push_back({"0001", "001", r[0], r[1], r[2], r[3], "N", "N"});
+        dm->results.cdsRetVenda =
+            textRows({"CDFILIAL", "CDCAIXA", "NRSEQVENDA", "IDSITUACAO", "IDSITUVENDA",
+                      "CDVENDEDOR", "IDENVIOFID4ALL", "IDENVIOFIDUDS"},
+                     full);
+    }
+
+    std::string flag(const std::string& nr) {
+        return scalar("SELECT IDIMPVENDA FROM VENDA WHERE NRSEQVENDA = '" + nr + "'");
+    }
+};
+
+TEST_F(SaleAcknowledgement, TheFlagFollowsTheComparisonAndTheFiscalDocument) {
+    sale("0000000001", "F", "V1");                   // unchanged
+    sale("0000000002", "F", "V2", "E");              // seller changed, ordinary document
+    sale("0000000003", "F", "V2", "N");              // changed, no key, no status
+    sale("0000000004", "O", "V2", "S", "", "R");     // changed, pending, situation O
+    sale("0000000005", "C", "V2", "S", "", "R");     // changed, pending, situation C
+    sale("0000000006", "F", "V2", "S", "3519", "");  // changed, key assigned
+    sale("0000000007", "F", "V1");                   // refused by the server
+    returned({{"0000000001", "OK", "F", "V1"},
+              {"0000000002", "OK", "F", "V1"},
+              {"0000000003", "OK", "F", "V1"},
+              {"0000000004", "OK", "O", "V1"},
+              {"0000000005", "OK", "C", "V1"},
+              {"0000000006", "OK", "F", "V1"},
+              {"0000000007", "Ok", "F", "V1"}});
+
+    dm->AtualizaMSDEVenda();
+
+    EXPECT_EQ(flag("0000000001"), "S");
+    EXPECT_EQ(flag("0000000002"), "A");
+    EXPECT_EQ(flag("0000000003"), "S");
+    EXPECT_EQ(flag("0000000004"), "S");
+    EXPECT_EQ(flag("0000000005"), "A");
+    EXPECT_EQ(flag("0000000006"), "A");
+    EXPECT_EQ(flag("0000000007"), "I");
+    EXPECT_EQ(logLines(), (std::vector<std::string>{
+                              "Execute do acmUpdVenda(S) - 0000000001 - F/F",
+                              "Execute do acmUpdVenda(A) - 0000000002 - F/F",
+                              "Execute do acmUpdVenda(S) - 0000000003 - F/F",
+                              "Execute do acmUpdVenda(S) - 0000000004 - O/O",
+                              "Execute do acmUpdVenda(A) - 0000000005 - C/C",
+                              "Execute do acmUpdVenda(A) - 0000000006 - F/F",
+                          }));
+}
+
+TEST_F(SaleAcknowledgement, TheExportTimeIsThatOfTheFirstAcknowledgement) {
+    sale("0000000001", "F", "V2");
+    returned({{"0000000001", "OK", "F", "V1"}});
+    dm->AtualizaMSDEVenda();
+    clock.set(DateTime::fromDateTime(2026, 12, 6, 11, 30, 0));
+    returned({{"0000000001", "OK", "F", "V2"}});
+    dm->AtualizaMSDEVenda();
+    EXPECT_EQ(scalar("SELECT IDIMPVENDA || ' ' || DTEXPVENDA FROM VENDA"),
+              "S 2026-12-06 10:00:00.000");
+}
+
+TEST_F(SaleAcknowledgement, TheSaleAcknowledgesItsMovementLoyaltyAndBenefitRows) {
+    sale("0000000001", "F", "V1");
+    sale("0000000002", "F", "V1");
+    sql("INSERT INTO MOVICLIE (CDCLIENTE, NRSEQMOVCLI, IDBXVENDACAT, IDBXMOVICLIE) VALUES "
+        "('C1', '0000000010', 'N', 'N'), ('C1', '0000000011', 'N', 'N'), "
+        "('C1', '0000000012', 'N', 'N')");
+    sql("INSERT INTO ITFIDELIDADE (CDFILIAL, CDCAIXA, NRSEQVENDA, NRSEQUITVEND, IDIMPTFIDEL) "
+        "VALUES ('0001', '001', '0000000001', '001', 'N'), ('0001', '001', '0000000001', '002', "
+        "'N')");
+    sql("INSERT INTO MOVBENEFICIOCONS (CDFILIAL, CDCAIXA, NRSEQVENDA, NRSEQBENECONS, IDIMPTMOV) "
+        "VALUES ('0001', '001', '0000000001', '1', 'I')");
+    // Copies as the selections left them; sale 2 has only a movement.
+    dm->copies.cdsCliMoviClie =
+        textRows({"CDCLIENTE", "NRSEQMOVCLI", "CDFILIAL", "CDCAIXA", "NRSEQVENDA"},
+                 {{"C1", "0000000010", "0001", "001", "0000000001"},
+                  {"C1", "0000000011", "0001", "001", "0000000001"},
+                  {"C1", "0000000012", "0001", "001", "0000000002"}});
+    dm->copies.cdsCliItFidelidade = textRows({"CDFILIAL", "CDCAIXA", "NRSEQVENDA", "NRSEQUITVEND"},
+                                             {{"0001", "001", "0000000001", "001"}});
+    dm->copies.cdsCliMovBeneficioCons =
+        textRows({"CDFILIAL", "CDCAIXA", "NRSEQVENDA", "NRSEQBENECONS"},
+                 {{"0001", "001", "0000000001", "1"}});
+
+    returned({{"0000000001", "OK", "F", "V1"}});
+    dm->AtualizaMSDEVenda();
+    // Any other store setting than "N" writes "N".
+    sql("UPDATE PARAVEND SET IDATUIDMCLI = 'S'");
+    returned({{"0000000002", "OK", "F", "V1"}});
+    dm->AtualizaMSDEVenda();
+
+    EXPECT_EQ(scalar("SELECT GROUP_CONCAT(IDBXVENDACAT || IDBXMOVICLIE, ' ') FROM (SELECT * "
+                     "FROM MOVICLIE ORDER BY NRSEQMOVCLI)"),
+              "SS NN SN");
+    EXPECT_EQ(scalar("SELECT GROUP_CONCAT(IDIMPTFIDEL, '') FROM ITFIDELIDADE"), "SS");
+    EXPECT_EQ(scalar("SELECT IDIMPTMOV FROM MOVBENEFICIOCONS"), "N");
+    EXPECT_EQ(logLines(), (std::vector<std::string>{
+                              "Execute do acmUpdVenda(S) - 0000000001 - F/F",
+                              "Execute do acmUpdMoviClie",
+                              "Execute do acmUpdItFidelidade",
+                              "Execute do acmUpdMovBeneficioCons",
+                              "Execute do acmUpdVenda(S) - 0000000002 - F/F",
+                              "Execute do acmUpdMoviClie",
+                          }));
+}
+
+TEST_F(SaleAcknowledgement, AFailureInASaleStepUndoesEverySaleOfTheTransfer) {
+    sale("0000000001", "F", "V1");
+    sale("0000000002", "F", "V1");
+    sql("INSERT INTO ITFIDELIDADE (CDFILIAL, CDCAIXA, NRSEQVENDA, NRSEQUITVEND, IDIMPTFIDEL) "
+        "VALUES ('0001', '001', '0000000002', '001', 'N')");
+    sql("CREATE TRIGGER falha BEFORE UPDATE ON ITFIDELIDADE BEGIN SELECT RAISE(ABORT, 'falha'); "
+        "END");
+    dm->copies.cdsCliItFidelidade =
+        textRows({"CDFILIAL", "CDCAIXA", "NRSEQVENDA"}, {{"0001", "001", "0000000002"}});
+    returned({{"0000000001", "OK", "F", "V1"}, {"0000000002", "OK", "F", "V1"}});
+    dm->AtualizaMSDEVenda();
+    EXPECT_EQ(scalar("SELECT COUNT(*) FROM VENDA WHERE IDIMPVENDA = 'I' AND DTEXPVENDA IS NULL"),
+              "2");
+    const auto lines = logLines();
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[2].rfind("ERRO Except AtualizaMSDEVenda: ", 0), 0u) << lines[2];
+}
+
+}  // namespace
