@@ -574,6 +574,11 @@ void encodeTo(const Variant& value, Bytes& out) {
     writeValue(w, value);
 }
 
+void encodeArrayHeaderTo(std::size_t count, Bytes& out) {
+    Writer w(out);
+    writeArrayHeader(w, count);
+}
+
 Bytes encode(const Variant& value) {
     Bytes out;
     out.reserve(256);

@@ -33,6 +33,9 @@ struct DecodeLimits {
 // Appends the MessagePack form of a value to `out`.
 void encodeTo(const Variant& value, Bytes& out);
 Bytes encode(const Variant& value);
+// Appends the header of an array of `count` elements; the caller then
+// appends exactly that many encoded values (builds composite keys cheaply).
+void encodeArrayHeaderTo(std::size_t count, Bytes& out);
 
 // Decodes exactly one value that fills the whole buffer. Throws ProtocolError
 // with the offset and the reason on anything that is not a well-formed value

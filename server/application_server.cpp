@@ -1,0 +1,266 @@
+#include "application_server.h"
+
+#include "export_rows.h"
+#include "protocol/envelope.h"
+#include "table_rules.h"
+
+namespace qel::server {
+namespace {
+
+// A call whose arguments are not what the method takes.
+class BadArguments : public ServerError {
+    using ServerError::ServerError;
+};
+
+void expectCount(const VariantArray& args, std::size_t n, std::string_view method) {
+    if (args.size() != n) {
+        throw BadArguments(std::string(method) + " takes " + std::to_string(n) +
+                           " arguments, not " + std::to_string(args.size()));
+    }
+}
+
+const std::string& textArg(const VariantArray& args, std::size_t i, std::string_view name) {
+    const auto* s = args[i].get<std::string>();
+    if (!s) {
+        throw BadArguments(std::string(name) + " must be text, not " + kindName(args[i].kind()));
+    }
+    return *s;
+}
+
+std::optional<DateTime> dateArg(const Variant& v, std::string_view name) {
+    if (v.isEmpty()) return std::nullopt;
+    if (const auto* d = v.get<DateTime>()) return *d;
+    throw BadArguments(std::string(name) + " must be a date-time, not " + kindName(v.kind()));
+}
+
+// The packet array: 47 elements, packets everywhere but the two dates.
+const VariantArray& packetArray(const Variant& v) {
+    if (!v.isArray() || v.asArray().size() != static_cast<std::size_t>(kPacketCount)) {
+        throw BadArguments("the packet array must have " + std::to_string(kPacketCount) +
+                           " elements");
+    }
+    const VariantArray& a = v.asArray();
+    for (int i = 0; i < kPacketCount; ++i) {
+        if (i == kExtratoDateIndex || i == kMoviClieDateIndex) {
+            dateArg(a[i], "element " + std::to_string(i) + " of the packet array");
+        } else if (!a[i].isPacket() || !a[i].packetPtr()) {
+            throw BadArguments("element " + std::to_string(i) + " of the packet array (" +
+                               std::string(tableRules()[i].table) +
+                               ") must be a data packet, not " + kindName(a[i].kind()));
+        }
+    }
+    return a;
+}
+
+std::string peerKey(const Caller& caller) {
+    return caller.peer;
+}
+
+}  // namespace
+
+CallOutcome ApplicationServer::call(const Caller& caller, const protocol::Request& request) {
+    try {
+        return dispatch(caller, request);
+    } catch (const CallRejected&) {
+        throw;
+    } catch (const std::exception& e) {
+        CallOutcome out;
+        out.answer = protocol::failureAnswer(e.what());
+        return out;
+    }
+}
+
+CallOutcome ApplicationServer::dispatch(const Caller& caller, const protocol::Request& request) {
+    const std::string& m = request.method;
+    const VariantArray& args = request.args;
+    if (request.object == kExportObject) {
+        if (m == "setInsereServidor") return setInsereServidor(caller, args);
+        if (m == "getVerificaExportacao") return getVerificaExportacao(caller, args);
+        if (m == "getMinDTULTATUEXT") return reportDate(caller, args, "DTULTATUEXT");
+        if (m == "getMaxDTULTATUMCLI") return reportDate(caller, args, "DTULTATUMCLI");
+        if (m == "getLimpezaDiaria") return cleanupDue(caller, args, false);
+        if (m == "getLimpezaMensal") return cleanupDue(caller, args, true);
+        if (m == "setDtUltimaLimpeza") return setDtUltimaLimpeza(caller, args);
+    } else if (request.object == kAdjustObject) {
+        if (m == "setAjusteDiferencas") return recordRequest(caller, args, "AJUSTE", true);
+    } else if (request.object == kLoyaltyObject) {
+        if (m == "setAtualizaPontuacao") return recordRequest(caller, args, "PONTUACAO", false);
+    } else {
+        throw CallRejected(404, "Unknown server object " + request.object);
+    }
+    throw CallRejected(404, "Unknown method " + request.object + "." + m);
+}
+
+void ApplicationServer::identify(const Caller& caller, CallOutcome& out, const VariantArray& args) {
+    out.store = textArg(args, 0, "CDFILIAL");
+    out.station = textArg(args, 1, "CDCAIXA");
+    if (caller.grant &&
+        (!caller.grant->allowsStore(out.store) || !caller.grant->allowsStation(out.station))) {
+        throw CallRejected(
+            403, "This credential may not act for store " + out.store + " station " + out.station);
+    }
+    std::lock_guard lock(peersMutex_);
+    if (stationByPeer_.size() > 10000) stationByPeer_.clear();  // bounded memory
+    stationByPeer_[peerKey(caller)] = {out.store, out.station};
+}
+
+std::pair<std::string, std::string> ApplicationServer::stationOfPeer(const Caller& caller) {
+    std::lock_guard lock(peersMutex_);
+    auto it = stationByPeer_.find(peerKey(caller));
+    if (it != stationByPeer_.end()) return it->second;
+    if (caller.grant) return {caller.grant->store, ""};
+    return {"", ""};
+}
+
+CallOutcome ApplicationServer::setInsereServidor(const Caller& caller, const VariantArray& args) {
+    expectCount(args, 4, "setInsereServidor");
+    CallOutcome out;
+    identify(caller, out, args);
+    textArg(args, 2, "CDLOJA");
+    const VariantArray& packets = packetArray(args[3]);
+
+    InsertBatch batch;
+    batch.store = out.store;
+    batch.station = out.station;
+    batch.receivedAt = clock_.now();
+    batch.dates.push_back({"DTULTATUEXT", dateArg(packets[kExtratoDateIndex], "")});
+    batch.dates.push_back({"DTULTATUMCLI", dateArg(packets[kMoviClieDateIndex], "")});
+    std::size_t total = 0;
+    for (int i = 0; i < kPacketCount; ++i) {
+        if (i != kExtratoDateIndex && i != kMoviClieDateIndex) {
+            total += packets[i].asPacket().recordCount();
+        }
+    }
+    batch.rows.reserve(total);
+    std::size_t refused = 0;
+    for (int i = 0; i < kPacketCount; ++i) {
+        if (i == kExtratoDateIndex || i == kMoviClieDateIndex) continue;
+        const PacketView view(tableRules()[i], packets[i].asPacket());
+        for (std::size_t r = 0; r < view.data().recordCount(); ++r) {
+            StoredRow row;
+            if (view.analyse(r, caller.grant, row.key, row.content)) {
+                ++refused;  // reported row by row by getVerificaExportacao
+                continue;
+            }
+            row.table = std::string(view.rule().table);
+            batch.rows.push_back(std::move(row));
+        }
+    }
+    store_.putBatch(batch);
+    out.rows = total;
+    out.answer = protocol::successAnswer(Variant(static_cast<std::int64_t>(batch.rows.size())));
+    (void)refused;
+    return out;
+}
+
+CallOutcome ApplicationServer::getVerificaExportacao(const Caller& caller,
+                                                     const VariantArray& args) {
+    expectCount(args, 3, "getVerificaExportacao");
+    CallOutcome out;
+    identify(caller, out, args);
+    const VariantArray& packets = packetArray(args[2]);
+
+    struct Pending {
+        std::size_t result, row;
+        Bytes content;
+    };
+    std::vector<PacketView> views;
+    views.reserve(kResultCount);
+    std::vector<std::vector<Verdict>> verdicts(kResultCount);
+    std::vector<Bytes> keys;
+    std::vector<Pending> pending;
+    std::size_t total = 0;
+    for (int e = 0; e < kResultCount; ++e) {
+        const int i = resultSources()[e];
+        views.emplace_back(tableRules()[i], packets[i].asPacket());
+        total += views.back().data().recordCount();
+    }
+    keys.reserve(total);
+    pending.reserve(total);
+    std::vector<RowRef> refs;
+    refs.reserve(total);
+    for (std::size_t e = 0; e < views.size(); ++e) {
+        const PacketView& view = views[e];
+        verdicts[e].resize(view.data().recordCount());
+        for (std::size_t r = 0; r < view.data().recordCount(); ++r) {
+            Bytes key, content;
+            if (auto reason = view.analyse(r, caller.grant, key, content)) {
+                verdicts[e][r] = {kVerdictRefused, std::move(*reason)};
+                continue;
+            }
+            keys.push_back(std::move(key));
+            refs.push_back({view.rule().table, keys.back()});
+            pending.push_back({e, r, std::move(content)});
+        }
+    }
+    const auto stored = store_.getContents(refs);
+    for (std::size_t k = 0; k < pending.size(); ++k) {
+        Verdict& v = verdicts[pending[k].result][pending[k].row];
+        if (!stored[k]) {
+            v = {kVerdictMissing, "row not stored on the server"};
+        } else if (*stored[k] != pending[k].content) {
+            v = {kVerdictChanged, "the stored row differs from this one"};
+        } else {
+            v = {kVerdictOk, ""};
+        }
+    }
+    VariantArray results;
+    results.reserve(kResultCount);
+    for (std::size_t e = 0; e < views.size(); ++e) {
+        results.emplace_back(views[e].verdictPacket(verdicts[e]));
+    }
+    out.rows = total;
+    out.answer = protocol::successAnswer(Variant(std::move(results)));
+    return out;
+}
+
+CallOutcome ApplicationServer::reportDate(const Caller& caller, const VariantArray& args,
+                                          std::string_view name) {
+    expectCount(args, 1, name == "DTULTATUEXT" ? "getMinDTULTATUEXT" : "getMaxDTULTATUMCLI");
+    CallOutcome out;
+    const StationDate date{std::string(name), dateArg(args[0], "the date")};
+    std::tie(out.store, out.station) = stationOfPeer(caller);
+    store_.recordDate(out.store, out.station, date, clock_.now());
+    out.answer = protocol::successAnswer(Variant(true));
+    return out;
+}
+
+CallOutcome ApplicationServer::cleanupDue(const Caller& caller, const VariantArray& args,
+                                          bool monthly) {
+    expectCount(args, 2, monthly ? "getLimpezaMensal" : "getLimpezaDiaria");
+    CallOutcome out;
+    identify(caller, out, args);
+    const auto last = store_.lastCleanup(out.store, out.station);
+    bool due = true;
+    if (last) {
+        const DateTimeParts l = last->parts();
+        const DateTimeParts t = clock_.today().parts();
+        due = monthly ? (l.year != t.year || l.month != t.month) : last->date() != clock_.today();
+    }
+    out.answer = protocol::successAnswer(Variant(due));
+    return out;
+}
+
+CallOutcome ApplicationServer::setDtUltimaLimpeza(const Caller& caller, const VariantArray& args) {
+    expectCount(args, 2, "setDtUltimaLimpeza");
+    CallOutcome out;
+    identify(caller, out, args);
+    store_.recordCleanup(out.store, out.station, clock_.now());
+    out.answer = protocol::successAnswer(Variant(true));
+    return out;
+}
+
+CallOutcome ApplicationServer::recordRequest(const Caller& caller, const VariantArray& args,
+                                             std::string_view kind, bool withArgument) {
+    expectCount(args, withArgument ? 3 : 2,
+                withArgument ? "setAjusteDiferencas" : "setAtualizaPontuacao");
+    CallOutcome out;
+    identify(caller, out, args);
+    const std::string argument = withArgument ? textArg(args, 2, "DTMOVCAT52") : std::string();
+    const DateTime now = clock_.now();
+    store_.recordRequest(kind, out.store, out.station, now.date(), argument, now);
+    out.answer = protocol::successAnswer(Variant(true));
+    return out;
+}
+
+}  // namespace qel::server

@@ -1,0 +1,79 @@
+#pragma once
+
+#include <map>
+#include <mutex>
+#include <string>
+#include <string_view>
+
+#include "central_store.h"
+#include "core/clock.h"
+#include "credentials.h"
+#include "protocol/codec.h"
+
+namespace qel::server {
+
+// The three server objects the agent calls.
+inline constexpr std::string_view kExportObject = "Exp.rdmInsereServidor";
+inline constexpr std::string_view kAdjustObject = "AJU.rdmAjusteDiferencas";
+inline constexpr std::string_view kLoyaltyObject = "FID.rdmAtualizaPontuacao";
+
+// A request the server will not dispatch: unknown object or method (404),
+// or a caller acting for a station its credential does not cover (403).
+class CallRejected : public ServerError {
+  public:
+    CallRejected(int status, const std::string& message) : ServerError(message), status_(status) {}
+    int status() const { return status_; }
+
+  private:
+    int status_;
+};
+
+// Who is calling: the connection it came on, and its credential's grant when
+// the server requires credentials (null otherwise).
+struct Caller {
+    std::string peer;  // "address:port" of the connection
+    const StationGrant* grant = nullptr;
+};
+
+// What a call did, for the server's log line.
+struct CallOutcome {
+    Variant answer;  // the envelope
+    std::string store;
+    std::string station;
+    std::size_t rows = 0;
+};
+
+// The server objects and their nine methods, independent of the transport.
+// Each method validates its arguments, does its work against the central
+// store and answers an envelope; any failure answers [false, message] with
+// nothing written. Safe to call from several threads at once.
+class ApplicationServer {
+  public:
+    ApplicationServer(CentralStore& store, const Clock& clock) : store_(store), clock_(clock) {}
+
+    // Throws CallRejected for an unknown object or method, or a station the
+    // caller may not act for; every other failure is a failure envelope.
+    CallOutcome call(const Caller& caller, const protocol::Request& request);
+
+  private:
+    CallOutcome dispatch(const Caller& caller, const protocol::Request& request);
+    CallOutcome setInsereServidor(const Caller& caller, const VariantArray& args);
+    CallOutcome getVerificaExportacao(const Caller& caller, const VariantArray& args);
+    CallOutcome reportDate(const Caller& caller, const VariantArray& args, std::string_view name);
+    CallOutcome cleanupDue(const Caller& caller, const VariantArray& args, bool monthly);
+    CallOutcome setDtUltimaLimpeza(const Caller& caller, const VariantArray& args);
+    CallOutcome recordRequest(const Caller& caller, const VariantArray& args, std::string_view kind,
+                              bool withArgument);
+
+    // The station a call names, checked against the caller's credential;
+    // remembered per connection for the methods that name none.
+    void identify(const Caller& caller, CallOutcome& outcome, const VariantArray& args);
+    std::pair<std::string, std::string> stationOfPeer(const Caller& caller);
+
+    CentralStore& store_;
+    const Clock& clock_;
+    std::mutex peersMutex_;
+    std::map<std::string, std::pair<std::string, std::string>> stationByPeer_;
+};
+
+}  // namespace qel::server

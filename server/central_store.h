@@ -1,0 +1,84 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <span>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/datetime.h"
+#include "core/variant.h"
+
+namespace qel::server {
+
+// One exported row as the central store keeps it: the table it belongs to,
+// its key (the canonical encoding of its key values) and its content (the
+// canonical encoding of the whole row). Equal content means an equal row.
+struct StoredRow {
+    std::string table;
+    Bytes key;
+    Bytes content;
+};
+
+// A date a station reported (the last-update dates of the packet array and
+// of getMinDTULTATUEXT / getMaxDTULTATUMCLI); no value when it sent a null.
+struct StationDate {
+    std::string name;
+    std::optional<DateTime> value;
+};
+
+// Everything one setInsereServidor call writes, applied in one transaction.
+struct InsertBatch {
+    std::string store;    // CDFILIAL of the caller
+    std::string station;  // CDCAIXA of the caller
+    DateTime receivedAt;
+    std::vector<StoredRow> rows;
+    std::vector<StationDate> dates;
+};
+
+struct RowRef {
+    std::string_view table;
+    std::span<const std::uint8_t> key;
+};
+
+// The chain's central database as the application server sees it. The SQLite
+// implementation is the default; a PostgreSQL one implements the same
+// contract. Every method is safe to call from several threads at once.
+class CentralStore {
+  public:
+    virtual ~CentralStore() = default;
+
+    // Applies the whole batch or nothing: a row whose table and key are
+    // already stored replaces the stored row. Throws DatabaseError.
+    virtual void putBatch(const InsertBatch& batch) = 0;
+
+    // The stored content for each reference, in the same order; nullopt
+    // where no row is stored under that key.
+    virtual std::vector<std::optional<Bytes>> getContents(const std::vector<RowRef>& refs) = 0;
+
+    // Cleanups of the local database that a station has reported.
+    virtual std::optional<DateTime> lastCleanup(std::string_view store,
+                                                std::string_view station) = 0;
+    virtual void recordCleanup(std::string_view store, std::string_view station, DateTime at) = 0;
+
+    // A dated request (difference adjustment, loyalty update) or a reported date.
+    virtual void recordRequest(std::string_view kind, std::string_view store,
+                               std::string_view station, DateTime day, std::string_view argument,
+                               DateTime receivedAt) = 0;
+    virtual void recordDate(std::string_view store, std::string_view station,
+                            const StationDate& date, DateTime receivedAt) = 0;
+
+    // Counts, for monitoring and tests. An empty table name counts every table.
+    virtual std::int64_t rowCount(std::string_view table = {}) = 0;
+    virtual std::int64_t requestCount(std::string_view kind) = 0;
+    virtual std::optional<DateTime> reportedDate(std::string_view store, std::string_view station,
+                                                 std::string_view name) = 0;
+};
+
+// Opens (creating when needed) the SQLite central store in `file`.
+std::unique_ptr<CentralStore> openSqliteStore(const std::filesystem::path& file);
+
+}  // namespace qel::server

@@ -1,0 +1,42 @@
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace qel::server {
+
+// What one station credential may do: call for its store and stations, and
+// write only rows whose CDFILIAL is that store and whose CDCAIXA is one of
+// those stations. A collector station that exports for its associated
+// stations lists all of them.
+struct StationGrant {
+    std::string store;
+    std::vector<std::string> stations;
+    bool allStations = false;  // "*": every station of the store
+
+    bool allowsStore(std::string_view s) const { return s == store; }
+    bool allowsStation(std::string_view station) const;
+};
+
+// The station credentials file: one credential per line,
+//   <token> <CDFILIAL> <CDCAIXA>[,<CDCAIXA>...]   or   <token> <CDFILIAL> *
+// blank lines and lines starting with '#' ignored. Throws ConfigError with
+// the line number on a malformed line or a repeated token.
+class Credentials {
+  public:
+    static Credentials load(const std::filesystem::path& file);
+    static Credentials parse(std::string_view text);
+
+    void add(std::string token, StationGrant grant);
+    // The grant of a bearer token; nullptr when the token is unknown.
+    const StationGrant* find(std::string_view token) const;
+    bool empty() const { return grants_.empty(); }
+
+  private:
+    std::map<std::string, StationGrant, std::less<>> grants_;
+};
+
+}  // namespace qel::server

@@ -1,0 +1,60 @@
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "core/dataset.h"
+#include "credentials.h"
+#include "table_rules.h"
+
+namespace qel::server {
+
+// Verdicts written in IDSITUACAO. Only "OK" flags a row as exported; each
+// other code has a readable reason in DSSITUACAO (where the layout has it).
+inline constexpr std::string_view kVerdictOk = "OK";
+inline constexpr std::string_view kVerdictChanged = "DIF";  // stored row differs from this one
+inline constexpr std::string_view kVerdictMissing = "NE";   // no row stored under this key
+inline constexpr std::string_view kVerdictRefused = "ERR";  // the row cannot be stored
+
+struct Verdict {
+    std::string_view code;
+    std::string reason;
+};
+
+// One packet of the array, with its key and echoed columns located once so
+// that each row is handled without name lookups.
+class PacketView {
+  public:
+    PacketView(const TableRule& rule, const Dataset& data);
+
+    const TableRule& rule() const { return *rule_; }
+    const Dataset& data() const { return *data_; }
+
+    // Fills the row's key and content, or returns why the row cannot be
+    // stored: a key column missing or null, a key of the wrong type, or a
+    // row of another store or station than `grant` allows (null: any).
+    std::optional<std::string> analyse(std::size_t row, const StationGrant* grant, Bytes& key,
+                                       Bytes& content) const;
+
+    // The verdict packet: per row, the key columns under the local names,
+    // the echoed columns and IDSITUACAO (and DSSITUACAO in the generic layout).
+    std::shared_ptr<const Dataset> verdictPacket(const std::vector<Verdict>& verdicts) const;
+
+  private:
+    void encodeContent(const Row& row, Bytes& out) const;
+
+    const TableRule* rule_;
+    const Dataset* data_;
+    std::vector<int> keyColumns_;   // -1: absent from the packet
+    std::vector<int> echoColumns_;  // -1: absent
+    int storeColumn_ = -1;
+    int stationColumn_ = -1;
+    std::int64_t fieldsHash_ = 0;
+    std::string missingKey_;  // name of the first declared key column absent
+};
+
+}  // namespace qel::server

@@ -1,0 +1,138 @@
+// qelexp-server: the application server the station agents export to.
+
+#include <pthread.h>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <iostream>
+#include <string>
+#include <thread>
+
+#include "application_server.h"
+#include "central_store.h"
+#include "core/clock.h"
+#include "core/error.h"
+#include "http_server.h"
+
+namespace {
+
+constexpr const char* kUsage = R"(Usage: qelexp-server [options]
+
+Serves the objects Exp.rdmInsereServidor, AJU.rdmAjusteDiferencas and
+FID.rdmAtualizaPontuacao over HTTP(S) (docs/protocol.md) and keeps what the
+stations send in a central database.
+
+Options:
+  --listen ADDRESS        address to listen on (default 0.0.0.0)
+  --port N                port (default 211)
+  --db FILE               central SQLite database (default qelexp-central.db)
+  --cert FILE --key FILE  serve HTTPS with this certificate and private key
+  --credentials FILE      require a station credential on every request; the
+                          file lists "<token> <CDFILIAL> <CDCAIXA>[,...]|*"
+  --max-request-mb N      largest request body accepted, decoded (default 64)
+  --threads N             worker threads (default 8)
+  --read-timeout S        seconds to wait for a request to arrive (default 60)
+  --quiet                 no log line per call
+  --help                  this text
+
+One line per call goes to standard output: station, call, rows, milliseconds
+and HTTP status. SIGINT or SIGTERM stops the server.
+)";
+
+int parseInt(const std::string& option, const char* value) {
+    char* end = nullptr;
+    const long v = std::strtol(value, &end, 10);
+    if (*value == '\0' || *end != '\0' || v < 0 || v > 1'000'000) {
+        throw qel::ConfigError("Invalid value for " + option + ": " + value);
+    }
+    return static_cast<int>(v);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    std::string listen = "0.0.0.0";
+    int port = 211;
+    std::string db = "qelexp-central.db";
+    std::string credentialsFile;
+    bool quiet = false;
+    qel::server::HttpServerOptions options;
+    try {
+        for (int i = 1; i < argc; ++i) {
+            const std::string arg = argv[i];
+            if (arg == "--help" || arg == "-h") {
+                std::cout << kUsage;
+                return 0;
+            }
+            if (arg == "--quiet") {
+                quiet = true;
+                continue;
+            }
+            if (i + 1 >= argc) throw qel::ConfigError("Missing value for " + arg);
+            const char* value = argv[++i];
+            if (arg == "--listen") {
+                listen = value;
+            } else if (arg == "--port") {
+                port = parseInt(arg, value);
+            } else if (arg == "--db") {
+                db = value;
+            } else if (arg == "--cert") {
+                options.certFile = value;
+            } else if (arg == "--key") {
+                options.keyFile = value;
+            } else if (arg == "--credentials") {
+                credentialsFile = value;
+            } else if (arg == "--max-request-mb") {
+                options.maxRequestBytes = static_cast<std::size_t>(parseInt(arg, value)) << 20;
+            } else if (arg == "--threads") {
+                options.workerThreads = parseInt(arg, value);
+            } else if (arg == "--read-timeout") {
+                options.readTimeoutSeconds = parseInt(arg, value);
+            } else {
+                throw qel::ConfigError("Unknown option " + arg + " (see --help)");
+            }
+        }
+        if (options.certFile.empty() != options.keyFile.empty()) {
+            throw qel::ConfigError("--cert and --key go together");
+        }
+        if (!credentialsFile.empty()) {
+            options.credentials = qel::server::Credentials::load(credentialsFile);
+        }
+        if (!quiet) {
+            options.log = [](const std::string& line) {
+                const std::string stamp = qel::SystemClock().now().toIso();
+                std::printf("%s %s\n", stamp.c_str(), line.c_str());
+                std::fflush(stdout);
+            };
+        }
+
+        // Signals are taken by a dedicated thread, so stopping happens outside
+        // a signal handler.
+        sigset_t signals;
+        sigemptyset(&signals);
+        sigaddset(&signals, SIGINT);
+        sigaddset(&signals, SIGTERM);
+        pthread_sigmask(SIG_BLOCK, &signals, nullptr);
+
+        qel::SystemClock clock;
+        auto store = qel::server::openSqliteStore(db);
+        qel::server::ApplicationServer app(*store, clock);
+        qel::server::HttpServer server(app, options);
+        server.bind(listen, port);
+        std::thread waiter([&] {
+            int received = 0;
+            sigwait(&signals, &received);
+            server.stop();
+        });
+        std::printf("qelexp-server listening on %s:%d (%s), central store %s\n", listen.c_str(),
+                    port, options.certFile.empty() ? "http" : "https", db.c_str());
+        std::fflush(stdout);
+        server.run();
+        pthread_kill(waiter.native_handle(), SIGTERM);
+        waiter.join();
+        return 0;
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "qelexp-server: %s\n", e.what());
+        return 1;
+    }
+}

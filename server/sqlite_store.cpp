@@ -1,0 +1,294 @@
+#include <sqlite3.h>
+
+#include <mutex>
+
+#include "central_store.h"
+#include "core/error.h"
+
+namespace qel::server {
+namespace {
+
+constexpr const char* kSchema = R"sql(
+PRAGMA journal_mode = WAL;
+PRAGMA synchronous = NORMAL;
+CREATE TABLE IF NOT EXISTS export_row (
+    table_name  TEXT NOT NULL,
+    row_key     BLOB NOT NULL,
+    store       TEXT NOT NULL,
+    station     TEXT NOT NULL,
+    content     BLOB NOT NULL,
+    received_at REAL NOT NULL,
+    PRIMARY KEY (table_name, row_key)
+) WITHOUT ROWID;
+CREATE TABLE IF NOT EXISTS station_cleanup (
+    store      TEXT NOT NULL,
+    station    TEXT NOT NULL,
+    cleaned_at REAL NOT NULL
+);
+CREATE INDEX IF NOT EXISTS station_cleanup_by_station ON station_cleanup (store, station, cleaned_at);
+CREATE TABLE IF NOT EXISTS station_date (
+    store       TEXT NOT NULL,
+    station     TEXT NOT NULL,
+    name        TEXT NOT NULL,
+    value       REAL,
+    received_at REAL NOT NULL,
+    PRIMARY KEY (store, station, name)
+);
+CREATE TABLE IF NOT EXISTS station_request (
+    kind        TEXT NOT NULL,
+    store       TEXT NOT NULL,
+    station     TEXT NOT NULL,
+    day         REAL NOT NULL,
+    argument    TEXT NOT NULL,
+    received_at REAL NOT NULL,
+    PRIMARY KEY (kind, store, station, day, argument)
+);
+)sql";
+
+// A prepared statement reset on scope exit, so an early throw leaves it reusable.
+class Stmt {
+  public:
+    Stmt() = default;
+    Stmt(sqlite3* db, const char* sql) : db_(db) {
+        if (sqlite3_prepare_v3(db, sql, -1, SQLITE_PREPARE_PERSISTENT, &stmt_, nullptr) !=
+            SQLITE_OK) {
+            throw DatabaseError(std::string("Central store: ") + sqlite3_errmsg(db));
+        }
+    }
+    Stmt(const Stmt&) = delete;
+    Stmt& operator=(const Stmt&) = delete;
+    ~Stmt() { sqlite3_finalize(stmt_); }
+
+    sqlite3_stmt* get() { return stmt_; }
+    void text(int i, std::string_view s) {
+        sqlite3_bind_text(stmt_, i, s.data(), static_cast<int>(s.size()), SQLITE_STATIC);
+    }
+    void blob(int i, std::span<const std::uint8_t> b) {
+        sqlite3_bind_blob(stmt_, i, b.empty() ? "" : static_cast<const void*>(b.data()),
+                          static_cast<int>(b.size()), SQLITE_STATIC);
+    }
+    void real(int i, double v) { sqlite3_bind_double(stmt_, i, v); }
+    void null(int i) { sqlite3_bind_null(stmt_, i); }
+    // Steps once; true when a row is available.
+    bool step() {
+        const int rc = sqlite3_step(stmt_);
+        if (rc == SQLITE_ROW) return true;
+        if (rc == SQLITE_DONE) return false;
+        throw DatabaseError(std::string("Central store: ") + sqlite3_errmsg(db_));
+    }
+    void reset() {
+        sqlite3_reset(stmt_);
+        sqlite3_clear_bindings(stmt_);
+    }
+
+  private:
+    sqlite3* db_ = nullptr;
+    sqlite3_stmt* stmt_ = nullptr;
+};
+
+struct ResetGuard {
+    Stmt& s;
+    ~ResetGuard() { s.reset(); }
+};
+
+class SqliteStore final : public CentralStore {
+  public:
+    explicit SqliteStore(const std::filesystem::path& file) {
+        if (sqlite3_open_v2(file.string().c_str(), &db_,
+                            SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                            nullptr) != SQLITE_OK) {
+            std::string message = db_ ? sqlite3_errmsg(db_) : "out of memory";
+            sqlite3_close(db_);
+            throw DatabaseError("Central store " + file.string() + ": " + message);
+        }
+        sqlite3_busy_timeout(db_, 10000);
+        exec(kSchema);
+        upsertRow_ = std::make_unique<Stmt>(
+            db_,
+            "INSERT INTO export_row (table_name, row_key, store, station, content, received_at) "
+            "VALUES (?1, ?2, ?3, ?4, ?5, ?6) ON CONFLICT (table_name, row_key) DO UPDATE SET "
+            "store = excluded.store, station = excluded.station, content = excluded.content, "
+            "received_at = excluded.received_at WHERE content IS NOT excluded.content");
+        getRow_ = std::make_unique<Stmt>(
+            db_, "SELECT content FROM export_row WHERE table_name = ?1 AND row_key = ?2");
+        upsertDate_ = std::make_unique<Stmt>(
+            db_,
+            "INSERT INTO station_date (store, station, name, value, received_at) "
+            "VALUES (?1, ?2, ?3, ?4, ?5) ON CONFLICT (store, station, name) DO UPDATE SET "
+            "value = excluded.value, received_at = excluded.received_at");
+    }
+
+    ~SqliteStore() override {
+        upsertRow_.reset();
+        getRow_.reset();
+        upsertDate_.reset();
+        sqlite3_close(db_);
+    }
+
+    void putBatch(const InsertBatch& batch) override {
+        std::lock_guard lock(mutex_);
+        exec("BEGIN IMMEDIATE");
+        try {
+            Stmt& s = *upsertRow_;
+            for (const StoredRow& row : batch.rows) {
+                ResetGuard guard{s};
+                s.text(1, row.table);
+                s.blob(2, row.key);
+                s.text(3, batch.store);
+                s.text(4, batch.station);
+                s.blob(5, row.content);
+                s.real(6, batch.receivedAt.value());
+                s.step();
+            }
+            for (const StationDate& date : batch.dates) {
+                putDate(batch.store, batch.station, date, batch.receivedAt);
+            }
+            exec("COMMIT");
+        } catch (...) {
+            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+            throw;
+        }
+    }
+
+    std::vector<std::optional<Bytes>> getContents(const std::vector<RowRef>& refs) override {
+        std::lock_guard lock(mutex_);
+        std::vector<std::optional<Bytes>> out;
+        out.reserve(refs.size());
+        // One read transaction so the answer is one consistent snapshot.
+        exec("BEGIN");
+        try {
+            Stmt& s = *getRow_;
+            for (const RowRef& ref : refs) {
+                ResetGuard guard{s};
+                s.text(1, ref.table);
+                s.blob(2, ref.key);
+                if (s.step()) {
+                    const auto* p =
+                        static_cast<const std::uint8_t*>(sqlite3_column_blob(s.get(), 0));
+                    const int n = sqlite3_column_bytes(s.get(), 0);
+                    out.emplace_back(Bytes(p, p + n));
+                } else {
+                    out.emplace_back(std::nullopt);
+                }
+            }
+            exec("COMMIT");
+        } catch (...) {
+            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+            throw;
+        }
+        return out;
+    }
+
+    std::optional<DateTime> lastCleanup(std::string_view store, std::string_view station) override {
+        std::lock_guard lock(mutex_);
+        Stmt s(db_,
+               "SELECT MAX(cleaned_at) FROM station_cleanup WHERE store = ?1 AND station = ?2");
+        s.text(1, store);
+        s.text(2, station);
+        if (s.step() && sqlite3_column_type(s.get(), 0) != SQLITE_NULL) {
+            return DateTime(sqlite3_column_double(s.get(), 0));
+        }
+        return std::nullopt;
+    }
+
+    void recordCleanup(std::string_view store, std::string_view station, DateTime at) override {
+        std::lock_guard lock(mutex_);
+        Stmt s(db_, "INSERT INTO station_cleanup (store, station, cleaned_at) VALUES (?1, ?2, ?3)");
+        s.text(1, store);
+        s.text(2, station);
+        s.real(3, at.value());
+        s.step();
+    }
+
+    void recordRequest(std::string_view kind, std::string_view store, std::string_view station,
+                       DateTime day, std::string_view argument, DateTime receivedAt) override {
+        std::lock_guard lock(mutex_);
+        Stmt s(db_,
+               "INSERT INTO station_request (kind, store, station, day, argument, received_at) "
+               "VALUES (?1, ?2, ?3, ?4, ?5, ?6) ON CONFLICT DO UPDATE SET "
+               "received_at = excluded.received_at");
+        s.text(1, kind);
+        s.text(2, store);
+        s.text(3, station);
+        s.real(4, day.value());
+        s.text(5, argument);
+        s.real(6, receivedAt.value());
+        s.step();
+    }
+
+    void recordDate(std::string_view store, std::string_view station, const StationDate& date,
+                    DateTime receivedAt) override {
+        std::lock_guard lock(mutex_);
+        putDate(store, station, date, receivedAt);
+    }
+
+    std::int64_t rowCount(std::string_view table) override {
+        std::lock_guard lock(mutex_);
+        Stmt s(db_, table.empty() ? "SELECT COUNT(*) FROM export_row"
+                                  : "SELECT COUNT(*) FROM export_row WHERE table_name = ?1");
+        if (!table.empty()) s.text(1, table);
+        s.step();
+        return sqlite3_column_int64(s.get(), 0);
+    }
+
+    std::int64_t requestCount(std::string_view kind) override {
+        std::lock_guard lock(mutex_);
+        Stmt s(db_, "SELECT COUNT(*) FROM station_request WHERE kind = ?1");
+        s.text(1, kind);
+        s.step();
+        return sqlite3_column_int64(s.get(), 0);
+    }
+
+    std::optional<DateTime> reportedDate(std::string_view store, std::string_view station,
+                                         std::string_view name) override {
+        std::lock_guard lock(mutex_);
+        Stmt s(db_,
+               "SELECT value FROM station_date WHERE store = ?1 AND station = ?2 AND name = ?3");
+        s.text(1, store);
+        s.text(2, station);
+        s.text(3, name);
+        if (s.step() && sqlite3_column_type(s.get(), 0) != SQLITE_NULL) {
+            return DateTime(sqlite3_column_double(s.get(), 0));
+        }
+        return std::nullopt;
+    }
+
+  private:
+    void exec(const char* sql) {
+        char* error = nullptr;
+        if (sqlite3_exec(db_, sql, nullptr, nullptr, &error) != SQLITE_OK) {
+            std::string message = error ? error : "unknown error";
+            sqlite3_free(error);
+            throw DatabaseError("Central store: " + message);
+        }
+    }
+
+    // REQUIRES: mutex_ held.
+    void putDate(std::string_view store, std::string_view station, const StationDate& date,
+                 DateTime receivedAt) {
+        Stmt& s = *upsertDate_;
+        ResetGuard guard{s};
+        s.text(1, store);
+        s.text(2, station);
+        s.text(3, date.name);
+        if (date.value) {
+            s.real(4, date.value->value());
+        } else {
+            s.null(4);
+        }
+        s.real(5, receivedAt.value());
+        s.step();
+    }
+
+    std::mutex mutex_;
+    sqlite3* db_ = nullptr;
+    std::unique_ptr<Stmt> upsertRow_, getRow_, upsertDate_;
+};
+
+}  // namespace
+
+std::unique_ptr<CentralStore> openSqliteStore(const std::filesystem::path& file) {
+    return std::make_unique<SqliteStore>(file);
+}
+
+}  // namespace qel::server

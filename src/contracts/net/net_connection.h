@@ -1,0 +1,74 @@
+#pragma once
+
+#include <chrono>
+#include <cstddef>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "core/variant.h"
+
+namespace httplib {
+class Client;
+}
+
+namespace qel::net {
+
+// How a connection reaches the application server beyond its host and port.
+struct ConnectionSettings {
+    bool https = false;
+    std::string caFile;      // PEM file of trusted certificates; empty: the system's
+    std::string credential;  // the station's bearer token; empty: none sent
+    std::chrono::milliseconds connectTimeout{10'000};
+    // Longest wait for an answer: a server that stops answering fails the
+    // call after this long instead of holding the export forever.
+    std::chrono::milliseconds readTimeout{300'000};
+    bool compress = true;  // gzip large request bodies
+    std::size_t maxAnswerBytes = 256u * 1024u * 1024u;
+};
+
+// A connection to one object of the application server (docs/protocol.md):
+// open checks that the server answers, call invokes a method by name.
+class TNetConnection {
+  public:
+    explicit TNetConnection(std::string serverName = {});
+    ~TNetConnection();
+    TNetConnection(const TNetConnection&) = delete;
+    TNetConnection& operator=(const TNetConnection&) = delete;
+
+    std::string ServerName;  // the server object, e.g. "Exp.rdmInsereServidor"
+    std::string Host;
+    int Port = 211;
+    // False: call() hands back the server's envelope as it came, failure
+    // included, for CheckResultServ. True: a failure envelope raises in call().
+    bool ThrowException = false;
+    ConnectionSettings Settings;
+
+    // Run before opening (may set Host, Port and Settings; may throw) and
+    // before closing an open connection.
+    std::function<void(TNetConnection&)> BeforeConnect;
+    std::function<void(TNetConnection&)> BeforeDisconnect;
+
+    // Runs BeforeConnect, then connects and asks the server for its health.
+    // Throws ServerError when the server cannot be reached, refuses the
+    // credential or is not healthy; the connection then stays closed.
+    void open();
+    // Runs BeforeDisconnect and disconnects when open; nothing otherwise.
+    void close();
+    bool connected() const { return connected_; }
+
+    // Calls a method of ServerName with the arguments and returns the
+    // answer. Throws ServerError when not connected, on a transport failure
+    // or time-out, and on an answer that is not valid MessagePack of this
+    // protocol or is larger than Settings.maxAnswerBytes.
+    Variant call(std::string_view method, const VariantArray& args);
+
+  private:
+    std::string where() const;
+
+    std::unique_ptr<httplib::Client> client_;
+    bool connected_ = false;
+};
+
+}  // namespace qel::net
