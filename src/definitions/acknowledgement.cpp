@@ -70,8 +70,13 @@ void addFirstExport(std::vector<Statement>& out) {
 // to match instead of failing the routine.
 constexpr int kTimeTextSize = 30;
 
+// Keys wider than the usual 16 characters (customer and consumer codes, fiscal
+// series, system names, passwords) are declared at their column's width: a
+// longer code would otherwise be refused at every acknowledgement and its row
+// would be sent again forever.
+
 void addTableAcknowledgements(std::vector<Statement>& out) {
-    out.push_back(command("acmUpdConsumidor", {text("P_CDCONSUMIDOR"), text("P_CDCLIENTE")},
+    out.push_back(command("acmUpdConsumidor", {text("P_CDCONSUMIDOR", 21), text("P_CDCLIENTE", 21)},
                           "UPDATE CONSUMIDOR SET IDATUCONSUMI = 'S' WHERE CDCONSUMIDOR = "
                           ":P_CDCONSUMIDOR AND CDCLIENTE = :P_CDCLIENTE AND IDATUCONSUMI <> 'S'"));
     out.push_back(command("acmUpdOperador", {text("P_CDOPERADOR")},
@@ -92,11 +97,11 @@ void addTableAcknowledgements(std::vector<Statement>& out) {
         "DATEADD('ms', -DATEPART('ms', DTHROPERQEL), DTHROPERQEL) = "
         "CAST_DATETIME(:P_DTHROPERQEL)"));
     out.push_back(command(
-        "acmUpdLogAcesso", {text("P_CDOPERADOR"), text("P_DSSISTEMA"), dateTime("P_DTHRACESSO")},
+        "acmUpdLogAcesso", {text("P_CDOPERADOR"), text("P_DSSISTEMA", 20), dateTime("P_DTHRACESSO")},
         "UPDATE LOGACESSO SET IDIMPLOGACESSO = 'S' WHERE CDOPERADOR = :P_CDOPERADOR AND "
         "DSSISTEMA = :P_DSSISTEMA AND DTHRACESSO = :P_DTHRACESSO"));
     out.push_back(command(
-        "acmUpdControlSenha", {text("P_CDOPERADOR"), dateTime("P_DTALTSENHA"), text("P_CDSENHALT")},
+        "acmUpdControlSenha", {text("P_CDOPERADOR"), dateTime("P_DTALTSENHA"), text("P_CDSENHALT", 20)},
         "UPDATE CONTROLSENHA SET IDATUCTRLSENHA = 'S' WHERE CDOPERADOR = :P_CDOPERADOR AND "
         "DTALTSENHA = :P_DTALTSENHA AND CDSENHALT = :P_CDSENHALT AND IDATUCTRLSENHA <> 'S'"));
     out.push_back(
@@ -108,7 +113,7 @@ void addTableAcknowledgements(std::vector<Statement>& out) {
         "DELETE FROM PEDIDOQEL WHERE CDFILIAL = :P_CDFILIAL AND NRPEDIDOQEL = :P_NRPEDIDOQEL"));
     out.push_back(command(
         "acmUpdArqCat52",
-        {storeParam(), stationParam(), text("P_NRSERIECAT52"), dateTime("P_DTMOVCAT52")},
+        {storeParam(), stationParam(), text("P_NRSERIECAT52", 20), dateTime("P_DTMOVCAT52")},
         "UPDATE ARQCAT52 SET IDIMPTCAT52 = 'S' WHERE (CDFILIAL = :P_CDFILIAL ) AND (CDCAIXA = "
         ":P_CDCAIXA ) AND (NRSERIECAT52 = :P_NRSERIECAT52) AND (DTMOVCAT52 = :P_DTMOVCAT52)"));
     out.push_back(command(
@@ -135,7 +140,7 @@ void addTableAcknowledgements(std::vector<Statement>& out) {
         ":P_CDCAIXA AND DTABERCAIX = :P_DTABERCAIX AND NRSEQUMOVI = :P_NRSEQUMOVI"));
     out.push_back(command(
         "acmUpdExtratoCons",
-        {text("P_CDCLIENTE"), text("P_CDCONSUMIDOR"), text("P_CDFAMILISALD"),
+        {text("P_CDCLIENTE", 21), text("P_CDCONSUMIDOR", 21), text("P_CDFAMILISALD"),
          dateTime("P_DTMOVEXTCONS"), text("P_NRSEQMOVEXT")},
         "UPDATE EXTRATOCONS SET IDIMPEXTRATO = 'S' WHERE CDCLIENTE = :P_CDCLIENTE AND "
         "CDCONSUMIDOR = :P_CDCONSUMIDOR AND CDFAMILISALD = :P_CDFAMILISALD AND DTMOVEXTCONS = "
@@ -146,7 +151,7 @@ void addTableAcknowledgements(std::vector<Statement>& out) {
         "= :P_CDCAIXA ) AND (NRSEQVENDA = :P_NRSEQVENDA)"));
     out.push_back(
         command("acmUpdMovBeneficioCtr",
-                {text("P_CDCLIENTE"), text("P_CDCONSUMIDOR"), text("P_CDCAMPANHA"),
+                {text("P_CDCLIENTE", 21), text("P_CDCONSUMIDOR", 21), text("P_CDCAMPANHA"),
                  text("P_NRSEQPRODCAMP"), text("P_NRSEQBENEFICIO"), floating("P_QTDEBENEFICIO")},
                 "UPDATE MOVBENEFICIOCTR SET IDIMPTMOVCTR = 'N' WHERE CDCLIENTE = :P_CDCLIENTE AND "
                 "CDCONSUMIDOR = :P_CDCONSUMIDOR AND CDCAMPANHA = :P_CDCAMPANHA AND NRSEQPRODCAMP = "
@@ -161,7 +166,7 @@ void addTableAcknowledgements(std::vector<Statement>& out) {
                           "UPDATE TOTALDIACAIXA SET IDIMPTOTDIACAIXA = 'S' WHERE CDFILIAL = "
                           ":P_CDFILIAL AND CDCAIXA = :P_CDCAIXA AND DTTOTAL = :P_DTTOTAL"));
     out.push_back(command(
-        "acmUpdEndeCons", {text("P_CDCONSUMIDOR"), text("P_CDCLIENTE"), text("P_CDENDECONS")},
+        "acmUpdEndeCons", {text("P_CDCONSUMIDOR", 21), text("P_CDCLIENTE", 21), text("P_CDENDECONS")},
         "UPDATE ENDECONS SET IDATUENDECONS = 'S' WHERE CDCONSUMIDOR = :P_CDCONSUMIDOR AND "
         "CDCLIENTE = :P_CDCLIENTE AND CDENDECONS = :P_CDENDECONS AND IDATUENDECONS <> 'S'"));
     out.push_back(
@@ -225,7 +230,7 @@ void addSaleAcknowledgement(std::vector<Statement>& out) {
                 ":P_CDFILIAL AND CDCAIXA = :P_CDCAIXA AND NRSEQVENDA = :P_NRSEQVENDA "
                 "AND DTEXPVENDA IS NULL"));
     out.push_back(command("acmUpdMoviClie",
-                          {text("P_IDBXVENDACAT"), text("P_IDBXMOVICLIE"), text("P_CDCLIENTE"),
+                          {text("P_IDBXVENDACAT"), text("P_IDBXMOVICLIE"), text("P_CDCLIENTE", 21),
                            text("P_NRSEQMOVCLI")},
                           "UPDATE MOVICLIE SET IDBXVENDACAT = :P_IDBXVENDACAT, IDBXMOVICLIE = "
                           ":P_IDBXMOVICLIE WHERE CDCLIENTE = :P_CDCLIENTE AND NRSEQMOVCLI = "

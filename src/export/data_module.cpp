@@ -37,6 +37,7 @@ std::string_view ResultDatasets::name(std::size_t i) {
 TdtmExportaVenda::TdtmExportaVenda(DataModuleContext context)
     : adcCaixa(context.clock, {}, context.databaseOptions),
       adcBancoCentral(context.clock, {}, context.databaseOptions),
+      net(context.platform, context.log),
       context_(std::move(context)) {
     // The connection string is read afresh before every connect, so a
     // changed configuration takes effect at the next run.
@@ -45,6 +46,11 @@ TdtmExportaVenda::TdtmExportaVenda(DataModuleContext context)
     });
     adcBancoCentral.setBeforeConnect(
         [this](db::Connection& connection) { adcBancoCentralBeforeConnect(connection); });
+}
+
+std::filesystem::path TdtmExportaVenda::executableFolder() const {
+    return context_.executableFolder.empty() ? context_.platform.executableFolder()
+                                             : context_.executableFolder;
 }
 
 std::string TdtmExportaVenda::nfceSeriesCode() {

@@ -1,10 +1,12 @@
 #pragma once
 
 #include <array>
+#include <filesystem>
 #include <memory>
 #include <string>
 #include <string_view>
 
+#include "contracts/net/server_connections.h"
 #include "core/clock.h"
 #include "core/dataset.h"
 #include "core/variant.h"
@@ -42,6 +44,8 @@ struct DataModuleContext {
     platform::Platform& platform;
     log::LogSink log;  // the run log's GravaLog
     db::ConnectionOptions databaseOptions = {};
+    // Where the agent's own files and tools are; empty: the executable's folder.
+    std::filesystem::path executableFolder = {};
 };
 
 // The data module: owns the connections and the run state of the current
@@ -57,6 +61,8 @@ class TdtmExportaVenda {
     // Connections.
     db::Connection adcCaixa;         // the station database
     db::Connection adcBancoCentral;  // the store's central database
+    // The three application-server connections, the server address and ConectaServidor.
+    net::ServerConnections net;
 
     // Run state.
     RunValues run;
@@ -75,6 +81,17 @@ class TdtmExportaVenda {
     // Runs one selection of the catalogue with its before-open binding and
     // after-open copy, as packaging does.
     Dataset openSelection(std::string_view component);
+
+    // Transfer to the server: sends the packet array, asks for the verdicts
+    // and acknowledges them; then the loyalty update.
+    void ExportaDados(DateTime DtUltAtuExtrato, DateTime DtUltAtuMoviClie);
+    // Loads the verification answer into the 22 result datasets; throws on
+    // an answer of the wrong shape.
+    void CarregaResultados(const Variant& ResultadosServidor);
+
+    // Post-export server actions.
+    void AjusteDiferencas();
+    void AtualizaPontuacao();
 
     // Acknowledgement framework.
     void IniciaTransacao();
@@ -128,6 +145,7 @@ class TdtmExportaVenda {
     void GravaLog(std::string_view message) { context_.log(message); }
     const Clock& clock() const { return context_.clock; }
     platform::Platform& platform() { return context_.platform; }
+    std::filesystem::path executableFolder() const;
 
   private:
     // The station's NFC-e series code, or the station code when it has none.

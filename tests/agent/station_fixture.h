@@ -55,7 +55,7 @@ class StationFixture : public ::testing::Test {
         platform = platform::createPlatform();
         runLog = std::make_unique<log::RunLog>(dir, clock);
         dm = std::make_unique<agent::TdtmExportaVenda>(
-            agent::DataModuleContext{clock, *platform, runLog->sink()});
+            agent::DataModuleContext{clock, *platform, runLog->sink(), {}, dir});
         dm->run.CDFILIAL = "0001";
         dm->run.CDCAIXA = "001";
         dm->run.CDLOJA = "01";

@@ -1,0 +1,71 @@
+// One transfer: the packet array goes to the server in one call, the server
+// is asked which rows it now holds, and its verdicts flag the local rows.
+
+#include "contracts/check_result.h"
+#include "core/error.h"
+#include "export/data_module.h"
+#include "log/messages.h"
+#include "selection/result_fields.h"
+
+namespace qel::agent {
+
+void TdtmExportaVenda::CarregaResultados(const Variant& ResultadosServidor) {
+    if (!ResultadosServidor.isArray()) {
+        throw ServerError(
+            std::string("Resposta de verificação inválida: esperado um array, veio ") +
+            kindName(ResultadosServidor.kind()));
+    }
+    const VariantArray& answer = ResultadosServidor.asArray();
+    if (answer.size() < ResultDatasets::kCount) {
+        throw ServerError("Resposta de verificação com " + std::to_string(answer.size()) +
+                          " pacotes; esperados " + std::to_string(ResultDatasets::kCount));
+    }
+    for (std::size_t i = 0; i < ResultDatasets::kCount; ++i) {
+        if (!answer[i].isPacket()) {
+            throw ServerError("Elemento " + std::to_string(i) +
+                              " da resposta de verificação não é um pacote de dados");
+        }
+        const Dataset& packet = answer[i].asPacket();
+        requireDeclaredFields(ResultDatasets::name(i), packet);
+        results.at(i).loadPacket(packet);
+    }
+}
+
+void TdtmExportaVenda::ExportaDados(DateTime DtUltAtuExtrato, DateTime DtUltAtuMoviClie) {
+    // The day of the framing lines, recomputed for each line.
+    auto day = [this] {
+        return run.FiltroDtMovim == "T" ? clock().today().toDateText() : run.FiltroDtMovim;
+    };
+    auto& server = net.netInsereServidor;
+    try {
+        GravaLog("");
+        GravaLog("Início da exportação das vendas para o servidor: " + day());
+        contracts::CheckResultServ(
+            server.call("setInsereServidor", {Variant(run.CDFILIAL), Variant(run.CDCAIXA),
+                                              Variant(run.CDLOJA), PacotesExportacao}),
+            true, 0);
+        contracts::CheckResultServ(server.call("getMinDTULTATUEXT", {Variant(DtUltAtuExtrato)}),
+                                   true, 0);
+        contracts::CheckResultServ(server.call("getMaxDTULTATUMCLI", {Variant(DtUltAtuMoviClie)}),
+                                   true, 0);
+        GravaLog("Fim da exportação das vendas para o servidor: " + day());
+        GravaLog("Início da verificação das vendas no servidor: " + day());
+        const Variant ResultadosServidor = contracts::CheckResultServ(
+            server.call("getVerificaExportacao",
+                        {Variant(run.CDFILIAL), Variant(run.CDCAIXA), PacotesExportacao}),
+            true, 0);
+        GravaLog("Fim da verificação das vendas no servidor: " + day());
+        CarregaResultados(ResultadosServidor);
+        GravaLog("Início da atualização das vendas no MSDE: " + day());
+        AtualizaMSDEResultados();
+        GravaLog("Fim da atualização das vendas no MSDE: " + day());
+        GravaLog("");
+    } catch (const std::exception& e) {
+        const auto& msg = log::msgPadrao();
+        GravaLog("ERRO Except ExportaDados: " + msg.Msg("FILIAL") + run.CDFILIAL +
+                 msg.Msg("CAIXA") + run.CDCAIXA + msg.Msg("ERRO") + e.what());
+    }
+    AtualizaPontuacao();
+}
+
+}  // namespace qel::agent

@@ -1,0 +1,130 @@
+#pragma once
+
+// A simulated station exporting to the real application server on an
+// ephemeral loopback port, with a manual clock shared by agent and server.
+
+#include <memory>
+
+#include "application_server.h"
+#include "central_store.h"
+#include "http_server.h"
+#include "simulator/simulator.h"
+#include "station_fixture.h"
+
+namespace qel::testing {
+
+// A central store that can be told to fail verification, standing in for a
+// server whose database breaks between the two calls of a transfer.
+class FailingVerifyStore : public server::CentralStore {
+  public:
+    explicit FailingVerifyStore(server::CentralStore& real) : real_(real) {}
+    bool failVerify = false;
+    bool failInsert = false;
+
+    void putBatch(const server::InsertBatch& b) override {
+        if (failInsert) throw DatabaseError("central database is full");
+        real_.putBatch(b);
+    }
+    std::vector<std::optional<Bytes>> getContents(const std::vector<server::RowRef>& r) override {
+        if (failVerify) throw DatabaseError("central database is locked");
+        return real_.getContents(r);
+    }
+    std::optional<DateTime> lastCleanup(std::string_view s, std::string_view c) override {
+        return real_.lastCleanup(s, c);
+    }
+    void recordCleanup(std::string_view s, std::string_view c, DateTime at) override {
+        real_.recordCleanup(s, c, at);
+    }
+    void recordRequest(std::string_view k, std::string_view s, std::string_view c, DateTime d,
+                       std::string_view a, DateTime at) override {
+        real_.recordRequest(k, s, c, d, a, at);
+    }
+    void recordDate(std::string_view s, std::string_view c, const server::StationDate& d,
+                    DateTime at) override {
+        real_.recordDate(s, c, d, at);
+    }
+    std::int64_t rowCount(std::string_view t) override { return real_.rowCount(t); }
+    std::int64_t requestCount(std::string_view k) override { return real_.requestCount(k); }
+    std::optional<DateTime> reportedDate(std::string_view s, std::string_view c,
+                                         std::string_view n) override {
+        return real_.reportedDate(s, c, n);
+    }
+
+  private:
+    server::CentralStore& real_;
+};
+
+class ExportFixture : public StationFixture {
+  protected:
+    void SetUp() override {
+        StationFixture::SetUp();
+        realStore = server::openSqliteStore(dir / "central_store.db");
+        store = std::make_unique<FailingVerifyStore>(*realStore);
+        app = std::make_unique<server::ApplicationServer>(*store, clock);
+        startServer();
+    }
+
+    void TearDown() override {
+        // Close the agent's kept-alive connections first, so the server need
+        // not wait for them to time out when it stops.
+        dm->net.netInsereServidor.close();
+        dm->net.netAjuste.close();
+        dm->net.netAtualizaPontuacao.close();
+        stopServer();
+        app.reset();
+        store.reset();
+        realStore.reset();
+        StationFixture::TearDown();
+    }
+
+    void startServer() {
+        http = std::make_unique<server::HttpServer>(*app, server::HttpServerOptions{});
+        port = http->bindToAnyPort("127.0.0.1");
+        http->start();
+        writeRegistry("IPServer = 127.0.0.1:" + std::to_string(port) + "\n");
+    }
+    void stopServer() {
+        if (http) http->stop();
+        http.reset();
+    }
+
+    // Fills the station with the simulator: two days of sales, `pending` waiting.
+    void simulate(int salesPerDay, std::int64_t pending) {
+        simulator::Options o;
+        o.stores = {"0001"};
+        o.stations = 1;
+        o.days = 2;
+        o.startDate = "2026-12-04";
+        o.salesPerDay = salesPerDay;
+        o.pendingSales = pending;
+        o.seed = 7;
+        o.quiet = true;
+        simulator::Database db((dir / "QELCAIXA.db").string());
+        simulator::fillStation(db.get(), o);
+        clock.set(DateTime::fromDateTime(2026, 12, 7, 12, 0, 0));
+        dm->run.CDLOJA = scalar("SELECT CDLOJA FROM CAIXA WHERE CDCAIXA = '001'");
+    }
+
+    // One pass as the export run makes it: change check, then transfer.
+    bool pass() {
+        const bool pending = dm->ExisteDadosExportar(clock.now(), clock.now());
+        if (pending) dm->ExportaDados(clock.now(), clock.now());
+        return pending;
+    }
+
+    std::vector<std::string> errorLines() const {
+        std::vector<std::string> errors;
+        for (const auto& line : logLines()) {
+            if (line.rfind("ERRO", 0) == 0) errors.push_back(line);
+        }
+        return errors;
+    }
+
+    std::unique_ptr<server::CentralStore> realStore;
+    std::unique_ptr<FailingVerifyStore> store;
+    std::unique_ptr<server::ApplicationServer> app;
+    std::unique_ptr<server::HttpServer> http;
+    int port = 0;
+};
+
+}  // namespace qel::testing

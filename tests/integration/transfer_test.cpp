@@ -1,0 +1,136 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "export_fixture.h"
+
+using qel::DateTime;
+using qel::Variant;
+
+namespace {
+
+class Transfer : public qel::testing::ExportFixture {
+  protected:
+    std::int64_t count(const std::string& sqlText) { return std::stoll(scalar(sqlText)); }
+
+    // The lines written after the change check of the last pass.
+    std::vector<std::string> linesFrom(const std::string& first) const {
+        const auto lines = logLines();
+        auto it = std::find(lines.rbegin(), lines.rend(), first);
+        if (it == lines.rend()) return {};
+        return std::vector<std::string>(std::prev(it.base()), lines.end());
+    }
+};
+
+TEST_F(Transfer, ExportsPendingDataAndFlagsEveryRowTheServerVerified) {
+    simulate(20, 12);
+    const auto pendingSales =
+        count("SELECT COUNT(*) FROM VENDA WHERE IDIMPVENDA IN ('I','A') AND IDSITUVENDA <> 'P'");
+    const auto newSaleItems = count(
+        "SELECT COUNT(*) FROM ITEMVENDA I JOIN VENDA V ON V.CDFILIAL = I.CDFILIAL AND"
+        " V.CDCAIXA = I.CDCAIXA AND V.NRSEQVENDA = I.NRSEQVENDA"
+        " WHERE V.IDIMPVENDA = 'I' AND V.IDSITUVENDA <> 'P'");
+    ASSERT_GT(pendingSales, 0);
+    dm->run.QtdMaxVendasExp = "5";  // several windows
+    ASSERT_TRUE(dm->net.ConectaServidor(true, "sem servidor"));
+    int passes = 0;
+    while (pass() && !dm->run.NrSeqVendaIni.empty() && passes < 10) ++passes;
+    EXPECT_GE(passes, 3);
+    EXPECT_EQ(errorLines(), std::vector<std::string>{});
+
+    // Every sale that waited is now exported and the central store holds it once.
+    EXPECT_EQ(
+        count("SELECT COUNT(*) FROM VENDA WHERE IDIMPVENDA IN ('I','A') AND IDSITUVENDA <> 'P'"),
+        0);
+    EXPECT_EQ(realStore->rowCount("VENDA"), pendingSales);
+    EXPECT_EQ(realStore->rowCount("ITEMVENDA"), newSaleItems);
+    const auto lines = logLines();
+    EXPECT_GE(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& l) {
+                                return l.rfind("Execute do acmUpdVenda(S) - ", 0) == 0;
+                            }),
+              pendingSales);
+    // Rows that hang on flags of their own are flagged where the server holds them.
+    EXPECT_EQ(
+        count("SELECT COUNT(*) FROM MOVCAIXA WHERE IDIMPMOVCAIXA <> 'S' AND NRSEQVENDA IS NULL"),
+        0);
+    EXPECT_EQ(count("SELECT COUNT(*) FROM REDUCAOZ WHERE IDIMPREDUCAO <> 'S'"), 0);
+    EXPECT_EQ(count("SELECT COUNT(*) FROM LOGACESSO WHERE IDIMPLOGACESSO <> 'S'"), 0);
+}
+
+TEST_F(Transfer, ARefusedRowStaysPendingAndIsSentAgain) {
+    sql("INSERT INTO MOVBENEFICIOCTR (CDCLIENTE, CDCONSUMIDOR, CDCAMPANHA, NRSEQPRODCAMP,"
+        " NRSEQBENEFICIO, QTDEBENEFICIO, DTFIMVALBENECONS, IDIMPTMOVCTR) VALUES"
+        " ('C1', 'K1', 'CAMP', '1', '1', 2.5, '2027-01-01 00:00:00.000', 'I'),"
+        " ('C1', 'K1', 'CAMP', '1', '2', NULL, '2027-01-01 00:00:00.000', 'I')");
+    ASSERT_TRUE(dm->net.ConectaServidor(true, "sem servidor"));
+    ASSERT_TRUE(pass());
+    EXPECT_EQ(scalar("SELECT IDIMPTMOVCTR FROM MOVBENEFICIOCTR WHERE NRSEQBENEFICIO = '1'"), "N");
+    EXPECT_EQ(scalar("SELECT IDIMPTMOVCTR FROM MOVBENEFICIOCTR WHERE NRSEQBENEFICIO = '2'"), "I");
+    EXPECT_NE(dm->results.cdsRetMovBeneCtr.rows()[1][5].asString(), "OK");
+
+    ASSERT_TRUE(pass());  // the refused row goes again
+    EXPECT_EQ(dm->PacotesExportacao.asArray()[29].asPacket().recordCount(), 1u);
+    EXPECT_EQ(scalar("SELECT IDIMPTMOVCTR FROM MOVBENEFICIOCTR WHERE NRSEQBENEFICIO = '2'"), "I");
+}
+
+TEST_F(Transfer, AnAllEmptyVerificationChangesNothingButWritesTheFramingLines) {
+    ASSERT_TRUE(dm->net.ConectaServidor(true, "sem servidor"));
+    EXPECT_FALSE(dm->ExisteDadosExportar(clock.now(), clock.now()));
+    dm->ExportaDados(clock.now(), clock.now());
+    const auto lines = linesFrom("Início da exportação das vendas para o servidor: 06/12/2026");
+    const std::vector<std::string> expected = {
+        "Início da exportação das vendas para o servidor: 06/12/2026",
+        "Fim da exportação das vendas para o servidor: 06/12/2026",
+        "Início da verificação das vendas no servidor: 06/12/2026",
+        "Fim da verificação das vendas no servidor: 06/12/2026",
+        "Início da atualização das vendas no MSDE: 06/12/2026",
+        "Fim da atualização das vendas no MSDE: 06/12/2026",
+        ""};
+    EXPECT_EQ(lines, expected);
+    EXPECT_EQ(realStore->rowCount(), 0);
+
+    dm->run.FiltroDtMovim = "05/12/2026";  // a day filter frames with its own text
+    dm->ExportaDados(clock.now(), clock.now());
+    EXPECT_EQ(linesFrom("Início da exportação das vendas para o servidor: 05/12/2026").size(), 7u);
+}
+
+TEST_F(Transfer, AFailedSendIsOneLineAndNothingIsAcknowledged) {
+    simulate(10, 5);
+    const auto exported = count("SELECT COUNT(*) FROM VENDA WHERE IDIMPVENDA = 'S'");
+    ASSERT_TRUE(dm->net.ConectaServidor(true, "sem servidor"));
+    store->failInsert = true;
+    ASSERT_TRUE(pass());
+    const auto lines = linesFrom("Início da exportação das vendas para o servidor: 07/12/2026");
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[1].rfind("ERRO Except ExportaDados: Filial: 0001 Caixa: 001 Erro: ", 0), 0u)
+        << lines[1];
+    EXPECT_NE(lines[1].find("central database is full"), std::string::npos);
+    // The loyalty update still ran after the failure.
+    EXPECT_NE(
+        std::find(lines.begin(), lines.end(), "Executa atualização de pontuação no servidor."),
+        lines.end());
+    EXPECT_EQ(count("SELECT COUNT(*) FROM VENDA WHERE IDIMPVENDA = 'S'"), exported);
+    EXPECT_EQ(realStore->rowCount(), 0);
+}
+
+TEST_F(Transfer, AFailedVerificationLeavesRowsPendingAndTheNextPassStoresThemOnce) {
+    simulate(10, 5);
+    ASSERT_TRUE(dm->net.ConectaServidor(true, "sem servidor"));
+    store->failVerify = true;
+    ASSERT_TRUE(pass());
+    const auto sent = realStore->rowCount("VENDA");
+    EXPECT_GT(sent, 0);
+    const auto stillPending =
+        count("SELECT COUNT(*) FROM VENDA WHERE IDIMPVENDA IN ('I','A') AND IDSITUVENDA <> 'P'");
+    EXPECT_GE(stillPending, sent);
+
+    store->failVerify = false;
+    ASSERT_TRUE(pass());
+    EXPECT_EQ(realStore->rowCount("VENDA"), sent);  // sent again, still one copy each
+    EXPECT_EQ(
+        count("SELECT COUNT(*) FROM VENDA WHERE IDIMPVENDA IN ('I','A') AND IDSITUVENDA <> 'P'"),
+        stillPending - sent);
+}
+
+}  // namespace
