@@ -26,6 +26,8 @@ class Backend {
 
     // Makes the catalogue `name` of the same server reachable as `name`.
     virtual void attachCatalog(std::string_view name) = 0;
+    // Undoes attachCatalog.
+    virtual void detachCatalog(std::string_view name) = 0;
 };
 
 }  // namespace qel::db

@@ -141,4 +141,12 @@ void Connection::attachCatalog(std::string_view name) {
     catalogs_.emplace_back(name);
 }
 
+void Connection::detachCatalog(std::string_view name) {
+    const auto known = std::find_if(catalogs_.begin(), catalogs_.end(),
+                                    [&](const std::string& c) { return text::iequals(c, name); });
+    if (known == catalogs_.end()) return;
+    catalogs_.erase(known);
+    if (backend_) backend_->detachCatalog(name);
+}
+
 }  // namespace qel::db

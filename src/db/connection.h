@@ -125,6 +125,11 @@ class Connection {
     // the schema name `name` (now, and again at every later open); SQL Server
     // reaches other catalogues by itself, so there it does nothing.
     void attachCatalog(std::string_view name);
+    // Makes an attached catalogue unreachable again. On the embedded backend
+    // an attached file takes part in every transaction of this connection
+    // (a write transaction locks it too), so attach it only while needed.
+    // REQUIRES: no transaction is open.
+    void detachCatalog(std::string_view name);
 
   private:
     Backend& ensureOpen();

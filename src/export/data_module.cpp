@@ -66,8 +66,17 @@ Dataset TdtmExportaVenda::openSelection(std::string_view component) {
     Dataset selected;
     if (component == kCentralConsumerSelection) {
         const CentralConsumerStatement statement = adqCliCONSCENTRALBeforeOpen();
+        // Attached only for this query: while attached, the station's write
+        // transactions would lock the central file too and block the central
+        // password update of the consumer acknowledgement.
         adcCaixa.attachCatalog(central.databaseName);
-        selected = adcCaixa.query(statement.sql, statement.params);
+        try {
+            selected = adcCaixa.query(statement.sql, statement.params);
+        } catch (...) {
+            adcCaixa.detachCatalog(central.databaseName);
+            throw;
+        }
+        adcCaixa.detachCatalog(central.databaseName);
     } else {
         const definitions::Statement& statement = definitions::statement(component);
         const std::string station =

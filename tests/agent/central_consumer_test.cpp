@@ -102,3 +102,27 @@ TEST_F(CentralConsumers, CentralConnectionKeepsServerAndCredentialsAndSwapsTheCa
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(CentralConsumers, TheCentralSelectionDoesNotLockTheCentralDatabaseForLaterUpdates) {
+    paravend("CENTRAL", "dbo", "S");
+    dm->VerificaSenhaConsCentral("0001");
+    dm->ExisteDadosExportar(clock.now(), clock.now());
+    qel::Dataset verdicts({{"CDCONSUMIDOR", qel::FieldType::String, 21, 0},
+                           {"CDCLIENTE", qel::FieldType::String, 21, 0},
+                           {"IDSITUACAO", qel::FieldType::String, 3, 0}});
+    verdicts.append({Variant("K1"), Variant("C1"), Variant("OK")});
+    dm->results.cdsRetConsumidor = verdicts;
+    dm->AtualizaMSDEConsumidor();
+    const auto lines = logLines();
+    EXPECT_EQ(lines.back(), "Execute do acmUpdConsCentral");
+    qel::db::Connection centralDb(
+        clock, "Provider=SQLite;Initial Catalog=CENTRAL;Data Source=" + dir.string());
+    EXPECT_EQ(centralDb.query("SELECT IDATUCONSUMI FROM SENHACONS WHERE CDCONSUMIDOR = 'K1'")
+                  .field("IDATUCONSUMI")
+                  .asString(),
+              "S");
+}
+
+}  // namespace

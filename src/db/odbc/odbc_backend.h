@@ -33,6 +33,7 @@ class OdbcBackend final : public Backend {
 
     // The server resolves other catalogues itself ("CATALOG.dbo.TABLE").
     void attachCatalog(std::string_view) override {}
+    void detachCatalog(std::string_view) override {}
 
   private:
     struct Prepared;

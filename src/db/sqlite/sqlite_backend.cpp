@@ -435,4 +435,8 @@ void SqliteBackend::attachCatalog(std::string_view name) {
     if (rc != SQLITE_DONE) fail(rc);
 }
 
+void SqliteBackend::detachCatalog(std::string_view name) {
+    runSimple("DETACH DATABASE " + quoteIdentifier(name));
+}
+
 }  // namespace qel::db::sqlite

@@ -40,6 +40,7 @@ class SqliteBackend final : public Backend {
 
     // ATTACHes "<folder>/<name>.db" AS name.
     void attachCatalog(std::string_view name) override;
+    void detachCatalog(std::string_view name) override;
 
     sqlite3* handle() const { return db_; }
 
