@@ -158,6 +158,36 @@ TEST_F(ChangeCheck, NfceCountersBindTheStationsSeriesCode) {
               "NFCE10001001");
 }
 
+TEST_F(ChangeCheck, SituationPStaysOutButForItsReversalAndTheSummary) {
+    sale("0000000001", at(8, 0), Variant(at(8, 1)));
+    sale("0000000002", at(8, 10), Variant(at(8, 11)), "I", "P");
+    sale("0000000003", at(8, 20), Variant(at(8, 21)));
+    sql("INSERT INTO ESTORNOVND (CDFILIAL, CDCAIXA, NRSEQVENDA, IDIMPESTVND)"
+        " VALUES ('0001', '001', '0000000002', 'N')");
+    dm->ExisteDadosExportar(clock.now(), clock.now());
+    EXPECT_EQ(rowsOf(kVenda), 2u);
+    EXPECT_EQ(rowsOf(kItemVenda), 2u);
+    EXPECT_EQ(rowsOf(24), 1u);  // the reversal of the excluded sale goes
+    const qel::Dataset& summary = dm->PacotesExportacao.asArray()[33].asPacket();
+    ASSERT_EQ(summary.recordCount(), 1u);
+    EXPECT_EQ(summary.rows()[0][summary.fieldIndex("QTVENDASMSDE")].asInteger(), 3);
+}
+
+TEST_F(ChangeCheck, StoredOrdersWaitThirtyMinuteBoundariesUnlessNeverUpdated) {
+    sql("INSERT INTO PEDIDOQEL (CDFILIAL, NRPEDIDOQEL, IDSTATUSPEDQEL, DTULTATU, IDIMPPEDIDOQEL)"
+        " VALUES ('0001', '0000000001', '4', :OLD, 'N'), ('0001', '0000000002', '4', :NEW, 'N'),"
+        " ('0001', '0000000003', '4', NULL, 'N'), ('0001', '0000000004', '2', NULL, 'N'),"
+        " ('0002', '0000000005', '4', NULL, 'N')",
+        {{"OLD", Variant(at(9, 30))}, {"NEW", Variant(at(9, 30, 1).addMinutes(1))}});
+    dm->ExisteDadosExportar(clock.now(), clock.now());
+    const qel::Dataset& orders = dm->PacotesExportacao.asArray()[7].asPacket();
+    std::vector<std::string> numbers;
+    for (const auto& row : orders.rows())
+        numbers.push_back(row[orders.fieldIndex("NRPEDIDOQEL")].asString());
+    std::sort(numbers.begin(), numbers.end());
+    EXPECT_EQ(numbers, (std::vector<std::string>{"0000000001", "0000000003"}));
+}
+
 TEST_F(ChangeCheck, ANonNumericSalesLimitFailsTheCheck) {
     dm->run.QtdMaxVendasExp = "cem";
     EXPECT_THROW(dm->ExisteDadosExportar(clock.now(), clock.now()), qel::ConversionError);
