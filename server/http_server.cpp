@@ -145,9 +145,8 @@ void HttpServer::routes() {
                             Caller{req.remote_addr + ":" + std::to_string(req.remote_port), grant},
                             request);
                         answer(res, 200, outcome.answer, gzip, compress);
-                        if (protocol::isEnvelope(outcome.answer) &&
-                            !*outcome.answer.asArray()[0].get<bool>()) {
-                            failure = outcome.answer.asArray()[1].asString();
+                        if (const std::string* m = protocol::failureMessage(outcome.answer)) {
+                            failure = *m;
                         }
                     }
                 } catch (const CallRejected& e) {

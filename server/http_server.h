@@ -23,7 +23,9 @@ struct HttpServerOptions {
     // listed token, and a station may write only its own rows.
     std::optional<Credentials> credentials;
     std::size_t maxRequestBytes = 64u * 1024u * 1024u;  // decoded request body
-    int workerThreads = 8;
+    // A kept-alive connection holds its worker until it idles out, so there
+    // should be about as many workers as stations calling at the same moment.
+    int workerThreads = 64;
     int readTimeoutSeconds = 60;
     int writeTimeoutSeconds = 60;
     int keepAliveSeconds = 5;     // also bounds how long stop() waits for idle connections

@@ -30,7 +30,7 @@ Options:
   --credentials FILE      require a station credential on every request; the
                           file lists "<token> <CDFILIAL> <CDCAIXA>[,...]|*"
   --max-request-mb N      largest request body accepted, decoded (default 64)
-  --threads N             worker threads (default 8)
+  --threads N             worker threads, about the stations calling at once (default 64)
   --read-timeout S        seconds to wait for a request to arrive (default 60)
   --quiet                 no log line per call
   --help                  this text

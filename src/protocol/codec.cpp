@@ -103,6 +103,14 @@ void writeDouble(Writer& w, double d) {
 const char* const kFieldTypeNames[] = {"String", "Integer",  "Float",   "Decimal",
                                        "Date",   "DateTime", "Boolean", "Blob"};
 
+// The value of the kind the caller has just tested for.
+template <typename T>
+const T& held(const Variant& v) {
+    const T* p = v.get<T>();
+    if (!p) throw ProtocolError("Variant does not hold the kind it reports");
+    return *p;
+}
+
 void writeValue(Writer& w, const Variant& v);
 
 void writePacket(Writer& w, const Dataset& ds) {
@@ -134,13 +142,13 @@ void writeValue(Writer& w, const Variant& v) {
         case VariantKind::Null:
             return w.byte(0xC0);
         case VariantKind::Boolean:
-            return w.byte(*v.get<bool>() ? 0xC3 : 0xC2);
+            return w.byte(held<bool>(v) ? 0xC3 : 0xC2);
         case VariantKind::Integer:
-            return writeInteger(w, *v.get<std::int64_t>());
+            return writeInteger(w, held<std::int64_t>(v));
         case VariantKind::Float:
-            return writeDouble(w, *v.get<double>());
+            return writeDouble(w, held<double>(v));
         case VariantKind::Decimal: {
-            const Decimal& d = *v.get<Decimal>();
+            const Decimal& d = held<Decimal>(v);
             std::uint8_t head[4] = {0xC7, 9, static_cast<std::uint8_t>(kExtDecimal),
                                     static_cast<std::uint8_t>(d.scale)};
             w.raw(head, sizeof head);
@@ -148,26 +156,26 @@ void writeValue(Writer& w, const Variant& v) {
             return w.raw(&u, sizeof u);
         }
         case VariantKind::String:
-            return writeString(w, *v.get<std::string>());
+            return writeString(w, held<std::string>(v));
         case VariantKind::DateTime: {
             std::uint8_t head[2] = {0xD7, static_cast<std::uint8_t>(kExtDateTime)};
             w.raw(head, sizeof head);
-            const std::uint64_t u = toBig(std::bit_cast<std::uint64_t>(v.get<DateTime>()->value()));
+            const std::uint64_t u = toBig(std::bit_cast<std::uint64_t>(held<DateTime>(v).value()));
             return w.raw(&u, sizeof u);
         }
         case VariantKind::Blob: {
-            const Bytes& b = *v.get<Bytes>();
+            const Bytes& b = held<Bytes>(v);
             writeLength(w, b.size(), 0, 0, 0xC4, 0xC5, 0xC6);
             return w.raw(b.data(), b.size());
         }
         case VariantKind::Array: {
-            const VariantArray& a = *v.get<VariantArray>();
+            const VariantArray& a = held<VariantArray>(v);
             writeArrayHeader(w, a.size());
             for (const Variant& e : a) writeValue(w, e);
             return;
         }
         case VariantKind::Packet: {
-            const auto& p = *v.get<std::shared_ptr<const Dataset>>();
+            const auto& p = held<std::shared_ptr<const Dataset>>(v);
             if (!p) throw ProtocolError("Cannot encode an empty packet reference");
             return writePacket(w, *p);
         }
@@ -482,12 +490,12 @@ class Reader {
             if (arrayHeader() != 4) fail("a field definition is [name, type, size, scale]");
             FieldDef f;
             const Variant name = value(limits_.maxDepth);
-            if (!name.get<std::string>() || name.get<std::string>()->empty()) {
-                fail("field name must be non-empty text");
-            }
-            f.name = *name.get<std::string>();
+            const std::string* nameText = name.get<std::string>();
+            if (!nameText || nameText->empty()) fail("field name must be non-empty text");
+            f.name = *nameText;
             const Variant type = value(limits_.maxDepth);
-            if (!type.get<std::string>() || !fieldTypeFromName(*type.get<std::string>(), f.type)) {
+            const std::string* typeText = type.get<std::string>();
+            if (!typeText || !fieldTypeFromName(*typeText, f.type)) {
                 fail("unknown field type for field " + f.name);
             }
             f.size = static_cast<int>(smallInt("field size"));

@@ -21,6 +21,13 @@ bool isEnvelope(const Variant& answer) {
     return *ok || a[1].kind() == VariantKind::String;
 }
 
+const std::string* failureMessage(const Variant& answer) {
+    if (!answer.isArray() || answer.asArray().size() != 2) return nullptr;
+    const bool* ok = answer.asArray()[0].get<bool>();
+    if (!ok || *ok) return nullptr;
+    return answer.asArray()[1].get<std::string>();
+}
+
 Variant unwrapAnswer(const Variant& answer) {
     if (!isEnvelope(answer)) {
         std::string what = kindName(answer.kind());
@@ -30,8 +37,10 @@ Variant unwrapAnswer(const Variant& answer) {
                           " instead of [status, payload])");
     }
     const VariantArray& a = answer.asArray();
-    if (!*a[0].get<bool>()) throw ServerError(*a[1].get<std::string>());
-    return a[1];
+    const bool* ok = a[0].get<bool>();
+    if (ok && *ok) return a[1];
+    const std::string* message = a[1].get<std::string>();
+    throw ServerError(message ? *message : std::string("Failure without a message"));
 }
 
 }  // namespace qel::protocol

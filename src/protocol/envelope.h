@@ -14,6 +14,9 @@ Variant failureAnswer(std::string message);
 // Whether a value has the shape of an envelope (either kind).
 bool isEnvelope(const Variant& answer);
 
+// The message of a failure envelope; nullptr for anything else.
+const std::string* failureMessage(const Variant& answer);
+
 // The payload of a success envelope. A failure envelope raises ServerError
 // with the server's message; anything that is not an envelope raises
 // ServerError saying what arrived instead.

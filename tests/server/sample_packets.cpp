@@ -33,10 +33,17 @@ DateTime base() {
     return DateTime::fromDateTime(2026, 12, 6, 9, 52, 13, 250);
 }
 
+// Prefix and number; spelled out because GCC 12 misreports "x" + to_string() at -O3.
+std::string text(const char* prefix, std::size_t number) {
+    std::string out(prefix);
+    out += std::to_string(number);
+    return out;
+}
+
 // Columns a real table has beyond its keys: money, quantities, codes, texts.
 void filler(std::vector<FieldDef>& f, int count) {
     for (int i = 0; i < count; ++i) {
-        const std::string n = "COL" + std::to_string(i);
+        const std::string n = text("COL", static_cast<std::size_t>(i));
         switch (i % 4) {
             case 0:
                 f.push_back({"VR" + n, F::Decimal, 0, 2});
@@ -64,8 +71,9 @@ void fillRow(Row& row, std::size_t from, const std::vector<FieldDef>& f, int see
                 row.emplace_back(seed % 3 == 0 ? 1.0 : 0.5 + seed);
                 break;
             case F::String:
-                row.emplace_back(f[i].size == 1 ? std::string("S")
-                                                : "PRD" + std::to_string(seed * 31 + i));
+                row.emplace_back(f[i].size == 1
+                                     ? std::string("S")
+                                     : text("PRD", static_cast<std::size_t>(seed) * 31 + i));
                 break;
             default:
                 row.push_back(Variant::null());
@@ -142,7 +150,7 @@ VariantArray samplePacketArray(int sales, const std::string& store, const std::s
         dVenda.append(std::move(v));
         for (int i = 0; i < 10; ++i) {
             Row r = {Variant(store), Variant(station), Variant(seq), Variant(std::to_string(i + 1)),
-                     Variant("7891000" + std::to_string(s * 10 + i))};
+                     Variant(text("7891000", static_cast<std::size_t>(s * 10 + i)))};
             fillRow(r, r.size(), item, s * 10 + i);
             dItem.append(std::move(r));
         }
@@ -158,8 +166,8 @@ VariantArray samplePacketArray(int sales, const std::string& store, const std::s
         dMov.append(std::move(m));
         Row e = {Variant(store),
                  Variant(station),
-                 Variant("CLI" + std::to_string(s % 7)),
-                 Variant("C" + std::to_string(s)),
+                 Variant(text("CLI", static_cast<std::size_t>(s % 7))),
+                 Variant(station + text("C", static_cast<std::size_t>(s))),
                  Variant("01"),
                  Variant(opened),
                  Variant(std::to_string(s + 1))};
@@ -167,9 +175,9 @@ VariantArray samplePacketArray(int sales, const std::string& store, const std::s
         dExtrato.append(std::move(e));
         dLog.append({Variant(store), Variant(station), Variant(seq), Variant("1"),
                      Variant("Autorizado o uso da NF-e")});
-        dMoviClie.append({Variant("CLI" + std::to_string(s % 7)), Variant(std::to_string(s + 1)),
-                          Variant(store), Variant(station), Variant(seq),
-                          Variant(Decimal{-1050, 2})});
+        dMoviClie.append({Variant(text("CLI", static_cast<std::size_t>(s % 7))),
+                          Variant(station + std::to_string(s + 1)), Variant(store),
+                          Variant(station), Variant(seq), Variant(Decimal{-1050, 2})});
     }
     a[16] = packet(std::move(dVenda));
     a[18] = packet(std::move(dItem));
