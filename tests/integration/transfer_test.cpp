@@ -56,6 +56,15 @@ TEST_F(Transfer, ExportsPendingDataAndFlagsEveryRowTheServerVerified) {
         0);
     EXPECT_EQ(count("SELECT COUNT(*) FROM REDUCAOZ WHERE IDIMPREDUCAO <> 'S'"), 0);
     EXPECT_EQ(count("SELECT COUNT(*) FROM LOGACESSO WHERE IDIMPLOGACESSO <> 'S'"), 0);
+    // Keys that travel as date-time text match their local rows.
+    EXPECT_GT(realStore->rowCount("LOGOPERQEL"), 0);
+    EXPECT_EQ(
+        count(
+            "SELECT COUNT(*) FROM LOGOPERQEL WHERE IDIMPLOGOPERQEL <> 'S' AND NRSEQVENDA IS NULL"),
+        0);
+    EXPECT_GT(realStore->rowCount("CMD_LOG"), 0);
+    EXPECT_EQ(count("SELECT COUNT(*) FROM CMD_LOG WHERE IDEXPREGISTRO = 'N'"), 0);
+    EXPECT_EQ(count("SELECT COUNT(*) FROM ITCMD_LOG WHERE IDEXPREGISTRO = 'N'"), 0);
 }
 
 TEST_F(Transfer, ARefusedRowStaysPendingAndIsSentAgain) {
