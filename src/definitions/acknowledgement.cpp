@@ -96,12 +96,14 @@ void addTableAcknowledgements(std::vector<Statement>& out) {
         ":P_CDCAIXA AND IDOPERQEL = :P_IDOPERQEL AND CDOPERRESPOP = :P_CDOPERRESPOP AND "
         "DATEADD('ms', -DATEPART('ms', DTHROPERQEL), DTHROPERQEL) = "
         "CAST_DATETIME(:P_DTHROPERQEL)"));
+    out.push_back(
+        command("acmUpdLogAcesso",
+                {text("P_CDOPERADOR"), text("P_DSSISTEMA", 20), dateTime("P_DTHRACESSO")},
+                "UPDATE LOGACESSO SET IDIMPLOGACESSO = 'S' WHERE CDOPERADOR = :P_CDOPERADOR AND "
+                "DSSISTEMA = :P_DSSISTEMA AND DTHRACESSO = :P_DTHRACESSO"));
     out.push_back(command(
-        "acmUpdLogAcesso", {text("P_CDOPERADOR"), text("P_DSSISTEMA", 20), dateTime("P_DTHRACESSO")},
-        "UPDATE LOGACESSO SET IDIMPLOGACESSO = 'S' WHERE CDOPERADOR = :P_CDOPERADOR AND "
-        "DSSISTEMA = :P_DSSISTEMA AND DTHRACESSO = :P_DTHRACESSO"));
-    out.push_back(command(
-        "acmUpdControlSenha", {text("P_CDOPERADOR"), dateTime("P_DTALTSENHA"), text("P_CDSENHALT", 20)},
+        "acmUpdControlSenha",
+        {text("P_CDOPERADOR"), dateTime("P_DTALTSENHA"), text("P_CDSENHALT", 20)},
         "UPDATE CONTROLSENHA SET IDATUCTRLSENHA = 'S' WHERE CDOPERADOR = :P_CDOPERADOR AND "
         "DTALTSENHA = :P_DTALTSENHA AND CDSENHALT = :P_CDSENHALT AND IDATUCTRLSENHA <> 'S'"));
     out.push_back(
@@ -166,7 +168,8 @@ void addTableAcknowledgements(std::vector<Statement>& out) {
                           "UPDATE TOTALDIACAIXA SET IDIMPTOTDIACAIXA = 'S' WHERE CDFILIAL = "
                           ":P_CDFILIAL AND CDCAIXA = :P_CDCAIXA AND DTTOTAL = :P_DTTOTAL"));
     out.push_back(command(
-        "acmUpdEndeCons", {text("P_CDCONSUMIDOR", 21), text("P_CDCLIENTE", 21), text("P_CDENDECONS")},
+        "acmUpdEndeCons",
+        {text("P_CDCONSUMIDOR", 21), text("P_CDCLIENTE", 21), text("P_CDENDECONS")},
         "UPDATE ENDECONS SET IDATUENDECONS = 'S' WHERE CDCONSUMIDOR = :P_CDCONSUMIDOR AND "
         "CDCLIENTE = :P_CDCLIENTE AND CDENDECONS = :P_CDENDECONS AND IDATUENDECONS <> 'S'"));
     out.push_back(

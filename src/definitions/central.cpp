@@ -54,7 +54,8 @@ void addCentralStatements(std::vector<Statement>& out) {
                         "   AND CO.CDCONSUMIDOR = SE.CDCONSUMIDOR"
                         "   AND CO.IDATUCONSUMI IN ('I','A')"));
     // Runs on the central database's own connection.
-    out.push_back(command("acmUpdConsCentral", {text("P_CDCLIENTE", 21), text("P_CDCONSUMIDOR", 21)},
+    out.push_back(command("acmUpdConsCentral",
+                          {text("P_CDCLIENTE", 21), text("P_CDCONSUMIDOR", 21)},
                           "UPDATE SENHACONS\n"
                           "SET IDATUCONSUMI = 'S'\n"
                           "WHERE CDCLIENTE = :P_CDCLIENTE\n"
