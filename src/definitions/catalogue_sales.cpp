@@ -72,7 +72,7 @@ void addSaleSelections(std::vector<Statement>& out) {
                         " WHERE V.CDFILIAL = :P_CDFILIAL\n"
                         "   AND V.CDCAIXA  = :P_CDCAIXA\n"
                         "   AND V.IDSITUVENDA <> 'P'\n"
-                        "   AND V.IDIMPVENDA IN ('I','A')\n"
+                        "   AND unlikely(V.IDIMPVENDA IN ('I','A'))\n"
                         "   AND ((:P_DTMOVIM = 'T') OR (CONVERT_STYLE(V.DTENTRVENDA,103) = "
                         ":P_DTMOVIM))\n"
                         "   AND DATEDIFF('mi',IFNULL(V.DTINSERCAO,V.DTFECHAVENDA),GETDATE()) >= 2\n"
