@@ -117,7 +117,9 @@ int run(const Arguments& args) {
         const bool pending = h.pass();
         ++passes;
         rows += h.packetRows();
-        if (!pending) break;
+        // Open orders, the NFC-e counter and blocked products go at every
+        // pass; the backlog is drained once no sale is left in the window.
+        if (!pending || h.dm->run.NrSeqVendaIni.empty()) break;
     }
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
