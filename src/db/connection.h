@@ -54,6 +54,13 @@ struct ConnectionOptions {
     // Create a missing embedded database file instead of failing (the station
     // simulator and tests; the agent never creates its station database).
     bool createDatabase = false;
+    // Embedded backend: flush to disk at every commit (SQLite synchronous
+    // FULL). Off by default: in WAL mode a commit still survives a crash of
+    // the process, and what a power cut can take back is only the agent's
+    // own latest flag updates, whose rows are then sent again and stored
+    // once by the server. The point-of-sale program's writes keep its own
+    // connection's setting.
+    bool syncEveryCommit = false;
 };
 
 class Backend;

@@ -174,21 +174,29 @@ void addStationSelections(std::vector<Statement>& out) {
     out.push_back(reductionChild("adqCliTOTNFISCREDZ", "TOTNFISCREDZ"));
     out.push_back(reductionChild("adqCliFORMPGTOREDZ", "FORMPGTOREDZ"));
 
+    // SQLite: the redundant last condition (implied by the one before it) and
+    // the sort key the planner cannot take from an index let it look the
+    // shifts up by their flag instead of walking every shift of the history.
+    constexpr std::string_view kTurCaixa =
+        "SELECT *\n"
+        "  FROM TURCAIXA T\n"
+        " WHERE CDFILIAL = :P_CDFILIAL\n"
+        "   AND CDCAIXA  = :P_CDCAIXA\n"
+        "   AND ((:P_DTMOVIM = 'T') OR (CONVERT(VARCHAR,DTMOVTURCAIX,103) = "
+        ":P_DTMOVIM))\n"
+        "   AND ((NOT EXISTS(SELECT 1\n"
+        "                      FROM VENDA\n"
+        "                     WHERE CDFILIAL  = T.CDFILIAL\n"
+        "                       AND CDCAIXA   = T.CDCAIXA\n"
+        "                       AND DTABERTUR = T.DTABERCAIX\n"
+        "                       AND IDIMPVENDA IN ('I','A')) AND IDATUTURCAIXA = "
+        "'A') OR IDATUTURCAIXA = 'I')\n"
+        "ORDER BY DTABERCAIX";
+    std::string turCaixaSqlite(sqliteOf(kTurCaixa));
+    turCaixaSqlite.replace(turCaixaSqlite.rfind("ORDER BY"), std::string::npos,
+                           "   AND IDATUTURCAIXA IN ('I','A')\nORDER BY +DTABERCAIX");
     out.push_back(query("adqCliTurCaixa", {storeParam(), stationParam(), text("P_DTMOVIM")},
-                        "SELECT *\n"
-                        "  FROM TURCAIXA T\n"
-                        " WHERE CDFILIAL = :P_CDFILIAL\n"
-                        "   AND CDCAIXA  = :P_CDCAIXA\n"
-                        "   AND ((:P_DTMOVIM = 'T') OR (CONVERT(VARCHAR,DTMOVTURCAIX,103) = "
-                        ":P_DTMOVIM))\n"
-                        "   AND ((NOT EXISTS(SELECT 1\n"
-                        "                      FROM VENDA\n"
-                        "                     WHERE CDFILIAL  = T.CDFILIAL\n"
-                        "                       AND CDCAIXA   = T.CDCAIXA\n"
-                        "                       AND DTABERTUR = T.DTABERCAIX\n"
-                        "                       AND IDIMPVENDA IN ('I','A')) AND IDATUTURCAIXA = "
-                        "'A') OR IDATUTURCAIXA = 'I')\n"
-                        "ORDER BY DTABERCAIX"));
+                        kTurCaixa, persist(std::move(turCaixaSqlite))));
 
     out.push_back(query("adqCliMovBeneficioCtr", {},
                         "SELECT *\n"

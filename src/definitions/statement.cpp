@@ -45,6 +45,19 @@ std::string_view sqliteOf(std::string_view sqlServer) {
     replaceAll(text, "ISNULL(", "IFNULL(");
     replaceAll(text, "DATEDIFF(mi,", "DATEDIFF('mi',");
     replaceAll(text, "DATEDIFF(MI,", "DATEDIFF('mi',");
+    // Rows without a sale are found through the partial index of their
+    // pending export flag; the unary '+' keeps SQLite's planner from taking
+    // the sale index instead, whose NULL group holds the whole history.
+    for (std::string_view alias : {"M.", "L."}) {
+        replaceAll(text, std::string(alias) + "NRSEQVENDA IS NULL",
+                   "+" + std::string(alias) + "NRSEQVENDA IS NULL");
+    }
+    // A customer-account row without a sale is found through the partial index
+    // of pending rows, not by walking every shift of the history.
+    replaceAll(text, "(E.DTABERCAIX = T.DTABERCAIX)", "(+E.DTABERCAIX = T.DTABERCAIX)");
+    // The children of pending reductions: sorting the few pending ones beats
+    // walking every reduction in key order.
+    replaceAll(text, "ORDER BY R.DTREDUCAOZ", "ORDER BY +R.DTREDUCAOZ");
     return persist(std::move(text));
 }
 

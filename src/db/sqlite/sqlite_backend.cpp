@@ -211,6 +211,8 @@ SqliteBackend::SqliteBackend(const ConnectionTarget& target, const Clock& clock,
         sqlite3_extended_result_codes(db_, 1);
         sqlite3_busy_timeout(db_, static_cast<int>(options.busyTimeout.count()));
         runSimple("PRAGMA journal_mode=WAL");
+        runSimple(options.syncEveryCommit ? "PRAGMA synchronous=FULL"
+                                          : "PRAGMA synchronous=NORMAL");
 #if defined(QEL_HAVE_SQLSERVER_FUNCTIONS)
         registerSqlServerFunctions(db_, clock);
 #else
