@@ -4,34 +4,13 @@
 #include <cmath>
 #include <cstdio>
 
+#include "core/calendar.h"
 #include "core/error.h"
 
 namespace qel {
 namespace {
 
-// Days since 1970-01-01 of a proleptic Gregorian date (H. Hinnant's algorithm).
-std::int64_t daysFromCivil(std::int64_t y, unsigned m, unsigned d) {
-    y -= m <= 2;
-    const std::int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const auto yoe = static_cast<unsigned>(y - era * 400);
-    const unsigned doy = (153 * (m > 2 ? m - 3 : m + 9) + 2) / 5 + d - 1;
-    const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + static_cast<std::int64_t>(doe) - 719468;
-}
-
-void civilFromDays(std::int64_t z, int& year, int& month, int& day) {
-    z += 719468;
-    const std::int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const auto doe = static_cast<unsigned>(z - era * 146097);
-    const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const unsigned mp = (5 * doy + 2) / 153;
-    day = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-    month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-    year = static_cast<int>(static_cast<std::int64_t>(yoe) + era * 400 + (month <= 2));
-}
-
-const std::int64_t kEpochDays = daysFromCivil(1899, 12, 30);
+const std::int64_t kEpochDays = calendar::daysFromCivil(1899, 12, 30);
 
 bool isLeap(int y) {
     return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
@@ -84,9 +63,10 @@ bool expect(std::string_view text, std::size_t& pos, char c) {
 
 DateTime DateTime::fromParts(const DateTimeParts& p) {
     validate(p);
-    const auto days = static_cast<double>(
-        daysFromCivil(p.year, static_cast<unsigned>(p.month), static_cast<unsigned>(p.day)) -
-        kEpochDays);
+    const auto days =
+        static_cast<double>(calendar::daysFromCivil(p.year, static_cast<unsigned>(p.month),
+                                                    static_cast<unsigned>(p.day)) -
+                            kEpochDays);
     const double time =
         static_cast<double>(((p.hour * 60 + p.minute) * 60 + p.second) * 1000 + p.millisecond) /
         static_cast<double>(kMillisecondsPerDay);
@@ -114,7 +94,10 @@ DateTimeParts DateTime::parts() const {
         wholeDays += days_ < 0 ? -1 : 1;
     }
     DateTimeParts p;
-    civilFromDays(wholeDays + kEpochDays, p.year, p.month, p.day);
+    unsigned month = 0, day = 0;
+    calendar::civilFromDays(wholeDays + kEpochDays, p.year, month, day);
+    p.month = static_cast<int>(month);
+    p.day = static_cast<int>(day);
     p.millisecond = static_cast<int>(timeMs % 1000);
     p.second = static_cast<int>(timeMs / 1000 % 60);
     p.minute = static_cast<int>(timeMs / 60000 % 60);
