@@ -13,7 +13,7 @@ cd "$(dirname "$0")"
 PACKAGES=(cmake ninja-build g++ clang clang-format pkg-config
           libgtest-dev libgmock-dev libbenchmark-dev
           libsqlite3-dev sqlite3 unixodbc-dev odbcinst libsqliteodbc
-          libcpp-httplib-dev libmsgpack-cxx-dev libssl-dev zlib1g-dev libclang-rt-14-dev curl)
+          libcpp-httplib-dev libmsgpack-cxx-dev libssl-dev zlib1g-dev libclang-rt-14-dev curl openssl)
 
 deps() {
     local missing=()
