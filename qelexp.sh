@@ -32,7 +32,13 @@ jobs() { nproc 2>/dev/null || echo 2; }
 
 configure_build() {  # dir, extra cmake args...
     local dir=$1; shift
-    cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}" "$@" >/dev/null
+    local launcher=()
+    # ccache, when present, lets several checkouts of the tree share objects.
+    if command -v ccache >/dev/null; then
+        export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1
+        launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+    fi
+    cmake -S . -B "$dir" -G Ninja -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}" "${launcher[@]}" "$@" >/dev/null
     cmake --build "$dir" -j "$(jobs)"
 }
 

@@ -3,8 +3,10 @@
 #include <array>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "contracts/net/server_connections.h"
 #include "core/clock.h"
@@ -131,6 +133,30 @@ class TdtmExportaVenda {
     void AtualizaMSDEMoviClie(const std::string& IDBXMOVICLIE);
     void AtualizaMSDEItFidelidade();
     void AtualizaMSDEMovBeneficioCons();
+
+    // Pre-export corrections (maintenance/corrections*.cpp). Each catches its
+    // own errors and commits statement by statement.
+    void setVendasSemStatus(const std::string& CDFILIAL, const std::string& CDCAIXA);
+    void setCorrigeVendasCanc(const std::string& CDFILIAL, const std::string& CDCAIXA);
+    void AjustaItVendaImpos();
+
+    // Local database cleanup (maintenance/cleanup*.cpp): decides with the
+    // server whether it is due; one transaction; catches its own errors.
+    void LimpaBaseDeDados();
+    void geraLogQuantidadeTabelas();
+
+    // Export run of one station (export/export_run.cpp); catches its own errors.
+    void EnviaVendas(const std::string& CDFILIAL, const std::string& CDCAIXA,
+                     const std::string& CDLOJA, int TipoImpFis);
+
+    // Station role queries (export/station_roles.cpp); each catches its own
+    // errors. CaixaColetor and EstaAssociado leave the result unassigned on
+    // error; CaixasAssociados returns nullopt.
+    void GetLoja(const std::string& CDFILIAL, const std::string& CDCAIXA, std::string& CDLOJA);
+    void CaixaColetor(const std::string& CDFILIAL, const std::string& CDCAIXA, Variant& result);
+    void EstaAssociado(const std::string& CDFILIAL, const std::string& CDCAIXA, Variant& result);
+    std::optional<std::vector<std::string>> CaixasAssociados(const std::string& CDFILIAL,
+                                                             const std::string& CDCAIXA);
 
     // Central consumer check.
     void VerificaSenhaConsCentral(const std::string& CDFILIAL);
