@@ -89,9 +89,12 @@ DateTimeParts DateTime::parts() const {
     auto wholeDays = static_cast<std::int64_t>(std::trunc(days_));
     auto timeMs = std::llround(std::fabs(days_ - static_cast<double>(wholeDays)) *
                                static_cast<double>(kMillisecondsPerDay));
-    if (timeMs >= kMillisecondsPerDay) {  // rounding carried into the next day
+    // Rounding carried into the next calendar day. Before the epoch the time
+    // still counts forward from the day (-1.75 is 29/12/1899 18:00), so the
+    // next day is one more there too.
+    if (timeMs >= kMillisecondsPerDay) {
         timeMs -= kMillisecondsPerDay;
-        wholeDays += days_ < 0 ? -1 : 1;
+        wholeDays += 1;
     }
     DateTimeParts p;
     unsigned month = 0, day = 0;

@@ -65,6 +65,50 @@ TEST_F(CentralConsumers, NamesThatAreNotPlainIdentifiersAreRefused) {
     EXPECT_EQ(scalar("SELECT COUNT(*) FROM sqlite_master WHERE name = 'VENDA'"), "1");
 }
 
+// A failed check after a successful one leaves nothing of the earlier
+// settings: whichever way the check fails, the next selection reads the
+// local consumers.
+TEST_F(CentralConsumers, AFailedCheckAfterASuccessForgetsTheCentralSettings) {
+    for (const bool dropTable : {false, true}) {
+        paravend("CENTRAL", "dbo", "S");
+        dm->VerificaSenhaConsCentral("0001");
+        ASSERT_TRUE(dm->central.isCentral());
+        if (dropTable) {
+            sql("ALTER TABLE PARAVEND RENAME TO PARAVEND_OLD");
+        } else {
+            paravend("CENTRAL", "dbo;", "S");
+        }
+        dm->VerificaSenhaConsCentral("0001");
+        EXPECT_EQ(dm->central.databaseName, "") << dropTable;
+        EXPECT_EQ(dm->central.schemaName, "") << dropTable;
+        EXPECT_EQ(dm->central.flag, "N") << dropTable;
+        EXPECT_EQ(logLines().back().rfind("ERRO Except VerificaSenhaConsCentral: ", 0), 0u);
+        if (dropTable) sql("ALTER TABLE PARAVEND_OLD RENAME TO PARAVEND");
+        dm->ExisteDadosExportar(clock.now(), clock.now());
+        const qel::Dataset& consumers = dm->PacotesExportacao.asArray()[0].asPacket();
+        EXPECT_EQ(consumers.findField("CDSENHACENTRAL"), -1) << dropTable;
+        EXPECT_EQ(consumers.recordCount(), 1u) << dropTable;
+    }
+}
+
+// A second successful check replaces every setting of the first, including
+// a schema that is no longer given.
+TEST_F(CentralConsumers, ASecondCheckReplacesTheFirstSettings) {
+    paravend("CENTRAL", "dbo", "S");
+    dm->VerificaSenhaConsCentral("0001");
+    paravend("OUTRA", "", "N");
+    dm->VerificaSenhaConsCentral("0001");
+    EXPECT_EQ(dm->central.databaseName, "OUTRA");
+    EXPECT_EQ(dm->central.schemaName, "");
+    EXPECT_FALSE(dm->central.isCentral());
+    // Without its row the store's settings read as empty texts.
+    sql("DELETE FROM PARAVEND");
+    dm->VerificaSenhaConsCentral("0001");
+    EXPECT_EQ(dm->central.databaseName, "");
+    EXPECT_EQ(dm->central.flag, "");
+    EXPECT_TRUE(logLines().empty());
+}
+
 TEST_F(CentralConsumers, AStoreCodeWithQuotesCannotChangeTheStatement) {
     paravend("CENTRAL", "", "S");
     dm->VerificaSenhaConsCentral("0001");

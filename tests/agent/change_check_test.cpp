@@ -138,6 +138,7 @@ TEST_F(ChangeCheck, SalesDeliverFloatsWhereTheCatalogueSaysSo) {
     const qel::Dataset& sales = dm->PacotesExportacao.asArray()[kVenda].asPacket();
     const auto& total = sales.fields()[sales.fieldIndex("VRTOTVENDA")];
     EXPECT_EQ(total.type, qel::FieldType::Float);
+    ASSERT_EQ(sales.recordCount(), 1u);
     EXPECT_DOUBLE_EQ(sales.rows()[0][sales.fieldIndex("VRTOTVENDA")].asFloat(), 12.34);
     EXPECT_TRUE(qel::agent::deliversFloatingPoint("adqCliMoviClie"));
     EXPECT_FALSE(qel::agent::deliversFloatingPoint("adqCliPromoVenda"));
@@ -154,8 +155,9 @@ TEST_F(ChangeCheck, NfceCountersBindTheStationsSeriesCode) {
 
     sql("UPDATE CAIXA SET CDSERIECX = '  '");  // blank series: the station code
     dm->ExisteDadosExportar(clock.now(), clock.now());
-    EXPECT_EQ(dm->PacotesExportacao.asArray()[9].asPacket().rows()[0][0].asString(),
-              "NFCE10001001");
+    const qel::Dataset& stationCounters = dm->PacotesExportacao.asArray()[9].asPacket();
+    ASSERT_EQ(stationCounters.recordCount(), 1u);
+    EXPECT_EQ(stationCounters.rows()[0][0].asString(), "NFCE10001001");
 }
 
 TEST_F(ChangeCheck, SituationPStaysOutButForItsReversalAndTheSummary) {

@@ -55,8 +55,23 @@ TEST_F(ResultLoading, AnswersOfTheWrongShapeAreRefused) {
                                 {"IDSITUACAO", FieldType::String, 3, 0}});
     VariantArray missingDeclared = answer();
     missingDeclared[14] = packet({{"IDSITUACAO", FieldType::String, 3, 0}});
+    // One character short of its declared size, and one field renamed.
+    VariantArray narrowDeclared = answer();
+    narrowDeclared[14] = packet({{"CDCLIENTE", FieldType::String, 20, 0},
+                                 {"CDCONSUMIDOR", FieldType::String, 21, 0},
+                                 {"CDCAMPANHA", FieldType::String, 10, 0},
+                                 {"NRSEQPRODCAMP", FieldType::String, 10, 0},
+                                 {"NRSEQBENEFICIO", FieldType::String, 10, 0},
+                                 {"IDSITUACAO", FieldType::String, 3, 0},
+                                 {"QTDEBENEFICIO", FieldType::Float, 0, 0}});
+    VariantArray renamedDeclared = answer();
+    renamedDeclared[16] = packet({{"CDFILIAL", FieldType::String, 4, 0},
+                                  {"CDCAIXA", FieldType::String, 3, 0},
+                                  {"DTMOVIM", FieldType::Date, 0, 0},
+                                  {"IDSITUACAO", FieldType::String, 3, 0}});
     for (const Variant& bad : {Variant(shortAnswer), Variant(notAPacket), Variant(wrongDeclared),
-                               Variant(missingDeclared), Variant("OK"), Variant()}) {
+                               Variant(missingDeclared), Variant(narrowDeclared),
+                               Variant(renamedDeclared), Variant("OK"), Variant()}) {
         EXPECT_THROW(dm->CarregaResultados(bad), qel::ServerError);
     }
 }

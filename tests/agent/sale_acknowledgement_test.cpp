@@ -79,6 +79,46 @@ TEST_F(SaleAcknowledgement, TheFlagFollowsTheComparisonAndTheFiscalDocument) {
                           }));
 }
 
+// Each compared column alone makes the sale changed; the fiscal-document
+// columns alone do not.
+TEST_F(SaleAcknowledgement, EveryComparedColumnAloneMarksTheSaleChanged) {
+    sale("0000000001", "F", "V1");
+    sale("0000000002", "F", "V1");
+    sale("0000000003", "F", "V1");
+    sale("0000000004", "F", "V1");
+    sale("0000000005", "F", "V1", "E", "3519", "R");
+    sql("UPDATE VENDA SET IDENVIOFIDUDS = 'S' WHERE NRSEQVENDA = '0000000001'");
+    sql("UPDATE VENDA SET IDENVIOFID4ALL = 'S' WHERE NRSEQVENDA = '0000000002'");
+    // A null column differs from a returned text but equals a returned empty one.
+    sql("UPDATE VENDA SET IDENVIOFIDUDS = NULL WHERE NRSEQVENDA IN ('0000000003', '0000000004')");
+    returned({{"0000000001", "OK", "F", "V1"},
+              {"0000000002", "OK", "F", "V1"},
+              {"0000000003", "OK", "F", "V1"},
+              {"0000000004", "OK", "F", "V1"},
+              {"0000000005", "OK", "F", "V1"}});
+    qel::Dataset& ret = dm->results.cdsRetVenda;
+    ASSERT_EQ(ret.recordCount(), 5u);
+    ret.rows()[3][ret.fieldIndex("IDENVIOFIDUDS")] = qel::Variant("");
+    dm->AtualizaMSDEVenda();
+    EXPECT_EQ(flag("0000000001"), "A");
+    EXPECT_EQ(flag("0000000002"), "A");
+    EXPECT_EQ(flag("0000000003"), "A");
+    EXPECT_EQ(flag("0000000004"), "S");
+    EXPECT_EQ(flag("0000000005"), "S");
+}
+
+// A sale deleted at the station after its selection reads as all empty:
+// changed, so it is sent again rather than lost.
+TEST_F(SaleAcknowledgement, ASaleNoLongerAtTheStationReadsAsChanged) {
+    sale("0000000001", "F", "V1");
+    returned({{"0000000001", "OK", "F", "V1"}, {"0000000009", "OK", "F", "V1"}});
+    dm->AtualizaMSDEVenda();
+    EXPECT_EQ(logLines(), (std::vector<std::string>{
+                              "Execute do acmUpdVenda(S) - 0000000001 - F/F",
+                              "Execute do acmUpdVenda(A) - 0000000009 - /F",
+                          }));
+}
+
 TEST_F(SaleAcknowledgement, TheExportTimeIsThatOfTheFirstAcknowledgement) {
     sale("0000000001", "F", "V2");
     returned({{"0000000001", "OK", "F", "V1"}});

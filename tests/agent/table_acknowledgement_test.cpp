@@ -206,6 +206,31 @@ TEST_F(TableAcknowledgement, AShiftGoesFromIThroughAToSWithTheDayOfEachAcknowled
     EXPECT_EQ(logLines(), std::vector<std::string>{"Execute do acmUpdTurCaixa  - status S"});
 }
 
+// The flag is chosen per shift from its own local row: another shift of the
+// station keeps its flag, and a returned shift no longer found goes to "S".
+TEST_F(TableAcknowledgement, EachShiftIsChosenFromItsOwnLocalRow) {
+    sql("INSERT INTO TURCAIXA (CDFILIAL, CDCAIXA, DTABERCAIX, IDATUTURCAIXA) VALUES "
+        "('0001', '001', '2026-12-05 08:00:00.000', 'A'), "
+        "('0001', '001', '2026-12-06 08:00:00.000', 'I'), "
+        "('0001', '002', '2026-12-06 08:00:00.000', 'I')");
+    Dataset shifts({{"CDFILIAL", FieldType::String, 4},
+                    {"CDCAIXA", FieldType::String, 3},
+                    {"DTABERCAIX", FieldType::DateTime},
+                    {"IDSITUACAO", FieldType::String, 3}});
+    for (const int day : {5, 6, 4}) {
+        shifts.append({Variant("0001"), Variant("001"),
+                       Variant(DateTime::fromDateTime(2026, 12, day, 8, 0, 0)), Variant("OK")});
+    }
+    dm->results.cdsRetTurCaixa = shifts;
+    dm->AtualizaMSDETurCaixa();
+    EXPECT_EQ(scalar("SELECT GROUP_CONCAT(CDCAIXA || SUBSTR(DTABERCAIX, 9, 2) || IDATUTURCAIXA, "
+                     "' ') FROM (SELECT * FROM TURCAIXA ORDER BY CDCAIXA, DTABERCAIX)"),
+              "00105S 00106A 00206I");
+    EXPECT_EQ(logLines(), (std::vector<std::string>{"Execute do acmUpdTurCaixa  - status S",
+                                                    "Execute do acmUpdTurCaixa - status A",
+                                                    "Execute do acmUpdTurCaixa  - status S"}));
+}
+
 TEST_F(TableAcknowledgement, BlockedProductsAreOnlyCounted) {
     std::vector<std::vector<std::string>> rows;
     for (int i = 0; i < 10; ++i) rows.push_back({std::to_string(i), i < 7 ? "OK" : "NOK"});

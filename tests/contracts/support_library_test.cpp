@@ -28,8 +28,25 @@ TEST(RoundABNT, FollowsTheFiveRule) {
                          {0.0, 0.0}}) {
         EXPECT_DOUBLE_EQ(RoundABNT(c.in, 2), c.out) << c.in;
     }
-    EXPECT_DOUBLE_EQ(RoundABNT(2.5, 0), 2.0);
-    EXPECT_DOUBLE_EQ(RoundABNT(3.5, 0), 4.0);
+    // An exact half takes its parity from the last kept digit, whatever the
+    // number of digits before it, and a raise carries across the point.
+    for (const Case c : {Case{2.5, 2.0},
+                         {3.5, 4.0},
+                         {0.5, 0.0},
+                         {12.5, 12.0},
+                         {23.5, 24.0},
+                         {99.5, 100.0},
+                         {1000.5, 1000.0},
+                         {-12.5, -12.0},
+                         {-23.5, -24.0},
+                         {12.51, 13.0}}) {
+        EXPECT_DOUBLE_EQ(RoundABNT(c.in, 0), c.out) << c.in;
+    }
+    EXPECT_DOUBLE_EQ(RoundABNT(0.25, 1), 0.2);
+    EXPECT_DOUBLE_EQ(RoundABNT(0.35, 1), 0.4);
+    EXPECT_DOUBLE_EQ(RoundABNT(9.995, 2), 10.0);
+    EXPECT_DOUBLE_EQ(RoundABNT(19.985, 2), 19.98);
+    EXPECT_DOUBLE_EQ(RoundABNT(1.23456785, 7), 1.2345678);
 }
 
 TEST(Trunc2, NeverLosesACentToBinaryRepresentation) {

@@ -56,6 +56,50 @@ TEST(DateTime, RejectsMalformedAndImpossibleDates) {
     }
 }
 
+TEST(DateTime, CenturyYearsAreLeapOnlyWhenDivisibleBy400) {
+    for (const char* bad : {"29/02/1900", "29/02/2100", "29/02/2026", "1900-02-29"}) {
+        EXPECT_THROW(DateTime::parse(bad), qel::ConversionError) << bad;
+    }
+    EXPECT_EQ(DateTime::parse("29/02/2000"), DateTime::fromDate(2000, 2, 29));
+    EXPECT_EQ(DateTime::parse("29/02/2024"), DateTime::fromDate(2024, 2, 29));
+    // 1900-03-01 is the platform's day 61: 28 February 1900 is day 60.
+    EXPECT_EQ(DateTime::fromDate(1900, 3, 1).value(), 61.0);
+    for (const int year : {1900, 2000, 2100, 2400}) {
+        const double days =
+            DateTime::fromDate(year, 3, 1).value() - DateTime::fromDate(year, 2, 28).value();
+        EXPECT_EQ(days, year % 400 == 0 ? 2.0 : 1.0) << year;
+        // The value reads back as the same day, and one day less is the last of February.
+        EXPECT_EQ(DateTime::fromDate(year, 3, 1).toDateText(), "01/03/" + std::to_string(year));
+        EXPECT_EQ(
+            DateTime::fromDate(year, 3, 1).addDays(-1).toDateText(),
+            year % 400 == 0 ? "29/02/" + std::to_string(year) : "28/02/" + std::to_string(year));
+    }
+    EXPECT_EQ(DateTime::fromDate(2100, 3, 1).value() - DateTime::fromDate(2100, 1, 1).value(),
+              59.0);
+    EXPECT_EQ(DateTime::fromDate(2101, 1, 1).value() - DateTime::fromDate(2100, 1, 1).value(),
+              365.0);
+    EXPECT_EQ(DateTime::fromDate(2001, 1, 1).value() - DateTime::fromDate(2000, 1, 1).value(),
+              366.0);
+}
+
+TEST(DateTime, ATimeThatRoundsToMidnightCarriesIntoTheNextDay) {
+    // Less than half a millisecond before midnight.
+    const double almost = 1.0 - 0.4 / 86'400'000.0;
+    const DateTime late(DateTime::fromDate(2026, 12, 31).value() + almost);
+    EXPECT_EQ(late.toIso(), "2027-01-01 00:00:00.000");
+    EXPECT_EQ(late.toFullText(), "01/01/2027 00:00:00");
+    EXPECT_FALSE(late.hasTimeOfDay());
+    // Before the epoch the time counts forward from the day: -1.99999999 is
+    // just before midnight of 29/12/1899, so it carries into 30/12/1899.
+    const DateTime early(-2.0 + 0.4 / 86'400'000.0);
+    EXPECT_EQ(early.toIso(), "1899-12-30 00:00:00.000");
+    const DateTime earlier(-3.0 + 0.4 / 86'400'000.0);
+    EXPECT_EQ(earlier.toIso(), "1899-12-29 00:00:00.000");
+    // Just over half a millisecond before midnight stays on its day.
+    const DateTime last(DateTime::fromDate(2026, 12, 31).value() + 1.0 - 0.6 / 86'400'000.0);
+    EXPECT_EQ(last.toIso(), "2026-12-31 23:59:59.999");
+}
+
 TEST(DateTime, RoundsToTheNearestDay) {
     const DateTime before = DateTime::fromDateTime(2026, 12, 6, 11, 59, 59);
     const DateTime after = DateTime::fromDateTime(2026, 12, 6, 12, 0, 1);

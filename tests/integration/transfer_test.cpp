@@ -76,9 +76,12 @@ TEST_F(Transfer, ARefusedRowStaysPendingAndIsSentAgain) {
     ASSERT_TRUE(pass());
     EXPECT_EQ(scalar("SELECT IDIMPTMOVCTR FROM MOVBENEFICIOCTR WHERE NRSEQBENEFICIO = '1'"), "N");
     EXPECT_EQ(scalar("SELECT IDIMPTMOVCTR FROM MOVBENEFICIOCTR WHERE NRSEQBENEFICIO = '2'"), "I");
-    EXPECT_NE(dm->results.cdsRetMovBeneCtr.rows()[1][5].asString(), "OK");
+    const qel::Dataset& verdicts = dm->results.cdsRetMovBeneCtr;
+    ASSERT_EQ(verdicts.recordCount(), 2u);
+    EXPECT_NE(verdicts.rows()[1][verdicts.fieldIndex("IDSITUACAO")].asString(), "OK");
 
     ASSERT_TRUE(pass());  // the refused row goes again
+    ASSERT_GT(dm->PacotesExportacao.asArray().size(), 29u);
     EXPECT_EQ(dm->PacotesExportacao.asArray()[29].asPacket().recordCount(), 1u);
     EXPECT_EQ(scalar("SELECT IDIMPTMOVCTR FROM MOVBENEFICIOCTR WHERE NRSEQBENEFICIO = '2'"), "I");
 }
@@ -102,6 +105,19 @@ TEST_F(Transfer, AnAllEmptyVerificationChangesNothingButWritesTheFramingLines) {
     dm->run.FiltroDtMovim = "05/12/2026";  // a day filter frames with its own text
     dm->ExportaDados(clock.now(), clock.now());
     EXPECT_EQ(linesFrom("Início da exportação das vendas para o servidor: 05/12/2026").size(), 7u);
+}
+
+// The two dates travel in the packet array and in their own calls; each
+// call reports its own date, never the other's.
+TEST_F(Transfer, EachReportedDateIsTheOneOfItsTable) {
+    ASSERT_TRUE(dm->net.ConectaServidor(true, "sem servidor"));
+    const DateTime extract = DateTime::fromDateTime(2026, 12, 5, 8, 30, 0);
+    const DateTime movements = DateTime::fromDateTime(2026, 11, 30, 17, 45, 10);
+    dm->ExisteDadosExportar(extract, movements);
+    dm->ExportaDados(extract, movements);
+    EXPECT_EQ(errorLines(), std::vector<std::string>{});
+    EXPECT_EQ(realStore->reportedDate("0001", "001", "DTULTATUEXT"), extract);
+    EXPECT_EQ(realStore->reportedDate("0001", "001", "DTULTATUMCLI"), movements);
 }
 
 TEST_F(Transfer, AFailedSendIsOneLineAndNothingIsAcknowledged) {

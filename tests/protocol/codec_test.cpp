@@ -134,6 +134,7 @@ TEST(Codec, ForeignEncoderWholeNumberFloatsDecodeAsFloats) {
     pk.pack(2.5f);
     const Variant v = decode({reinterpret_cast<const std::uint8_t*>(buf.data()), buf.size()});
     const Dataset& ds = v.asPacket();
+    ASSERT_EQ(ds.recordCount(), 2u);
     EXPECT_EQ(ds.rows()[0][0].kind(), VariantKind::Float);
     EXPECT_EQ(ds.rows()[0][0].asFloat(), 2.0);
     EXPECT_EQ(ds.rows()[1][0].asFloat(), 2.5);

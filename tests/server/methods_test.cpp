@@ -62,6 +62,9 @@ TEST_F(Methods, EveryMethodOfEveryObjectAnswers) {
     EXPECT_FALSE(callChecked(exp, "getLimpezaMensal", station).asBoolean());
     clock_.set(DateTime::fromDateTime(2027, 1, 1, 0, 0, 1));
     EXPECT_TRUE(callChecked(exp, "getLimpezaMensal", station).asBoolean());
+    callChecked(exp, "setDtUltimaLimpeza", station);
+    clock_.set(DateTime::fromDateTime(2028, 1, 1, 0, 0, 1));  // same month, a year on
+    EXPECT_TRUE(callChecked(exp, "getLimpezaMensal", station).asBoolean());
     // Another station's cleanup says nothing about this one.
     EXPECT_TRUE(
         callChecked(exp, "getLimpezaDiaria", {Variant("0001"), Variant("002")}).asBoolean());
@@ -123,9 +126,12 @@ TEST_F(Methods, RowsOfEveryFieldTypeAreStoredOnceAndConfirmed) {
     // Date-time keys travel with their type; the two text forms are exact.
     const Dataset& turno = result(results, 9);
     EXPECT_EQ(turno.fields()[turno.fieldIndex("DTABERCAIX")].type, FieldType::DateTime);
-    EXPECT_EQ(column(result(results, 2), "DTHROPERQEL")[0], "2026-12-06T09:52:13");
-    EXPECT_EQ(column(result(results, 20), "DTHRREGISTRO")[0], "06/12/2026 09:52:13");
-    EXPECT_EQ(column(result(results, 21), "DTHRINCOMVEN")[0], "06/12/2026 09:52:13");
+    EXPECT_EQ(column(result(results, 2), "DTHROPERQEL"),
+              (std::vector<std::string>{"2026-12-06T09:52:13"}));
+    EXPECT_EQ(column(result(results, 20), "DTHRREGISTRO"),
+              (std::vector<std::string>{"06/12/2026 09:52:13"}));
+    EXPECT_EQ(column(result(results, 21), "DTHRINCOMVEN"),
+              (std::vector<std::string>{"06/12/2026 09:52:13"}));
 
     // The two verdict packets with declared fields carry exactly those.
     const std::vector<FieldDef> beneCtr = {
@@ -134,6 +140,7 @@ TEST_F(Methods, RowsOfEveryFieldTypeAreStoredOnceAndConfirmed) {
         {"NRSEQBENEFICIO", FieldType::String, 10, 0}, {"IDSITUACAO", FieldType::String, 3, 0},
         {"QTDEBENEFICIO", FieldType::Float, 0, 0}};
     EXPECT_EQ(result(results, 14).fields(), beneCtr);
+    ASSERT_EQ(result(results, 14).recordCount(), 1u);
     EXPECT_EQ(result(results, 14).rows()[0][6].kind(), VariantKind::Float);
     const std::vector<FieldDef> totalDia = {{"CDFILIAL", FieldType::String, 4, 0},
                                             {"CDCAIXA", FieldType::String, 3, 0},
@@ -281,7 +288,19 @@ TEST_F(Methods, CredentialsDecideWhoMayCallAndWhichRowsTheyMayWrite) {
     const Variant results = verify(packets);
     const Dataset& venda = result(results, 10);
     EXPECT_EQ(column(venda, "IDSITUACAO"), (std::vector<std::string>{"OK", "ERR"}));
+    ASSERT_EQ(column(venda, "DSSITUACAO").size(), 2u);
     EXPECT_EQ(column(venda, "DSSITUACAO")[1], "CDCAIXA 002 is not a station of this credential");
+
+    // "*" grants every station of its store and nothing of another store.
+    connections_->ConectaServidor(false, "");
+    setRegistry({{"IPServer", "127.0.0.1:" + std::to_string(port_)},
+                 {"ServerCredential", "collector-0002"}});
+    ASSERT_TRUE(connections_->ConectaServidor(true, "x"));
+    auto& exp = connections_->netInsereServidor;
+    EXPECT_TRUE(
+        callChecked(exp, "getLimpezaDiaria", {Variant("0002"), Variant("007")}).asBoolean());
+    EXPECT_THROW(callChecked(exp, "getLimpezaDiaria", {Variant("0001"), Variant("001")}),
+                 ServerError);
 }
 
 }  // namespace
