@@ -68,6 +68,9 @@ std::string orderItemCounterDeletion(std::string_view deleteHead) {
            ") AND CDCONTADOR LIKE '%ITPEDIDOQEL%'";
 }
 
+// Command logs still waiting for export carry 'N'.
+constexpr std::string_view kCommandLogSent = " AND (IDEXPREGISTRO <> 'N' OR IDEXPREGISTRO IS NULL)";
+
 constexpr std::string_view kCommandCounters =
     " WHERE CDCONTADOR IN (SELECT CDCONTADOR FROM NOVOCODIGO N WHERE "
     "SUBSTRING(N.CDCONTADOR,1,12) = 'ITCOMANDAVEN' AND LEN(N.CDCONTADOR) > 16 AND NOT EXISTS "
@@ -143,10 +146,14 @@ void addCleanupStatements(std::vector<Statement>& out) {
     const auto store = storeParam();
     const auto station = stationParam();
 
-    out.push_back(deletion("acmDelItCmdLog", "ITCMD_LOG", {store, dateTime("P_DTLIMPEZA")},
-                           "CDFILIAL = :P_CDFILIAL AND DTHRINCOMVEN < :P_DTLIMPEZA"));
-    out.push_back(deletion("acmDelCmdLog", "CMD_LOG", {store, dateTime("P_DTLIMPEZA")},
-                           "CDFILIAL = :P_CDFILIAL AND DTHRREGISTRO < :P_DTLIMPEZA"));
+    // Every deletion below spares the rows the export still has to send
+    // (their export flag says pending), so that no cut-off loses data.
+    out.push_back(deletion(
+        "acmDelItCmdLog", "ITCMD_LOG", {store, dateTime("P_DTLIMPEZA")},
+        "CDFILIAL = :P_CDFILIAL AND DTHRINCOMVEN < :P_DTLIMPEZA" + std::string(kCommandLogSent)));
+    out.push_back(deletion(
+        "acmDelCmdLog", "CMD_LOG", {store, dateTime("P_DTLIMPEZA")},
+        "CDFILIAL = :P_CDFILIAL AND DTHRREGISTRO < :P_DTLIMPEZA" + std::string(kCommandLogSent)));
     out.push_back(deletion("acmDelLogPedidoTaa", "LOGPEDIDOTAA", {store, date("P_DTABERCAIX")},
                            "CDFILIAL = :P_CDFILIAL AND DTHRPEDIDO < :P_DTABERCAIX"));
     out.push_back(deletion("acmDelWaiterOrders", "WAITERORDERS", {store},
@@ -154,14 +161,17 @@ void addCleanupStatements(std::vector<Statement>& out) {
                            "CDFILIAL = WAITERORDERS.CDFILIAL AND NRVENDAREST = "
                            "WAITERORDERS.NRVENDAREST)"));
     out.push_back(deletion("acmDelLogOperQel", "LOGOPERQEL", {store, dateTime("P_DTLIMPEZA")},
-                           "CDFILIAL = :P_CDFILIAL AND DTHROPERQEL < :P_DTLIMPEZA"));
+                           "CDFILIAL = :P_CDFILIAL AND DTHROPERQEL < :P_DTLIMPEZA AND "
+                           "(IDIMPLOGOPERQEL = 'S' OR IDIMPLOGOPERQEL IS NULL)"));
     out.push_back(deletion("acmDelLogAcesso", "LOGACESSO", {dateTime("P_DTLIMPEZA")},
-                           "DTHRACESSO < :P_DTLIMPEZA"));
+                           "DTHRACESSO < :P_DTLIMPEZA AND (IDIMPLOGACESSO = 'S' OR "
+                           "IDIMPLOGACESSO IS NULL)"));
     out.push_back(deletion("acmDelPedidoQelTodos", "PEDIDOQEL", {store, dateTime("P_HOJE")},
                            "CDFILIAL = :P_CDFILIAL AND IDIMPPEDIDOQEL <> 'N' AND DTPEDIDOQEL < "
-                           ":P_HOJE"));
-    out.push_back(deletion("acmDelInutilizaNfce", "INUTILIZANFCE", {store, station},
-                           std::string(kStation) + " AND IDIMPINUTILIZA <> 'N'"));
+                           ":P_HOJE AND NOT (IDSTATUSPEDQEL = '4' AND IDIMPPEDIDOQEL <> 'S')"));
+    out.push_back(
+        deletion("acmDelInutilizaNfce", "INUTILIZANFCE", {store, station},
+                 std::string(kStation) + " AND IDIMPINUTILIZA <> 'N' AND IDIMPINUTILIZA = 'S'"));
     out.push_back(command("acmDelNovoCodigo", {store},
                           persist("DELETE NOVOCODIGO" + std::string(kCommandCounters)),
                           persist("DELETE FROM NOVOCODIGO" + std::string(kCommandCounters))));
@@ -176,8 +186,16 @@ void addCleanupStatements(std::vector<Statement>& out) {
     for (auto [name, table] : {std::pair{"acmDelFORMPGTOREDZ", "FORMPGTOREDZ"},
                                std::pair{"acmDelTOTNFISCREDZ", "TOTNFISCREDZ"},
                                std::pair{"acmDelIMPOSTOREDZ", "IMPOSTOREDZ"}}) {
-        out.push_back(
-            stationDeletion(name, table, "DTREDUCAOZ < :P_DTABERCAIX", date("P_DTABERCAIX")));
+        // Only the rows of reductions that are exported or gone: a waiting
+        // reduction is sent with them.
+        const std::string t = table;
+        out.push_back(stationDeletion(
+            name, table,
+            persist("DTREDUCAOZ < :P_DTABERCAIX AND NOT EXISTS (SELECT 1 FROM REDUCAOZ R WHERE "
+                    "R.CDFILIAL = " +
+                    t + ".CDFILIAL AND R.CDCAIXA = " + t + ".CDCAIXA AND R.DTREDUCAOZ = " + t +
+                    ".DTREDUCAOZ AND R.NRECFREDZ = " + t + ".NRECFREDZ AND R.IDIMPREDUCAO <> 'S')"),
+            date("P_DTABERCAIX")));
     }
     out.push_back(stationDeletion("acmDelReducaoZ", "REDUCAOZ",
                                   "DTREDUCAOZ < :P_DTABERCAIX AND IDIMPREDUCAO = 'S'",
@@ -201,7 +219,9 @@ void addCleanupStatements(std::vector<Statement>& out) {
                            "NRSEQVENDA = MOVICLIE.NRSEQVENDA)"));
 
     out.push_back(saleRuleDeletion("acmDelItFidelidade", "ITFIDELIDADE"));
-    out.push_back(saleRuleDeletion("acmDelEstornoVnd", "ESTORNOVND"));
+    // A refund has its own flag and is sent even after its sale was.
+    out.push_back(saleRuleDeletion("acmDelEstornoVnd", "ESTORNOVND",
+                                   " AND (IDIMPESTVND = 'S' OR IDIMPESTVND IS NULL)"));
     out.push_back(saleRuleDeletion("acmDelMovBeneficioCons", "MOVBENEFICIOCONS"));
 
     // Cash movements opened before the cut-off of sales that are exported or
@@ -216,7 +236,8 @@ void addCleanupStatements(std::vector<Statement>& out) {
         "OR NOT EXISTS (SELECT 1 FROM VENDA V WHERE V.CDFILIAL = M.CDFILIAL AND V.CDCAIXA = "
         "M.CDCAIXA AND V.NRSEQVENDA = M.NRSEQVENDA AND V.CDFILIAL = :P_CDFILIAL AND V.CDCAIXA = "
         ":P_CDCAIXA))\n"
-        "AND M.DTABERCAIX < :P_DTABERCAIX)";
+        "AND M.DTABERCAIX < :P_DTABERCAIX\n"
+        "AND M.CDFILIAL = :P_CDFILIAL AND M.CDCAIXA = :P_CDCAIXA)";
     out.push_back(command("acmUpdMovCaixaDel", {store, station, date("P_DTABERCAIX")},
                           persist("UPDATE MOVCAIXA\n"
                                   "SET IDIMPMOVCAIXA = 'S'\n"
@@ -228,9 +249,13 @@ void addCleanupStatements(std::vector<Statement>& out) {
                                   "WHERE (CDFILIAL, CDCAIXA, NRSEQVENDA) IN (SELECT "
                                   "M.CDFILIAL, M.CDCAIXA, M.NRSEQVENDA\n" +
                                   movementsToMark)));
-    out.push_back(stationDeletion("acmDelMovCaixa", "MOVCAIXA",
-                                  "DTABERCAIX < :P_DTABERCAIX AND IDIMPMOVCAIXA = 'S'",
-                                  date("P_DTABERCAIX")));
+    // A movement goes only without its sale or with it.
+    out.push_back(stationDeletion(
+        "acmDelMovCaixa", "MOVCAIXA",
+        "DTABERCAIX < :P_DTABERCAIX AND IDIMPMOVCAIXA = 'S' AND NOT EXISTS (SELECT 1 FROM VENDA V "
+        "WHERE V.CDFILIAL = MOVCAIXA.CDFILIAL AND V.CDCAIXA = MOVCAIXA.CDCAIXA AND V.NRSEQVENDA = "
+        "MOVCAIXA.NRSEQVENDA AND NOT (V.DTENTRVENDA < :P_DTABERCAIX AND V.IDIMPVENDA = 'S'))",
+        date("P_DTABERCAIX")));
 
     out.push_back(saleRuleDeletion("acmDelObsItemVendaEst", "OBSITEMVENDAEST"));
     out.push_back(saleRuleDeletion("acmDelObsItemVenda", "OBSITEMVENDA"));
@@ -239,8 +264,13 @@ void addCleanupStatements(std::vector<Statement>& out) {
     out.push_back(saleRuleDeletion("acmDelItVendaDes", "ITVENDADES"));
     out.push_back(saleRuleDeletion("acmDelItVendaImpos", "ITVENDAIMPOS"));
     out.push_back(saleRuleDeletion("acmDelItemVenda", "ITEMVENDA"));
-    out.push_back(stationDeletion("acmDelItHrComanda", "ITHRCOMANDA", "DTHRPEDIDO < :P_DTHRPEDIDO",
-                                  date("P_DTHRPEDIDO")));
+    // Order hours of a sale still waiting go out with it, whatever their age.
+    out.push_back(stationDeletion(
+        "acmDelItHrComanda", "ITHRCOMANDA",
+        "DTHRPEDIDO < :P_DTHRPEDIDO AND NOT EXISTS (SELECT 1 FROM VENDA V WHERE V.CDFILIAL = "
+        "ITHRCOMANDA.CDFILIAL AND V.CDCAIXA = ITHRCOMANDA.CDCAIXA AND V.NRSEQVENDA = "
+        "ITHRCOMANDA.NRSEQVENDA AND V.IDIMPVENDA <> 'S')",
+        date("P_DTHRPEDIDO")));
     out.push_back(saleRuleDeletion("acmDelArqXmlNFCeSat", "ARQXMLNFCESAT"));
     out.push_back(saleRuleDeletion("acmDelLogNfce", "LOGNFCE", " AND IDIMPLOGNFCE = 'S'"));
     out.push_back(stationDeletion("acmDelVenda", "VENDA",
@@ -251,11 +281,13 @@ void addCleanupStatements(std::vector<Statement>& out) {
         "DTABERCAIX < :P_DTABERCAIX AND IDATUTURCAIXA = 'S' AND DTFECHCAIX IS NOT NULL",
         date("P_DTABERCAIX")));
     out.push_back(deletion("acmDelTotalDiaCaixa", "TOTALDIACAIXA", {store, dateTime("P_DTTOTAL")},
-                           "CDFILIAL = :P_CDFILIAL AND DTTOTAL < :P_DTTOTAL"));
+                           "CDFILIAL = :P_CDFILIAL AND DTTOTAL < :P_DTTOTAL AND "
+                           "(IDIMPTOTDIACAIXA <> 'N' OR IDIMPTOTDIACAIXA IS NULL)"));
     out.push_back(deletion("acmDelConsumidor", "CONSUMIDOR", {dateTime("P_DTATUCONSONLINE")},
                            "IDATUCONSONLINE = 'S' AND DTATUCONSONLINE < :P_DTATUCONSONLINE AND "
                            "NOT EXISTS(SELECT 1 FROM VENDAREST WHERE CDCLIENTE = "
-                           "CONSUMIDOR.CDCLIENTE AND CDCONSUMIDOR = CONSUMIDOR.CDCONSUMIDOR)"));
+                           "CONSUMIDOR.CDCLIENTE AND CDCONSUMIDOR = CONSUMIDOR.CDCONSUMIDOR) AND "
+                           "(IDATUCONSUMI NOT IN ('I','A') OR IDATUCONSUMI IS NULL)"));
 }
 
 }  // namespace qel::definitions::detail

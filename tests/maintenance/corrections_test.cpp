@@ -1,0 +1,270 @@
+// The pre-export corrections on a real station database: sale status,
+// cancelled SAT sales with their cash movements, and item taxes.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "station_fixture.h"
+
+namespace {
+
+using qel::Variant;
+
+class Corrections : public qel::testing::StationFixture {
+  protected:
+    void SetUp() override {
+        StationFixture::SetUp();
+        sql("INSERT INTO FILIAL (CDFILIAL) VALUES ('0001')");
+        sql("INSERT INTO PRODUTO (CDPRODUTO) VALUES ('P1'), ('P2'), ('P3')");
+        sql("INSERT INTO IMPOSTO (CDIMPOSTO, IDTPIMPOSFIS, CDIMPOSTONFE) VALUES ('T18', 'T', "
+            "'00')");
+        rates("P1", "0", "1.65", "7.6");
+    }
+
+    void rates(const std::string& product, const std::string& reduction, const std::string& pis,
+               const std::string& cofins) {
+        sql("INSERT OR REPLACE INTO ALIQIMPFIS (CDFILIAL, CDPRODUTO, VRPERCREDUCAO, VRALIQPIS, "
+            "VRALIQCOFINS) VALUES ('0001', :P, :R, :PIS, :COF)",
+            {{"P", Variant(product)},
+             {"R", Variant(reduction)},
+             {"PIS", pis.empty() ? Variant::null() : Variant(pis)},
+             {"COF", Variant(cofins)}});
+    }
+
+    // A sale of the station with the given states.
+    void sale(const std::string& number, const std::string& situation, const char* status,
+              const std::string& emission, const std::string& flag,
+              const char* cancelKey = nullptr) {
+        sql("INSERT INTO VENDA (CDFILIAL, CDCAIXA, NRSEQVENDA, DTABERTUR, DTENTRVENDA, "
+            "IDSITUVENDA, "
+            "IDSTATUSNFCE, IDTPEMISVEND, IDIMPVENDA, NRACESSOCANC) VALUES ('0001', '001', :N, "
+            "'2026-12-06 08:00:00.000', '2026-12-06 09:00:00.000', :S, :ST, :E, :F, :K)",
+            {{"N", Variant(number)},
+             {"S", Variant(situation)},
+             {"ST", status ? Variant(status) : Variant::null()},
+             {"E", Variant(emission)},
+             {"F", Variant(flag)},
+             {"K", cancelKey ? Variant(cancelKey) : Variant::null()}});
+    }
+    void item(const std::string& sale, const std::string& n, const std::string& product,
+              double quantity, double price, double discount = 0, double surcharge = 0) {
+        sql("INSERT INTO ITEMVENDA (CDFILIAL, CDCAIXA, NRSEQVENDA, NRSEQUITVEND, CDPRODUTO, "
+            "QTPRODVEND, VRUNITVEND, VRUNITVENDCL, VRDESITVEND, VRACRITVEND) VALUES ('0001', "
+            "'001', :S, :I, :P, :Q, :U, NULL, :D, :A)",
+            {{"S", Variant(sale)},
+             {"I", Variant(n)},
+             {"P", Variant(product)},
+             {"Q", Variant(quantity)},
+             {"U", Variant(price)},
+             {"D", Variant(discount)},
+             {"A", Variant(surcharge)}});
+    }
+    // The item's first tax line with a stored ICMS that disagrees with the item.
+    void taxLine(const std::string& sale, const std::string& n, double rate, double base = 10) {
+        sql("INSERT INTO ITVENDAIMPOS (CDFILIAL, CDCAIXA, NRSEQVENDA, NRSEQUITVEND, NRSEQITIMPOS, "
+            "CDIMPOSTO, VRPEALPRODIT, VRIMPOPRODIT, VRBCPISCOFINS, VRBASECALCREDUZ, "
+            "VRIMPOPRODREDUZ, VRBCREDUZICMS, VRIMPPIS, VRIMPCOFINS) VALUES ('0001', '001', :S, :I, "
+            "'001', 'T18', :R, 999, :B, 5, 5, 5, 5, 5)",
+            {{"S", Variant(sale)}, {"I", Variant(n)}, {"R", Variant(rate)}, {"B", Variant(base)}});
+    }
+    void movement(const std::string& sale, const std::string& n, double value) {
+        sql("INSERT INTO MOVCAIXA (CDFILIAL, CDCAIXA, DTABERCAIX, NRSEQUMOVI, NRSEQVENDA, "
+            "IDTIPOMOVIVE, VRMOVIVEND, IDIMPMOVCAIXA) VALUES ('0001', '001', "
+            "'2026-12-06 08:00:00.000', :M, :S, 'X', :V, 'N')",
+            {{"M", Variant(n)}, {"S", Variant(sale)}, {"V", Variant(value)}});
+    }
+    std::string movementTypes(const std::string& sale) {
+        std::string types;
+        Dataset d =
+            select("SELECT IDTIPOMOVIVE FROM MOVCAIXA WHERE NRSEQVENDA = :S ORDER BY NRSEQUMOVI",
+                   {{"S", Variant(sale)}});
+        for (d.first(); !d.eof(); d.next()) types += d.field("IDTIPOMOVIVE").asString();
+        return types;
+    }
+    std::string saleField(const std::string& sale, const std::string& field) {
+        return scalar("SELECT " + field + " FROM VENDA WHERE NRSEQVENDA = '" + sale + "'");
+    }
+    double tax(const std::string& sale, const std::string& n, const std::string& field) {
+        return select("SELECT " + field + " FROM ITVENDAIMPOS WHERE NRSEQVENDA = '" + sale +
+                      "' AND NRSEQUITVEND = '" + n + "'")
+            .field(std::size_t{0})
+            .asFloat();
+    }
+    using Dataset = qel::Dataset;
+};
+
+TEST_F(Corrections, CancelledSalesWithoutStatusBecomeRejectedOnlyWhileWaiting) {
+    sale("0000000001", "C", nullptr, "S", "I");
+    sale("0000000002", "C", nullptr, "N", "A");
+    sale("0000000003", "C", nullptr, "S", "S");  // exported: left alone
+    sale("0000000004", "O", nullptr, "S", "I");  // not cancelled
+    sale("0000000005", "C", nullptr, "P", "I");  // not an electronic type
+    dm->setVendasSemStatus("0001", "001");
+    EXPECT_EQ(saleField("0000000001", "IDSTATUSNFCE"), "R");
+    EXPECT_EQ(saleField("0000000002", "IDSTATUSNFCE"), "R");
+    EXPECT_EQ(saleField("0000000003", "IDSTATUSNFCE"), "");
+    EXPECT_EQ(saleField("0000000004", "IDSTATUSNFCE"), "");
+    EXPECT_EQ(saleField("0000000005", "IDSTATUSNFCE"), "");
+    // The line is written even when nothing changed, at every run.
+    dm->setVendasSemStatus("0001", "001");
+    EXPECT_EQ(logLines(),
+              (std::vector<std::string>{"Alterando vendas canceladas sem status para rejeitadas",
+                                        "Alterando vendas canceladas sem status para rejeitadas"}));
+}
+
+TEST_F(Corrections, AcceptedCancelledSatSalesBecomeConcludedAndTheChangeMovementsLeave) {
+    // Items 100.00; movements 100.00 and 20.00: half the excess is 10.00,
+    // which no movement is worth.
+    sale("0000000001", "C", "A", "S", "I");
+    item("0000000001", "001", "P1", 2, 50);
+    movement("0000000001", "000001", 100);
+    movement("0000000001", "000002", 20);
+    // Items 100.00; movements 100.00, 10.00 and 10.00: both 10.00 leave.
+    sale("0000000002", "C", "A", "S", "A");
+    item("0000000002", "001", "P1", 1, 100);
+    movement("0000000002", "000003", 100);
+    movement("0000000002", "000004", 10);
+    movement("0000000002", "000005", 10);
+    // Movements below the total (negative half-excess) and equal to it (0).
+    sale("0000000003", "C", "A", "S", "I");
+    item("0000000003", "001", "P1", 1, 100);
+    movement("0000000003", "000006", 80);
+    sale("0000000004", "C", "A", "S", "I");
+    item("0000000004", "001", "P1", 3, 3.333);  // 9.99 after truncating each product
+    movement("0000000004", "000007", 9.99);
+    // Left alone: a cancellation document exists; already exported.
+    sale("0000000005", "C", "A", "S", "I", "35201200000000000000000000000000000000000001");
+    movement("0000000005", "000008", 10);
+    sale("0000000006", "C", "A", "S", "S");
+    movement("0000000006", "000009", 10);
+
+    dm->setCorrigeVendasCanc("0001", "001");
+
+    EXPECT_EQ(saleField("0000000001", "IDSITUVENDA"), "O");
+    EXPECT_EQ(movementTypes("0000000001"), "EE");
+    EXPECT_EQ(movementTypes("0000000002"), "ESS");
+    EXPECT_EQ(movementTypes("0000000003"), "E");
+    EXPECT_EQ(movementTypes("0000000004"), "E");
+    EXPECT_EQ(saleField("0000000005", "IDSITUVENDA"), "C");
+    EXPECT_EQ(movementTypes("0000000005"), "X");
+    EXPECT_EQ(saleField("0000000006", "IDSITUVENDA"), "C");
+    EXPECT_EQ(movementTypes("0000000006"), "X");
+    EXPECT_EQ(
+        logLines(),
+        (std::vector<std::string>{
+            "Alterando vendas SAT canceladas no sistema e aceitas na Sefaz para concluídas"}));
+
+    // The second run finds nothing and writes nothing.
+    dm->setCorrigeVendasCanc("0001", "001");
+    EXPECT_EQ(logLines().size(), 1u);
+}
+
+TEST_F(Corrections, ASaleWithoutMovementsIsConcludedWithoutError) {
+    sale("0000000001", "C", "A", "S", "I");
+    item("0000000001", "001", "P1", 1, 10);
+    dm->setCorrigeVendasCanc("0001", "001");
+    EXPECT_EQ(saleField("0000000001", "IDSITUVENDA"), "O");
+    EXPECT_EQ(logLines().size(), 1u);
+}
+
+TEST_F(Corrections, ItemTaxesAreRecomputedForWaitingSalesWhoseIcmsDisagrees) {
+    rates("P2", "33.3333", "", "7.6");
+    // 3 x 3.333 = 9.999 -> 9.99; 18 % -> 1.7982 -> 1.80.
+    sale("0000000001", "O", "A", "S", "I");
+    item("0000000001", "001", "P1", 3, 3.333);
+    taxLine("0000000001", "001", 18, 10.0004);
+    // Reduced base: B 1234.56 + 1.00 - 2.00 = 1233.56; R = Trunc2(1233.56 - 1233.56 * 0.333333)
+    sale("0000000002", "O", "A", "N", "A");
+    item("0000000002", "001", "P2", 1, 1234.56, 2, 1);
+    taxLine("0000000002", "001", 12, 100);
+    // Exported and pending-situation sales are not visited.
+    sale("0000000003", "O", "A", "S", "S");
+    item("0000000003", "001", "P1", 1, 10);
+    taxLine("0000000003", "001", 18);
+    sale("0000000004", "P", "A", "S", "I");
+    item("0000000004", "001", "P1", 1, 10);
+    taxLine("0000000004", "001", 18);
+
+    dm->AjustaItVendaImpos();
+
+    EXPECT_DOUBLE_EQ(tax("0000000001", "001", "VRBASECALCICMS"), 9.99);
+    EXPECT_DOUBLE_EQ(tax("0000000001", "001", "VRIMPOPRODIT"), 1.80);
+    // No reduction: the three reduction values are written as 0.
+    EXPECT_DOUBLE_EQ(tax("0000000001", "001", "VRBASECALCREDUZ"), 0);
+    EXPECT_DOUBLE_EQ(tax("0000000001", "001", "VRIMPOPRODREDUZ"), 0);
+    EXPECT_DOUBLE_EQ(tax("0000000001", "001", "VRBCREDUZICMS"), 0);
+    // PIS/COFINS on the stored base rounded to 3 places (10.000) by the ABNT rule.
+    EXPECT_DOUBLE_EQ(tax("0000000001", "001", "VRBCPISCOFINS"), 10.0);
+    EXPECT_DOUBLE_EQ(tax("0000000001", "001", "VRIMPPIS"), 0.16);  // 0.165, even: down
+    EXPECT_DOUBLE_EQ(tax("0000000001", "001", "VRIMPCOFINS"), 0.76);
+
+    EXPECT_DOUBLE_EQ(tax("0000000002", "001", "VRBASECALCICMS"), 1233.56);
+    EXPECT_DOUBLE_EQ(tax("0000000002", "001", "VRBASECALCREDUZ"), 822.37);
+    EXPECT_DOUBLE_EQ(tax("0000000002", "001", "VRIMPOPRODIT"), 148.03);
+    EXPECT_DOUBLE_EQ(tax("0000000002", "001", "VRIMPOPRODREDUZ"), 98.68);
+    EXPECT_NEAR(tax("0000000002", "001", "VRBCREDUZICMS"), 411.19, 1e-9);
+    // Empty PIS rate: 0, while COFINS is computed.
+    EXPECT_DOUBLE_EQ(tax("0000000002", "001", "VRIMPPIS"), 0);
+    EXPECT_DOUBLE_EQ(tax("0000000002", "001", "VRIMPCOFINS"), 7.6);
+
+    EXPECT_DOUBLE_EQ(tax("0000000003", "001", "VRIMPOPRODIT"), 999);
+    EXPECT_DOUBLE_EQ(tax("0000000004", "001", "VRIMPOPRODIT"), 999);
+    EXPECT_EQ(logLines(),
+              (std::vector<std::string>{"AjustaItVendaImpos (RoundABNT) NRSEQVENDA:  0000000001",
+                                        "Execute AjustaItVendaImpos",
+                                        "AjustaItVendaImpos (RoundABNT) NRSEQVENDA:  0000000002",
+                                        "Execute AjustaItVendaImpos"}));
+
+    // The rounded sale agrees now and is not visited again. The truncating
+    // sale's query compares with 148.02 while the recomputation rounds to
+    // 148.03, so it is found again and rewritten with the same values.
+    dm->AjustaItVendaImpos();
+    const auto lines = logLines();
+    ASSERT_EQ(lines.size(), 6u);
+    EXPECT_EQ(lines[4], "AjustaItVendaImpos (RoundABNT) NRSEQVENDA:  0000000002");
+    EXPECT_DOUBLE_EQ(tax("0000000002", "001", "VRIMPOPRODIT"), 148.03);
+}
+
+TEST_F(Corrections, ARateThatDoesNotParseStopsTheRunAndKeepsEarlierRows) {
+    rates("P3", "0", "abc", "7.6");
+    sale("0000000001", "O", "A", "S", "I");
+    item("0000000001", "001", "P1", 1, 10);
+    item("0000000001", "002", "P3", 1, 10);
+    taxLine("0000000001", "001", 18);
+    taxLine("0000000001", "002", 18);
+    sale("0000000002", "O", "A", "S", "I");
+    item("0000000002", "001", "P1", 1, 10);
+    taxLine("0000000002", "001", 18);
+
+    dm->AjustaItVendaImpos();
+
+    EXPECT_DOUBLE_EQ(tax("0000000001", "001", "VRIMPOPRODIT"), 1.80);
+    EXPECT_DOUBLE_EQ(tax("0000000001", "002", "VRIMPOPRODIT"), 999);
+    EXPECT_DOUBLE_EQ(tax("0000000002", "001", "VRIMPOPRODIT"), 999);
+    const auto lines = logLines();
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[2], "AjustaItVendaImpos (RoundABNT) NRSEQVENDA:  0000000001");
+    EXPECT_EQ(lines[3].rfind("ERRO Except AjustaItVendaImpos: ", 0), 0u) << lines[3];
+}
+
+TEST_F(Corrections, EachRoutineLogsItsOwnErrorAndReturns) {
+    sql("DROP TABLE MOVCAIXA");
+    sale("0000000001", "C", "A", "S", "I");
+    dm->setVendasSemStatus("0001", "001");
+    dm->setCorrigeVendasCanc("0001", "001");
+    sql("DROP TABLE ITVENDAIMPOS");
+    dm->AjustaItVendaImpos();
+    const auto lines = logLines();
+    ASSERT_EQ(lines.size(), 4u);
+    EXPECT_EQ(lines[0], "Alterando vendas canceladas sem status para rejeitadas");
+    EXPECT_EQ(lines[1],
+              "Alterando vendas SAT canceladas no sistema e aceitas na Sefaz para concluídas");
+    EXPECT_EQ(lines[2].rfind("ERRO Except setCorrigeVendasCanc: ", 0), 0u) << lines[2];
+    EXPECT_EQ(lines[3].rfind("ERRO Except AjustaItVendaImpos: ", 0), 0u) << lines[3];
+    // The sale's own update was committed before the movements failed.
+    EXPECT_EQ(saleField("0000000001", "IDSITUVENDA"), "O");
+}
+
+}  // namespace
