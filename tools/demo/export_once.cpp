@@ -1,6 +1,7 @@
 // qelexp-export-once: exports everything pending of one station now, the way
-// an export run does (central consumer check, change check, one transfer per
-// window of sales until nothing waits, difference adjustment), then exits.
+// an export run does (corrections, central consumer check, change check, one
+// transfer per window of sales until nothing waits, difference adjustment,
+// cleanup when the server says it is due), then exits.
 // Configuration comes from the registry file (QELEXP_REGISTRY or
 // /etc/qelexp/registry.conf); the run log goes to the given folder.
 
@@ -87,6 +88,8 @@ int main(int argc, char** argv) {
         dm.run.CDFILIAL = store;
         dm.run.CDCAIXA = station;
         dm.run.CDLOJA = shop;
+        dm.setVendasSemStatus(store, station);
+        dm.setCorrigeVendasCanc(store, station);
         const qel::DateTime extract = lastUpdate(dm, "adqGetDTULTATUEXT", true, clock.now());
         const qel::DateTime movements = lastUpdate(dm, "adqGetDTULTATUMCli", false, clock.now());
         const qel::Dataset paravend = dm.adcCaixa.query(qel::definitions::statement("adqParaVend"),
@@ -95,6 +98,7 @@ int main(int argc, char** argv) {
             paravend.isEmpty() ? std::string() : paravend.field("NRVENDAEXP").asString();
         dm.run.QtdMaxVendasExp = qel::contracts::EmptyString(limit) ? "100" : limit;
         dm.VerificaSenhaConsCentral(store);
+        dm.AjustaItVendaImpos();
 
         if (!dm.ExisteDadosExportar(extract, movements)) {
             std::puts("Nothing to export.");
@@ -113,6 +117,7 @@ int main(int argc, char** argv) {
         } while (passes < maxPasses && dm.ExisteDadosExportar(extract, movements) &&
                  !dm.run.NrSeqVendaIni.empty());
         dm.AjusteDiferencas();
+        dm.LimpaBaseDeDados();
         dm.net.ConectaServidor(false, "");
     } catch (const std::exception& e) {
         std::fprintf(stderr, "Export failed: %s\n", e.what());
