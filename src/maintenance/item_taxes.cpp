@@ -2,9 +2,11 @@
 // surcharge, discount and rates, for the waiting electronic sales whose
 // stored ICMS value disagrees with the value their items give.
 
+#include <algorithm>
 #include <cstdio>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "contracts/support_library.h"
 #include "definitions/statement.h"
@@ -94,9 +96,14 @@ void TdtmExportaVenda::AjustaItVendaImpos() {
     try {
         const db::Params station{{"P_CDFILIAL", Variant(run.CDFILIAL)},
                                  {"P_CDCAIXA", Variant(run.CDCAIXA)}};
-        const Dataset sales = adcCaixa.query(definitions::statement("adqAjuItVendaImpos"), station);
-        for (const Row& saleRow : sales.rows()) {
-            const std::string sale = saleRow[sales.fieldIndex("NRSEQVENDA")].asString();
+        const Dataset found = adcCaixa.query(definitions::statement("adqAjuItVendaImpos"), station);
+        // The query names no order; visit the sales in number order.
+        std::vector<std::string> sales;
+        for (const Row& row : found.rows()) {
+            sales.push_back(row[found.fieldIndex("NRSEQVENDA")].asString());
+        }
+        std::sort(sales.begin(), sales.end());
+        for (const std::string& sale : sales) {
             db::Params params = station;
             params.set("P_NRSEQVENDA", Variant(sale));
             Dataset items = adcCaixa.query(definitions::statement("adqVenda"), params);

@@ -6,6 +6,8 @@
 #include <string>
 #include <vector>
 
+#include "definitions/statement.h"
+#include "simulator/simulator.h"
 #include "station_fixture.h"
 
 namespace {
@@ -265,6 +267,45 @@ TEST_F(Corrections, EachRoutineLogsItsOwnErrorAndReturns) {
     EXPECT_EQ(lines[3].rfind("ERRO Except AjustaItVendaImpos: ", 0), 0u) << lines[3];
     // The sale's own update was committed before the movements failed.
     EXPECT_EQ(saleField("0000000001", "IDSITUVENDA"), "O");
+}
+
+}  // namespace
+
+namespace {
+
+// The corrections run before every export: on a station with years of
+// history they must reach the few waiting sales through an index, never by
+// reading every sale.
+class CorrectionPlans : public qel::testing::StationFixture {};
+
+TEST_F(CorrectionPlans, TheCorrectionsSearchTheWaitingSalesInsteadOfScanningHistory) {
+    qel::simulator::Options o;
+    o.stores = {"0001"};
+    o.stations = 1;
+    o.days = 6;
+    o.startDate = "2026-11-01";
+    o.salesPerDay = 300;
+    o.pendingSales = 20;
+    o.seed = 5;
+    o.quiet = true;
+    {
+        qel::simulator::Database db((dir / "QELCAIXA.db").string());
+        qel::simulator::fillStation(db.get(), o);  // with ANALYZE, as a real station has
+    }
+    const qel::db::Params params{{"CDFILIAL", Variant("0001")},
+                                 {"CDCAIXA", Variant("001")},
+                                 {"P_CDFILIAL", Variant("0001")},
+                                 {"P_CDCAIXA", Variant("001")}};
+    for (const char* name :
+         {"acmUpdVendasSemStatus", "adqVendasCancAceitas", "adqAjuItVendaImpos"}) {
+        const auto& st = qel::definitions::statement(name);
+        qel::Dataset plan =
+            dm->adcCaixa.query("EXPLAIN QUERY PLAN " + std::string(st.sqlite), params);
+        for (plan.first(); !plan.eof(); plan.next()) {
+            const std::string step = plan.field("detail").asString();
+            EXPECT_NE(step.rfind("SCAN", 0), 0u) << name << ": " << step;
+        }
+    }
 }
 
 }  // namespace
