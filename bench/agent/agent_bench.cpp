@@ -3,6 +3,9 @@
 //       every selection of the export catalogue) on a station whose history
 //       is all exported; its cost must not grow with the history;
 //   ChangeCheck/Pending/100               the same with 100 sales waiting;
+//   ExportRun/Idle/<history>               a whole export run (reconnect,
+//       corrections, reference dates, first-export test, change check) of a
+//       station with nothing pending;
 //   Transfer/100                          change check, transfer to the
 //       application server on 127.0.0.1 (SQLite central store), verification
 //       and acknowledgement of 100 new sales.
@@ -63,6 +66,27 @@ void ChangeCheckPending(benchmark::State& state) {
     state.counters["rows"] = static_cast<double>(h.packetRows());
 }
 BENCHMARK(ChangeCheckPending)->Name("ChangeCheck/Pending")->Arg(100)->Unit(benchmark::kMillisecond);
+
+void ExportRunIdle(benchmark::State& state) {
+    const auto station = qel::bench::cachedStation(state.range(0));
+    TempFolder work("qel_bench_agent");
+    AgentHarness h(station, work.path());
+    h.dm->EnviaVendas("0001", "001", h.dm->run.CDLOJA, 0);
+    if (h.dm->outcome.result != qel::agent::RunOutcome::Result::NothingToExport) {
+        state.SkipWithError(
+            ("the run did not find the station idle:" + nonEmptyPackets(h)).c_str());
+        return;
+    }
+    for (auto _ : state) {
+        h.dm->EnviaVendas("0001", "001", h.dm->run.CDLOJA, 0);
+    }
+    if (!h.dm->outcome.succeeded()) state.SkipWithError("the idle run reported an error");
+}
+BENCHMARK(ExportRunIdle)
+    ->Name("ExportRun/Idle")
+    ->Arg(10'000)
+    ->Arg(1'000'000)
+    ->Unit(benchmark::kMillisecond);
 
 void Transfer(benchmark::State& state) {
     const std::int64_t sales = state.range(0);

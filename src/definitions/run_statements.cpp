@@ -30,10 +30,18 @@ void addRunStatements(std::vector<Statement>& out) {
                 "WHERE CDFILIAL = :CDFILIAL\n"
                 "AND CDCAIXA = :CDCAIXA"));
 
+    // The run only asks whether the table is empty and for its newest
+    // last-update time. Counting would read every row of history, so the
+    // SQLite texts ask whether a row exists (CONT is 0 or 1) and take the
+    // maximum from the index on the last-update column.
     out.push_back(query("adqGetDTULTATUEXT", {},
-                        "SELECT COUNT(*) AS CONT, MAX(DTULTATUEXT) AS DTULTATU FROM EXTRATOCONS"));
+                        "SELECT COUNT(*) AS CONT, MAX(DTULTATUEXT) AS DTULTATU FROM EXTRATOCONS",
+                        "SELECT EXISTS (SELECT 1 FROM EXTRATOCONS) AS CONT,\n"
+                        "(SELECT MAX(DTULTATUEXT) FROM EXTRATOCONS) AS DTULTATU"));
     out.push_back(query("adqGetDTULTATUMCli", {},
-                        "SELECT COUNT(*) AS CONT, MAX(DTULTATUMCLI) AS DTULTATU FROM MOVICLIE"));
+                        "SELECT COUNT(*) AS CONT, MAX(DTULTATUMCLI) AS DTULTATU FROM MOVICLIE",
+                        "SELECT EXISTS (SELECT 1 FROM MOVICLIE) AS CONT,\n"
+                        "(SELECT MAX(DTULTATUMCLI) FROM MOVICLIE) AS DTULTATU"));
     out.push_back(query("adqCaixa", {storeParam(), stationParam()},
                         "SELECT IDPRIMVEZEXPON, IDCOLETOR\n"
                         "FROM CAIXA\n"

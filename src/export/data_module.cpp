@@ -37,7 +37,7 @@ std::string_view ResultDatasets::name(std::size_t i) {
 TdtmExportaVenda::TdtmExportaVenda(DataModuleContext context)
     : adcCaixa(context.clock, {}, context.databaseOptions),
       adcBancoCentral(context.clock, {}, context.databaseOptions),
-      net(context.platform, context.log),
+      net(context.platform, [this](std::string_view line) { GravaLog(line); }),
       context_(std::move(context)) {
     // The connection string is read afresh before every connect, so a
     // changed configuration takes effect at the next run.
@@ -46,6 +46,16 @@ TdtmExportaVenda::TdtmExportaVenda(DataModuleContext context)
     });
     adcBancoCentral.setBeforeConnect(
         [this](db::Connection& connection) { adcBancoCentralBeforeConnect(connection); });
+}
+
+void TdtmExportaVenda::GravaLog(std::string_view message) {
+    // Every routine that swallows an error writes a line that begins so.
+    constexpr std::string_view kErrorLine = "ERRO Except ";
+    constexpr std::size_t kKeptErrors = 100;
+    if (message.starts_with(kErrorLine) && outcome.errors.size() < kKeptErrors) {
+        outcome.errors.emplace_back(message);
+    }
+    context_.log(message);
 }
 
 std::filesystem::path TdtmExportaVenda::executableFolder() const {

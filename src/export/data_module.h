@@ -13,6 +13,7 @@
 #include "core/dataset.h"
 #include "core/variant.h"
 #include "db/connection.h"
+#include "export/run_outcome.h"
 #include "export/run_state.h"
 #include "log/run_log.h"
 #include "platform/platform.h"
@@ -145,9 +146,16 @@ class TdtmExportaVenda {
     void LimpaBaseDeDados();
     void geraLogQuantidadeTabelas();
 
-    // Export run of one station (export/export_run.cpp); catches its own errors.
+    // Export run of one station (export/export_run.cpp); catches its own
+    // errors and records what it came to in `outcome`.
     void EnviaVendas(const std::string& CDFILIAL, const std::string& CDCAIXA,
                      const std::string& CDLOJA, int TipoImpFis);
+    // The last export run's outcome; replaced when the next run starts.
+    RunOutcome outcome;
+    // When set, a run makes no further transfer after one that failed (a
+    // one-shot export must not hammer a server that refuses it). The resident
+    // agent leaves it unset and runs every transfer, as the cycle always has.
+    bool stopAtFailedTransfer = false;
 
     // Station role queries (export/station_roles.cpp); each catches its own
     // errors. CaixaColetor and EstaAssociado leave the result unassigned on
@@ -168,12 +176,19 @@ class TdtmExportaVenda {
     };
     CentralConsumerStatement adqCliCONSCENTRALBeforeOpen() const;
 
-    void GravaLog(std::string_view message) { context_.log(message); }
+    // Writes one run-log line; an error line is also kept in the outcome.
+    void GravaLog(std::string_view message);
     const Clock& clock() const { return context_.clock; }
     platform::Platform& platform() { return context_.platform; }
     std::filesystem::path executableFolder() const;
 
   private:
+    // Adds the rows of the last transfer's packets and verdicts to `outcome`.
+    void countTransfer(std::int64_t rowsSent, std::int64_t salesSent);
+    // The end of a run that made its transfers: the success lines, the
+    // difference adjustment (not for TipoImpFis 24 and 29) and the cleanup.
+    void finishExport(int TipoImpFis);
+
     // The station's NFC-e series code, or the station code when it has none.
     std::string nfceSeriesCode();
 

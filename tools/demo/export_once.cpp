@@ -1,128 +1,174 @@
-// qelexp-export-once: exports everything pending of one station now, the way
-// an export run does (corrections, central consumer check, change check, one
-// transfer per window of sales until nothing waits, difference adjustment,
-// cleanup when the server says it is due), then exits.
-// Configuration comes from the registry file (QELEXP_REGISTRY or
-// /etc/qelexp/registry.conf); the run log goes to the given folder.
+// qelexp-export-once: exports what one station has pending now, with the
+// same export run the resident agent makes (EnviaVendas), repeated until
+// nothing waits, then exits. It takes the agent's single-instance lock, so it
+// never runs beside an agent or another export of the same machine. It stops
+// at the first failed transfer and exits 1; the run log says why.
 
+#include <unistd.h>
+
+#include <chrono>
 #include <cstdio>
-#include <cstdlib>
 #include <filesystem>
 #include <string>
 
-#include "contracts/support_library.h"
+#include "cli/command_line.h"
 #include "core/clock.h"
-#include "definitions/statement.h"
 #include "export/data_module.h"
-#include "log/messages.h"
 #include "log/run_log.h"
 #include "platform/platform.h"
 
 namespace {
 
-void usage() {
-    std::puts(
-        "Usage: qelexp-export-once --store CDFILIAL --station CDCAIXA [--shop CDLOJA]\n"
-        "                          [--folder DIR] [--max-passes N]\n\n"
-        "Exports every pending row of one station to the application server now.\n"
-        "The station database and the server address come from the registry file\n"
-        "(QELEXP_REGISTRY, default /etc/qelexp/registry.conf); the run log is written\n"
-        "under DIR/Dados/Qel_Exp (default: the executable's folder).");
+constexpr std::string_view kProgram = "qelexp-export-once";
+constexpr std::string_view kUsage =
+    "Usage: qelexp-export-once --store CDFILIAL --station CDCAIXA [options]\n"
+    "\n"
+    "Exports every pending row of one station to the application server now, with\n"
+    "the export run of the resident agent, repeated until nothing waits.\n"
+    "The station database and the server address come from the configuration file\n"
+    "(QELEXP_REGISTRY, default /etc/qelexp/registry.conf).\n"
+    "\n"
+    "Options:\n"
+    "  --store CDFILIAL     store code (required)\n"
+    "  --station CDCAIXA    station code (required)\n"
+    "  --shop CDLOJA        shop code (default: the station's row in CAIXA)\n"
+    "  --fiscal-type N      the station's IDTIPOIMPFIS; 24 and 29 skip the difference\n"
+    "                       adjustment (default 0)\n"
+    "  --folder DIR         where the run log goes: DIR/Dados/Qel_Exp (default: the\n"
+    "                       executable's folder)\n"
+    "  --max-runs N         at most N export runs (default 1000, 1..1000000)\n"
+    "  -h, --help           this text\n"
+    "  --version            the program's version\n"
+    "\n"
+    "Exit codes: 0 everything sent, 1 a failure (see the run log), 2 usage error.\n";
+
+struct Totals {
+    int runs = 0;
+    int transfers = 0;
+    std::int64_t rowsSent = 0, salesSent = 0, rowsConfirmed = 0, rowsRefused = 0;
+
+    void add(const qel::agent::RunOutcome& o) {
+        ++runs;
+        transfers += o.transfers;
+        rowsSent += o.rowsSent;
+        salesSent += o.salesSent;
+        rowsConfirmed += o.rowsConfirmed;
+        rowsRefused += o.rowsRefused;
+    }
+};
+
+// Sales of the station still waiting to be exported, or -1 when the station
+// database cannot say.
+std::int64_t pendingSales(qel::agent::TdtmExportaVenda& dm, const std::string& store,
+                          const std::string& station) {
+    try {
+        const qel::Dataset d = dm.adcCaixa.query(
+            "SELECT COUNT(*) FROM VENDA WHERE CDFILIAL = :P_CDFILIAL AND CDCAIXA = :P_CDCAIXA "
+            "AND IDIMPVENDA IN ('I','A')",
+            {{"P_CDFILIAL", qel::Variant(store)}, {"P_CDCAIXA", qel::Variant(station)}});
+        return d.field(std::size_t{0}).asInteger();
+    } catch (const std::exception&) {
+        return -1;
+    }
 }
 
-// The newest last-update time of a table, or `fallback` when it has none.
-qel::DateTime lastUpdate(qel::agent::TdtmExportaVenda& dm, const char* query, bool countTest,
-                         qel::DateTime fallback) {
-    const qel::Dataset d = dm.adcCaixa.query(qel::definitions::statement(query));
-    if (d.isEmpty()) return fallback;
-    if (countTest && d.field("CONT").asInteger() == 0) return fallback;
-    return d.field("DTULTATU").asDateTime();
+int exportOnce(const qel::cli::ParsedOptions& options) {
+    const std::string store = options.text("--store");
+    const std::string station = options.text("--station");
+    if (store.empty() || station.empty()) {
+        throw qel::cli::UsageError("--store and --station are required");
+    }
+    const int fiscalType = static_cast<int>(options.integer("--fiscal-type", 0, 0, 9999));
+    const std::int64_t maxRuns = options.integer("--max-runs", 1000, 1, 1'000'000);
+
+    qel::SystemClock clock;
+    auto platform = qel::platform::createPlatform();
+    const auto lock = platform->acquireSingleInstance("QELEXP");
+    if (lock != qel::platform::InstanceLock::Acquired) {
+        std::fprintf(stderr,
+                     "%s: another QelExp agent or export holds the lock QELEXP on this "
+                     "machine; nothing exported\n",
+                     kProgram.data());
+        return qel::cli::kExitFailure;
+    }
+    const std::filesystem::path home = options.has("--folder")
+                                           ? std::filesystem::path(options.text("--folder"))
+                                           : platform->executableFolder();
+    qel::log::RunLog runLog(home, clock);
+    const bool terminal = ::isatty(STDERR_FILENO) == 1;
+    // Every line also goes to stderr when a person is watching.
+    auto sink = [&](std::string_view line) {
+        runLog.GravaLog(line);
+        if (terminal && line.starts_with("ERRO")) {
+            std::fprintf(stderr, "%.*s\n", static_cast<int>(line.size()), line.data());
+        }
+    };
+    qel::agent::TdtmExportaVenda dm({clock, *platform, sink, {}, home});
+    dm.stopAtFailedTransfer = true;
+
+    std::string shop = options.text("--shop");
+    if (shop.empty()) dm.GetLoja(store, station, shop);
+
+    const auto started = std::chrono::steady_clock::now();
+    Totals totals;
+    const qel::agent::RunOutcome* last = &dm.outcome;
+    bool stalled = false;
+    while (totals.runs < maxRuns) {
+        dm.EnviaVendas(store, station, shop, fiscalType);
+        totals.add(dm.outcome);
+        if (terminal) {
+            const auto elapsed =
+                std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+            std::fprintf(stderr,
+                         "\rrun %d: %d transfer(s), %lld sale(s) and %lld row(s) sent, %lld "
+                         "confirmed, %.1f s",
+                         totals.runs, totals.transfers, static_cast<long long>(totals.salesSent),
+                         static_cast<long long>(totals.rowsSent),
+                         static_cast<long long>(totals.rowsConfirmed), elapsed);
+        }
+        if (!dm.outcome.succeeded() || !dm.outcome.lastTransferHadSales) break;
+        // Sales sent and none confirmed: the next run would send them again.
+        if (dm.outcome.rowsConfirmed == 0) {
+            stalled = true;
+            break;
+        }
+    }
+    if (terminal) std::fputc('\n', stderr);
+
+    const bool ok = last->succeeded() && !stalled && totals.rowsRefused == 0;
+    const std::int64_t pending = pendingSales(dm, store, station);
+    const std::string summary =
+        "Resumo da exportação: " + std::to_string(totals.runs) + " execução(ões), " +
+        std::to_string(totals.transfers) + " transferência(s); enviadas " +
+        std::to_string(totals.salesSent) + " vendas e " + std::to_string(totals.rowsSent) +
+        " linhas; confirmadas " + std::to_string(totals.rowsConfirmed) + "; recusadas " +
+        std::to_string(totals.rowsRefused) + "; vendas pendentes " +
+        (pending < 0 ? std::string("?") : std::to_string(pending)) +
+        "; resultado: " + (ok ? "sucesso" : "falha");
+    runLog.GravaLog(summary);
+    std::printf(
+        "%s: %s (%s); sent %lld sale(s), %lld row(s); confirmed %lld; refused %lld; "
+        "still pending %s sale(s)\nrun log: %s\n",
+        kProgram.data(), ok ? "done" : "FAILED", qel::agent::resultName(last->result),
+        static_cast<long long>(totals.salesSent), static_cast<long long>(totals.rowsSent),
+        static_cast<long long>(totals.rowsConfirmed), static_cast<long long>(totals.rowsRefused),
+        pending < 0 ? "?" : std::to_string(pending).c_str(), runLog.fileFor(clock.now()).c_str());
+    if (!ok) {
+        const std::string why = !last->errors.empty() ? last->errors.front()
+                                : stalled             ? "the server confirmed none of the rows sent"
+                                : totals.rowsRefused  ? "the server refused rows"
+                                                      : qel::agent::resultName(last->result);
+        std::fprintf(stderr, "%s: export failed: %s\n", kProgram.data(), why.c_str());
+        return qel::cli::kExitFailure;
+    }
+    return qel::cli::kExitSuccess;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string store, station, shop, folder;
-    int maxPasses = 1000;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        auto value = [&]() -> std::string {
-            if (i + 1 >= argc) {
-                std::fprintf(stderr, "%s needs a value\n", arg.c_str());
-                std::exit(2);
-            }
-            return argv[++i];
-        };
-        if (arg == "--store") {
-            store = value();
-        } else if (arg == "--station") {
-            station = value();
-        } else if (arg == "--shop") {
-            shop = value();
-        } else if (arg == "--folder") {
-            folder = value();
-        } else if (arg == "--max-passes") {
-            maxPasses = std::atoi(value().c_str());
-        } else if (arg == "--help") {
-            usage();
-            return 0;
-        } else {
-            std::fprintf(stderr, "unknown option %s\n", arg.c_str());
-            usage();
-            return 2;
-        }
-    }
-    if (store.empty() || station.empty() || maxPasses < 1) {
-        usage();
-        return 2;
-    }
-
-    qel::SystemClock clock;
-    auto platform = qel::platform::createPlatform();
-    const std::filesystem::path home =
-        folder.empty() ? platform->executableFolder() : std::filesystem::path(folder);
-    qel::log::RunLog runLog(home, clock);
-    qel::agent::TdtmExportaVenda dm({clock, *platform, runLog.sink(), {}, home});
-    int passes = 0;
-    try {
-        dm.run.CDFILIAL = store;
-        dm.run.CDCAIXA = station;
-        dm.run.CDLOJA = shop;
-        dm.setVendasSemStatus(store, station);
-        dm.setCorrigeVendasCanc(store, station);
-        const qel::DateTime extract = lastUpdate(dm, "adqGetDTULTATUEXT", true, clock.now());
-        const qel::DateTime movements = lastUpdate(dm, "adqGetDTULTATUMCli", false, clock.now());
-        const qel::Dataset paravend = dm.adcCaixa.query(qel::definitions::statement("adqParaVend"),
-                                                        {{"P_CDFILIAL", qel::Variant(store)}});
-        const std::string limit =
-            paravend.isEmpty() ? std::string() : paravend.field("NRVENDAEXP").asString();
-        dm.run.QtdMaxVendasExp = qel::contracts::EmptyString(limit) ? "100" : limit;
-        dm.VerificaSenhaConsCentral(store);
-        dm.AjustaItVendaImpos();
-
-        if (!dm.ExisteDadosExportar(extract, movements)) {
-            std::puts("Nothing to export.");
-            return 0;
-        }
-        const std::string message =
-            qel::log::msgPadrao().Msg("Not_Con_Serv") + " (setInsereServidor)";
-        if (!dm.net.ConectaServidor(true, message)) {
-            std::fprintf(stderr, "Could not connect to the application server; see %s\n",
-                         runLog.fileFor(clock.now()).c_str());
-            return 1;
-        }
-        do {
-            dm.ExportaDados(extract, movements);
-            ++passes;
-        } while (passes < maxPasses && dm.ExisteDadosExportar(extract, movements) &&
-                 !dm.run.NrSeqVendaIni.empty());
-        dm.AjusteDiferencas();
-        dm.LimpaBaseDeDados();
-        dm.net.ConectaServidor(false, "");
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "Export failed: %s\n", e.what());
-        return 1;
-    }
-    std::printf("%d transfer(s) done; run log: %s\n", passes, runLog.fileFor(clock.now()).c_str());
-    return 0;
+    return qel::cli::runProgram(
+        kProgram, kUsage, argc, argv,
+        {{"--store"}, {"--station"}, {"--shop"}, {"--fiscal-type"}, {"--folder"}, {"--max-runs"}},
+        exportOnce);
 }

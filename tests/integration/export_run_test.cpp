@@ -1,0 +1,219 @@
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "export_fixture.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+class ExportRun : public qel::testing::ExportFixture {
+  protected:
+    // Three closed days of sales from 3 December, `pending` of them waiting.
+    void fill(std::int64_t pending) {
+        qel::simulator::Options o;
+        o.stores = {"0001"};
+        o.stations = 1;
+        o.days = 3;
+        o.startDate = "2026-12-03";
+        o.salesPerDay = 5;
+        o.pendingSales = pending;
+        o.seed = 7;
+        o.quiet = true;
+        qel::simulator::Database db((dir / "QELCAIXA.db").string());
+        qel::simulator::fillStation(db.get(), o);
+        clock.set(qel::DateTime::fromDateTime(2026, 12, 7, 12, 0, 0));
+    }
+    void runWithoutAdjustment(int tipoImpFis);
+    void run(int tipoImpFis = 1) { dm->EnviaVendas("0001", "001", "01", tipoImpFis); }
+
+    // The day of each transfer, in order.
+    Lines transferDays() const {
+        const std::string start = "Início da exportação das vendas para o servidor: ";
+        Lines days;
+        for (const auto& line : logLines()) {
+            if (line.rfind(start, 0) == 0) days.push_back(line.substr(start.size()));
+        }
+        return days;
+    }
+    bool logged(const std::string& text) const {
+        const Lines lines = logLines();
+        return std::find(lines.begin(), lines.end(), text) != lines.end();
+    }
+    bool loggedPrefix(const std::string& prefix) const {
+        for (const auto& line : logLines()) {
+            if (line.rfind(prefix, 0) == 0) return true;
+        }
+        return false;
+    }
+};
+
+const std::string kHeader =
+    "****************** INÍCIO DA GRAVAÇÃO DOS DADOS NO SERVIDOR *******************";
+const std::string kSuccess = "EXPORTAÇÃO REALIZADA COM SUCESSO";
+const std::string kDisconnected = "netInsereServidor foi desconectado do servidor.";
+
+TEST_F(ExportRun, NoPendingDayMakesOneTransferForAllDays) {
+    fill(4);
+    sql("UPDATE TURCAIXA SET IDATUTURCAIXA = 'S'");
+    sql("UPDATE ARQCAT52 SET IDIMPTCAT52 = 'I'");
+    run();
+    EXPECT_EQ(transferDays(), Lines{"07/12/2026"});
+    EXPECT_EQ(dm->run.FiltroDtMovim, "T");
+    EXPECT_EQ(dm->outcome.result, qel::agent::RunOutcome::Result::Exported);
+    EXPECT_TRUE(dm->outcome.succeeded())
+        << (dm->outcome.errors.empty() ? "" : dm->outcome.errors[0]);
+    EXPECT_EQ(dm->outcome.transfers, 1);
+    EXPECT_EQ(dm->outcome.salesSent, 3);  // the fourth is open at the till
+    EXPECT_GT(dm->outcome.rowsConfirmed, 4);
+    // Sales open at the till (situation 'P') wait for their end.
+    EXPECT_EQ(scalar("SELECT COUNT(*) FROM VENDA WHERE IDIMPVENDA <> 'S' AND IDSITUVENDA <> 'P'"),
+              "0");
+
+    // Every fixed line of the run, byte for byte, in its place.
+    const Lines lines = logLines();
+    ASSERT_GE(lines.size(), 7u);
+    EXPECT_EQ(Lines(lines.begin(), lines.begin() + 7),
+              (Lines{"", kHeader, "FILIAL: 0001", "CAIXA: 001", "LOJA: 01", std::string(126, '*'),
+                     "QUANTIDADE DE VENDAS MÁXIMA POR EXPORTAÇÃO: 100"}));
+    const auto success = std::find(lines.begin(), lines.end(), kSuccess);
+    ASSERT_NE(success, lines.end());
+    EXPECT_EQ(*(success - 1), std::string(85, '='));
+    EXPECT_EQ(*(success + 1), std::string(85, '='));
+    EXPECT_EQ(*(success - 1), *(success + 1));
+    EXPECT_EQ(lines.back(), kDisconnected);
+    // The adjustment ran once per fiscal-file day, then the connection closed.
+    EXPECT_EQ(std::to_string(realStore->requestCount("AJUSTE")),
+              scalar("SELECT COUNT(*) FROM ARQCAT52"));
+    EXPECT_GT(realStore->requestCount("AJUSTE"), 0);
+
+    // The log is Windows-1252 on disk.
+    std::ifstream in(runLog->fileFor(clock.now()), std::ios::binary);
+    std::stringstream content;
+    content << in.rdbuf();
+    const std::string raw = content.str();
+    EXPECT_NE(raw.find(" - EXPORTA\xC7\xC3O REALIZADA COM SUCESSO\r\n"), std::string::npos);
+}
+
+TEST_F(ExportRun, ThreePendingDaysMakeFourTransfersInAscendingOrder) {
+    fill(6);
+    sql("UPDATE TURCAIXA SET IDATUTURCAIXA = 'I'");
+    sql("UPDATE PARAVEND SET NRVENDAEXP = '2'");
+    run();
+    EXPECT_EQ(transferDays(), (Lines{"03/12/2026", "04/12/2026", "05/12/2026", "07/12/2026"}));
+    EXPECT_EQ(dm->run.FiltroDtMovim, "T");
+    EXPECT_EQ(dm->run.QtdMaxVendasExp, "2");
+    EXPECT_TRUE(logged("QUANTIDADE DE VENDAS MÁXIMA POR EXPORTAÇÃO: 2"));
+    EXPECT_EQ(dm->outcome.transfers, 4);
+    EXPECT_TRUE(dm->outcome.succeeded());
+    // The change check ran once to decide and once before each later transfer.
+    const Lines lines = logLines();
+    EXPECT_EQ(
+        std::count_if(lines.begin(), lines.end(),
+                      [](const std::string& l) { return l.rfind("Data e Hora Atual", 0) == 0; }),
+        4);
+    EXPECT_EQ(scalar("SELECT COUNT(*) FROM VENDA WHERE IDIMPVENDA <> 'S' AND IDSITUVENDA <> 'P'"),
+              "0");
+}
+
+void ExportRun::runWithoutAdjustment(int tipoImpFis) {
+    fill(2);
+    sql("UPDATE ARQCAT52 SET IDIMPTCAT52 = 'I'");
+    run(tipoImpFis);
+    EXPECT_TRUE(logged(kSuccess));
+    EXPECT_TRUE(dm->outcome.succeeded());
+    EXPECT_EQ(realStore->requestCount("AJUSTE"), 0);
+}
+
+TEST_F(ExportRun, AdjustmentSkippedForFiscalType24) {
+    runWithoutAdjustment(24);
+}
+TEST_F(ExportRun, AdjustmentSkippedForFiscalType29) {
+    runWithoutAdjustment(29);
+}
+
+TEST_F(ExportRun, NothingToExportNeverContactsTheServer) {
+    stopServer();  // a connection attempt would write its error line
+    run();
+    const Lines lines = logLines();
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[lines.size() - 2], "");
+    EXPECT_EQ(lines.back(), "NÃO EXISTEM DADOS A SEREM EXPORTADOS.");
+    EXPECT_FALSE(loggedPrefix("ERRO"));
+    EXPECT_FALSE(logged(kDisconnected));
+    EXPECT_EQ(realStore->requestCount("AJUSTE"), 0);
+    EXPECT_EQ(dm->outcome.result, qel::agent::RunOutcome::Result::NothingToExport);
+    EXPECT_TRUE(dm->outcome.succeeded());
+    EXPECT_EQ(dm->outcome.transfers, 0);
+
+    // The second run of the day does the same.
+    run();
+    EXPECT_EQ(logLines().back(), "NÃO EXISTEM DADOS A SEREM EXPORTADOS.");
+}
+
+TEST_F(ExportRun, UnreachableStationDatabaseWritesOneErrorLine) {
+    std::ofstream(dir / "registry.conf")
+        << "[HKEY_LOCAL_MACHINE\\Software\\MORADEX\\Sistemas Integrados Moradex\\Orbel]\n"
+        << "StringConexao = Provider=SQLite;Initial Catalog=QELCAIXA;Data Source="
+        << (dir / "gone").string() << "\nIPServer = 127.0.0.1:" << port << "\n";
+    run();
+    const Lines lines = logLines();
+    ASSERT_EQ(lines.size(), 7u);
+    EXPECT_EQ(lines[5], std::string(126, '*'));
+    EXPECT_EQ(lines[6].rfind("ERRO Except EnviaVendas: Filial: 0001 Caixa: 001 Erro: ", 0), 0u)
+        << lines[6];
+    EXPECT_EQ(dm->outcome.result, qel::agent::RunOutcome::Result::Failed);
+    EXPECT_FALSE(dm->outcome.succeeded());
+}
+
+TEST_F(ExportRun, ServerDownLogsTheConnectionAndNoSuccess) {
+    fill(3);
+    stopServer();
+    run();
+    EXPECT_TRUE(logged("EXISTEM DADOS A SEREM EXPORTADOS."));
+    EXPECT_TRUE(
+        loggedPrefix("ERRO Except EnviaVendas: Não foi possível estabelecer uma conexão com "
+                     "o servidor. (setInsereServidor) - "));
+    EXPECT_FALSE(logged(kSuccess));
+    EXPECT_FALSE(logged(kDisconnected));
+    EXPECT_TRUE(transferDays().empty());
+    EXPECT_EQ(dm->outcome.result, qel::agent::RunOutcome::Result::ServerUnreachable);
+    EXPECT_FALSE(dm->outcome.succeeded());
+    EXPECT_EQ(scalar("SELECT COUNT(*) FROM VENDA WHERE IDIMPVENDA <> 'S'"), "3");
+}
+
+TEST_F(ExportRun, FirstExportMarksOnceAndEmptyTablesGiveTheReferenceDates) {
+    fill(2);
+    sql("UPDATE CAIXA SET IDPRIMVEZEXPON = 'S'");
+    sql("DELETE FROM EXTRATOCONS");
+    sql("DELETE FROM MOVICLIE");
+    stopServer();
+    run();
+    // The first-time marking flags the station's existing rows as exported.
+    EXPECT_EQ(scalar("SELECT IDPRIMVEZEXPON FROM CAIXA"), "N");
+    EXPECT_TRUE(logged("Data da ultima alteração na EXTRATOCONS: " + clock.now().toText()));
+    EXPECT_TRUE(logged("Data da ultima alteração na MOVICLIE: " + qel::DateTime(0).toText()));
+}
+
+TEST_F(ExportRun, StopsAfterAFailedTransferWhenAsked) {
+    fill(6);
+    sql("UPDATE TURCAIXA SET IDATUTURCAIXA = 'I'");
+    store->failVerify = true;
+    dm->stopAtFailedTransfer = true;
+    run();
+    EXPECT_EQ(transferDays(), Lines{"03/12/2026"});
+    EXPECT_EQ(dm->outcome.failedTransfers, 1);
+    EXPECT_FALSE(dm->outcome.succeeded());
+    EXPECT_FALSE(logged(kSuccess));
+    EXPECT_TRUE(logged(kDisconnected));
+
+    // The resident agent's run goes on with every transfer.
+    dm->stopAtFailedTransfer = false;
+    run();
+    EXPECT_EQ(transferDays().size(), 5u);
+    EXPECT_EQ(dm->outcome.failedTransfers, 4);
+    EXPECT_TRUE(logged(kSuccess));
+}
+
+}  // namespace
