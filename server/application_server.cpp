@@ -52,11 +52,18 @@ const VariantArray& packetArray(const Variant& v) {
     return a;
 }
 
-std::string peerKey(const Caller& caller) {
-    return caller.peer;
+// The address of a peer "address:port" without the port.
+std::string peerAddress(const std::string& peer) {
+    const std::size_t colon = peer.rfind(':');
+    return colon == std::string::npos ? peer : peer.substr(0, colon);
 }
 
 }  // namespace
+
+std::string sourceDatabase(const Caller& caller, std::string_view store, std::string_view station) {
+    if (caller.grant) return caller.grant->database();
+    return std::string(store) + "/" + std::string(station);
+}
 
 CallOutcome ApplicationServer::call(const Caller& caller, const protocol::Request& request) {
     try {
@@ -99,17 +106,6 @@ void ApplicationServer::identify(const Caller& caller, CallOutcome& out, const V
         throw CallRejected(
             403, "This credential may not act for store " + out.store + " station " + out.station);
     }
-    std::lock_guard lock(peersMutex_);
-    if (stationByPeer_.size() > 10000) stationByPeer_.clear();  // bounded memory
-    stationByPeer_[peerKey(caller)] = {out.store, out.station};
-}
-
-std::pair<std::string, std::string> ApplicationServer::stationOfPeer(const Caller& caller) {
-    std::lock_guard lock(peersMutex_);
-    auto it = stationByPeer_.find(peerKey(caller));
-    if (it != stationByPeer_.end()) return it->second;
-    if (caller.grant) return {caller.grant->store, ""};
-    return {"", ""};
 }
 
 CallOutcome ApplicationServer::setInsereServidor(const Caller& caller, const VariantArray& args) {
@@ -132,15 +128,22 @@ CallOutcome ApplicationServer::setInsereServidor(const Caller& caller, const Var
         }
     }
     batch.rows.reserve(total);
-    std::size_t refused = 0;
+    const std::string database = sourceDatabase(caller, out.store, out.station);
     for (int i = 0; i < kPacketCount; ++i) {
         if (i == kExtratoDateIndex || i == kMoviClieDateIndex) continue;
         const PacketView view(tableRules()[i], packets[i].asPacket());
         for (std::size_t r = 0; r < view.data().recordCount(); ++r) {
             StoredRow row;
-            if (view.analyse(r, caller.grant, row.key, row.content)) {
-                ++refused;  // reported row by row by getVerificaExportacao
-                continue;
+            if (auto reason = view.analyse(r, caller.grant, database, row.key, row.content)) {
+                // A refused row of an acknowledged table gets its "ERR" verdict
+                // from getVerificaExportacao. Rows of the other tables are
+                // flagged through the rows they hang on, which would then be
+                // confirmed without them: the whole call fails instead.
+                if (view.rule().resultIndex >= 0) continue;
+                throw BadArguments("row " + std::to_string(r + 1) + " of " +
+                                   std::string(view.rule().table) + " (element " +
+                                   std::to_string(i) + ") cannot be stored: " + *reason +
+                                   "; nothing was stored");
             }
             row.table = std::string(view.rule().table);
             batch.rows.push_back(std::move(row));
@@ -149,7 +152,6 @@ CallOutcome ApplicationServer::setInsereServidor(const Caller& caller, const Var
     store_.putBatch(batch);
     out.rows = total;
     out.answer = protocol::successAnswer(Variant(static_cast<std::int64_t>(batch.rows.size())));
-    (void)refused;
     return out;
 }
 
@@ -161,41 +163,45 @@ CallOutcome ApplicationServer::getVerificaExportacao(const Caller& caller,
     const VariantArray& packets = packetArray(args[2]);
 
     struct Pending {
-        std::size_t result, row;
+        std::size_t view, row;
         Bytes content;
     };
+    // One view per answered element; result 12 answers two elements.
     std::vector<PacketView> views;
-    views.reserve(kResultCount);
-    std::vector<std::vector<Verdict>> verdicts(kResultCount);
-    std::vector<Bytes> keys;
-    std::vector<Pending> pending;
+    std::vector<int> resultOfView;
     std::size_t total = 0;
     for (int e = 0; e < kResultCount; ++e) {
-        const int i = resultSources()[e];
-        views.emplace_back(tableRules()[i], packets[i].asPacket());
-        total += views.back().data().recordCount();
+        for (int i : resultSources()[e]) {
+            views.emplace_back(tableRules()[i], packets[i].asPacket());
+            resultOfView.push_back(e);
+            total += views.back().data().recordCount();
+        }
     }
+    std::vector<std::vector<Verdict>> verdicts(views.size());
+    std::vector<Bytes> keys;
+    std::vector<Pending> pending;
     keys.reserve(total);
     pending.reserve(total);
     std::vector<RowRef> refs;
     refs.reserve(total);
-    for (std::size_t e = 0; e < views.size(); ++e) {
-        const PacketView& view = views[e];
-        verdicts[e].resize(view.data().recordCount());
+    const std::string database = sourceDatabase(caller, out.store, out.station);
+    for (std::size_t v = 0; v < views.size(); ++v) {
+        const PacketView& view = views[v];
+        verdicts[v].resize(view.data().recordCount());
         for (std::size_t r = 0; r < view.data().recordCount(); ++r) {
             Bytes key, content;
-            if (auto reason = view.analyse(r, caller.grant, key, content)) {
-                verdicts[e][r] = {kVerdictRefused, std::move(*reason)};
+            if (auto reason = view.analyse(r, caller.grant, database, key, content)) {
+                verdicts[v][r] = {kVerdictRefused, std::move(*reason)};
                 continue;
             }
             keys.push_back(std::move(key));
             refs.push_back({view.rule().table, keys.back()});
-            pending.push_back({e, r, std::move(content)});
+            pending.push_back({v, r, std::move(content)});
         }
     }
     const auto stored = store_.getContents(refs);
     for (std::size_t k = 0; k < pending.size(); ++k) {
-        Verdict& v = verdicts[pending[k].result][pending[k].row];
+        Verdict& v = verdicts[pending[k].view][pending[k].row];
         if (!stored[k]) {
             v = {kVerdictMissing, "row not stored on the server"};
         } else if (*stored[k] != pending[k].content) {
@@ -206,8 +212,15 @@ CallOutcome ApplicationServer::getVerificaExportacao(const Caller& caller,
     }
     VariantArray results;
     results.reserve(kResultCount);
-    for (std::size_t e = 0; e < views.size(); ++e) {
-        results.emplace_back(views[e].verdictPacket(verdicts[e]));
+    for (int e = 0; e < kResultCount; ++e) {
+        std::vector<const PacketView*> answered;
+        std::vector<const std::vector<Verdict>*> lists;
+        for (std::size_t v = 0; v < views.size(); ++v) {
+            if (resultOfView[v] != e) continue;
+            answered.push_back(&views[v]);
+            lists.push_back(&verdicts[v]);
+        }
+        results.emplace_back(PacketView::verdictPacket(answered, lists));
     }
     out.rows = total;
     out.answer = protocol::successAnswer(Variant(std::move(results)));
@@ -219,7 +232,16 @@ CallOutcome ApplicationServer::reportDate(const Caller& caller, const VariantArr
     expectCount(args, 1, name == "DTULTATUEXT" ? "getMinDTULTATUEXT" : "getMaxDTULTATUMCLI");
     CallOutcome out;
     const StationDate date{std::string(name), dateArg(args[0], "the date")};
-    std::tie(out.store, out.station) = stationOfPeer(caller);
+    // The call names no station. Under credentials it is filed under the
+    // credential's database; on an open server under the caller's address.
+    // Each station's own dates arrive with its rows (elements 25 and 26 of
+    // the packet array) and are filed under the station named there.
+    if (caller.grant) {
+        out.store = caller.grant->store;
+        out.station = caller.grant->database();
+    } else {
+        out.station = "@" + peerAddress(caller.peer);
+    }
     store_.recordDate(out.store, out.station, date, clock_.now());
     out.answer = protocol::successAnswer(Variant(true));
     return out;

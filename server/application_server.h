@@ -1,7 +1,5 @@
 #pragma once
 
-#include <map>
-#include <mutex>
 #include <string>
 #include <string_view>
 
@@ -65,15 +63,17 @@ class ApplicationServer {
     CallOutcome recordRequest(const Caller& caller, const VariantArray& args, std::string_view kind,
                               bool withArgument);
 
-    // The station a call names, checked against the caller's credential;
-    // remembered per connection for the methods that name none.
+    // The station a call names, checked against the caller's credential.
     void identify(const Caller& caller, CallOutcome& outcome, const VariantArray& args);
-    std::pair<std::string, std::string> stationOfPeer(const Caller& caller);
 
     CentralStore& store_;
     const Clock& clock_;
-    std::mutex peersMutex_;
-    std::map<std::string, std::pair<std::string, std::string>> stationByPeer_;
 };
+
+// The station database a call's rows come from, as their central keys name
+// it: the credential's database when the server requires credentials (every
+// run of one agent uses one credential), else "<CDFILIAL>/<CDCAIXA>" of the
+// call.
+std::string sourceDatabase(const Caller& caller, std::string_view store, std::string_view station);
 
 }  // namespace qel::server

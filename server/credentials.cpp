@@ -15,6 +15,10 @@ bool StationGrant::allowsStation(std::string_view station) const {
     return false;
 }
 
+std::string StationGrant::database() const {
+    return store + "/" + (allStations || stations.empty() ? std::string("*") : stations.front());
+}
+
 Credentials Credentials::load(const std::filesystem::path& file) {
     std::ifstream in(file, std::ios::binary);
     if (!in) throw ConfigError("Cannot read the station credentials file " + file.string());

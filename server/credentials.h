@@ -19,6 +19,11 @@ struct StationGrant {
 
     bool allowsStore(std::string_view s) const { return s == store; }
     bool allowsStation(std::string_view station) const;
+    // The station database this credential stands for, as the central keys
+    // name it: "<CDFILIAL>/<first CDCAIXA listed>" ("<CDFILIAL>/*" for all).
+    // The agent's own station is listed first, its associated ones after it,
+    // so adding an associated station keeps the name.
+    std::string database() const;
 };
 
 // The station credentials file: one credential per line,

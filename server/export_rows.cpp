@@ -46,19 +46,6 @@ const char* keyTypeText(KeyKind kind) {
     return "?";
 }
 
-std::int64_t hashFields(const std::vector<FieldDef>& fields) {
-    std::uint64_t h = 14695981039346656037ULL;  // FNV-1a
-    auto mix = [&h](std::string_view s) {
-        for (unsigned char c : s) h = (h ^ c) * 1099511628211ULL;
-        h = (h ^ 0xFF) * 1099511628211ULL;
-    };
-    for (const FieldDef& f : fields) {
-        mix(f.name);
-        mix(fieldTypeName(f.type));
-    }
-    return static_cast<std::int64_t>(h);
-}
-
 // The field definition of a key or echoed column in the verdict packet.
 FieldDef verdictField(std::string_view name, KeyKind kind, const Dataset& data, int column) {
     switch (kind) {
@@ -107,137 +94,175 @@ Variant textOrNull(const Variant& v) {
     return v.isEmpty() ? Variant::null() : Variant(v.asString());
 }
 
+// Whether a CDFILIAL or CDCAIXA value names a station at all; a row without
+// one (null, or blank text) takes the caller's.
+bool namesStation(const Variant& v) {
+    if (v.isEmpty()) return false;
+    return v.asString().find_first_not_of(' ') != std::string::npos;
+}
+
 }  // namespace
 
 PacketView::PacketView(const TableRule& rule, const Dataset& data)
-    : rule_(&rule), data_(&data), fieldsHash_(hashFields(data.fields())) {
-    for (const KeyColumn& k : rule.keys) {
+    : rule_(&rule), data_(&data), content_(data.fields()) {
+    for (const KeyColumn& k : rule.verdictKeys) {
         const int c = data.findField(k.name);
         keyColumns_.push_back(c);
         if (c < 0 && missingKey_.empty()) missingKey_ = std::string(k.name);
     }
+    for (const std::string& name : rule.rowKey) rowKeyColumns_.push_back(data.findField(name));
     for (std::string_view name : rule.echoed) echoColumns_.push_back(data.findField(name));
     storeColumn_ = data.findField("CDFILIAL");
     stationColumn_ = data.findField("CDCAIXA");
 }
 
-void PacketView::encodeContent(const Row& row, Bytes& out) const {
-    protocol::encodeArrayHeaderTo(row.size() + 1, out);
-    protocol::encodeTo(Variant(fieldsHash_), out);
-    for (const Variant& v : row) protocol::encodeTo(v, out);
-}
-
-std::optional<std::string> PacketView::analyse(std::size_t r, const StationGrant* grant, Bytes& key,
+std::optional<std::string> PacketView::analyse(std::size_t r, const StationGrant* grant,
+                                               std::string_view database, Bytes& key,
                                                Bytes& content) const {
     const Row& row = data_->rows()[r];
-    const bool acknowledged = rule_->resultIndex >= 0;
     if (grant) {
-        if (storeColumn_ >= 0 && !grant->allowsStore(row[storeColumn_].asString())) {
+        if (storeColumn_ >= 0 && namesStation(row[storeColumn_]) &&
+            !grant->allowsStore(row[storeColumn_].asString())) {
             return "CDFILIAL " + row[storeColumn_].asString() + " is not this station's store";
         }
-        if (stationColumn_ >= 0 && !grant->allowsStation(row[stationColumn_].asString())) {
+        if (stationColumn_ >= 0 && namesStation(row[stationColumn_]) &&
+            !grant->allowsStation(row[stationColumn_].asString())) {
             return "CDCAIXA " + row[stationColumn_].asString() +
                    " is not a station of this credential";
         }
     }
-    content.clear();
-    encodeContent(row, content);
-
-    // Tables the agent does not acknowledge never refuse a row for its key:
-    // without a usable key the whole row is its key (stored once, never replaced).
-    bool wholeRow = rule_->keys.empty() || !missingKey_.empty();
-    if (acknowledged && !missingKey_.empty()) {
-        return "key column " + missingKey_ + " is missing from the packet";
-    }
-    if (!wholeRow) {
+    // The agent binds the verdict keys to flag its row: a row it could not
+    // flag is refused rather than stored under a key nobody can confirm.
+    if (rule_->resultIndex >= 0) {
+        if (!missingKey_.empty())
+            return "key column " + missingKey_ + " is missing from the packet";
         for (std::size_t k = 0; k < keyColumns_.size(); ++k) {
-            const KeyColumn& kc = rule_->keys[k];
+            const KeyColumn& kc = rule_->verdictKeys[k];
             const auto c = static_cast<std::size_t>(keyColumns_[k]);
-            if (row[c].isEmpty()) {
-                if (acknowledged) return "key column " + std::string(kc.name) + " is null";
-                wholeRow = true;
-                break;
-            }
+            if (row[c].isEmpty()) return "key column " + std::string(kc.name) + " is null";
             if (!keyTypeFits(kc.kind, data_->fields()[c].type)) {
-                if (acknowledged) {
-                    return "key column " + std::string(kc.name) + " must be " +
-                           keyTypeText(kc.kind) + ", not " + fieldTypeName(data_->fields()[c].type);
-                }
-                wholeRow = true;
-                break;
+                return "key column " + std::string(kc.name) + " must be " + keyTypeText(kc.kind) +
+                       ", not " + fieldTypeName(data_->fields()[c].type);
             }
         }
+    }
+    content.clear();
+    content_.encode(row, content);
+
+    // Without its whole local key a row is identified by its whole content
+    // (stored once, never replaced), always within its source database.
+    bool wholeRow = rowKeyColumns_.empty();
+    for (int c : rowKeyColumns_) {
+        if (c < 0 || row[static_cast<std::size_t>(c)].isEmpty()) wholeRow = true;
     }
     key.clear();
     if (wholeRow) {
-        key = content;
+        protocol::encodeArrayHeaderTo(2, key);
+        protocol::encodeTo(Variant(database), key);
+        protocol::encodeTo(Variant(content), key);
         return std::nullopt;
     }
-    protocol::encodeArrayHeaderTo(keyColumns_.size(), key);
-    for (int c : keyColumns_) protocol::encodeTo(row[static_cast<std::size_t>(c)], key);
+    protocol::encodeArrayHeaderTo(rowKeyColumns_.size() + 1, key);
+    protocol::encodeTo(Variant(rule_->keyNamesStation ? std::string_view() : database), key);
+    for (int c : rowKeyColumns_) encodeCanonical(row[static_cast<std::size_t>(c)], key);
     return std::nullopt;
 }
 
-std::shared_ptr<const Dataset> PacketView::verdictPacket(
-    const std::vector<Verdict>& verdicts) const {
-    const Dataset& data = *data_;
-    const auto& keys = rule_->keys;
-    auto value = [&](std::size_t row, std::size_t k) -> Variant {
-        const int c = keyColumns_[k];
-        return c < 0 ? Variant::null()
-                     : verdictValue(keys[k].kind, data.rows()[row][static_cast<std::size_t>(c)]);
-    };
-
+std::vector<FieldDef> PacketView::verdictFields() const {
     if (rule_->layout == ResultLayout::MovBeneficioCtr) {
-        Dataset out({{"CDCLIENTE", FieldType::String, 21, 0},
-                     {"CDCONSUMIDOR", FieldType::String, 21, 0},
-                     {"CDCAMPANHA", FieldType::String, 10, 0},
-                     {"NRSEQPRODCAMP", FieldType::String, 10, 0},
-                     {"NRSEQBENEFICIO", FieldType::String, 10, 0},
-                     {"IDSITUACAO", FieldType::String, 3, 0},
-                     {"QTDEBENEFICIO", FieldType::Float, 0, 0}});
-        out.rows().reserve(verdicts.size());
-        for (std::size_t r = 0; r < verdicts.size(); ++r) {
-            out.rows().push_back({textOrNull(value(r, 0)), textOrNull(value(r, 1)),
-                                  textOrNull(value(r, 2)), textOrNull(value(r, 3)),
-                                  textOrNull(value(r, 4)), Variant(verdicts[r].code), value(r, 5)});
-        }
-        return std::make_shared<const Dataset>(std::move(out));
+        return {{"CDCLIENTE", FieldType::String, 21, 0},
+                {"CDCONSUMIDOR", FieldType::String, 21, 0},
+                {"CDCAMPANHA", FieldType::String, 10, 0},
+                {"NRSEQPRODCAMP", FieldType::String, 10, 0},
+                {"NRSEQBENEFICIO", FieldType::String, 10, 0},
+                {"IDSITUACAO", FieldType::String, 3, 0},
+                {"QTDEBENEFICIO", FieldType::Float, 0, 0}};
     }
     if (rule_->layout == ResultLayout::TotalDiaCaixa) {
-        Dataset out({{"CDFILIAL", FieldType::String, 4, 0},
-                     {"CDCAIXA", FieldType::String, 3, 0},
-                     {"DTTOTAL", FieldType::Date, 0, 0},
-                     {"IDSITUACAO", FieldType::String, 3, 0}});
-        out.rows().reserve(verdicts.size());
-        for (std::size_t r = 0; r < verdicts.size(); ++r) {
-            out.rows().push_back({textOrNull(value(r, 0)), textOrNull(value(r, 1)), value(r, 2),
-                                  Variant(verdicts[r].code)});
-        }
-        return std::make_shared<const Dataset>(std::move(out));
+        return {{"CDFILIAL", FieldType::String, 4, 0},
+                {"CDCAIXA", FieldType::String, 3, 0},
+                {"DTTOTAL", FieldType::Date, 0, 0},
+                {"IDSITUACAO", FieldType::String, 3, 0}};
     }
-
+    const auto& keys = rule_->verdictKeys;
     std::vector<FieldDef> fields;
     for (std::size_t k = 0; k < keys.size(); ++k) {
-        fields.push_back(verdictField(keys[k].name, keys[k].kind, data, keyColumns_[k]));
+        fields.push_back(verdictField(keys[k].name, keys[k].kind, *data_, keyColumns_[k]));
     }
     for (std::size_t e = 0; e < rule_->echoed.size(); ++e) {
-        fields.push_back(verdictField(rule_->echoed[e], KeyKind::Text, data, echoColumns_[e]));
+        fields.push_back(verdictField(rule_->echoed[e], KeyKind::Text, *data_, echoColumns_[e]));
     }
     fields.push_back({"IDSITUACAO", FieldType::String, 3, 0});
     fields.push_back({"DSSITUACAO", FieldType::String, 0, 0});
-    Dataset out(std::move(fields));
-    out.rows().reserve(verdicts.size());
-    for (std::size_t r = 0; r < verdicts.size(); ++r) {
-        Row row;
-        row.reserve(out.fields().size());
-        for (std::size_t k = 0; k < keys.size(); ++k) row.push_back(value(r, k));
-        for (int c : echoColumns_) {
-            row.push_back(c < 0 ? Variant::null() : data.rows()[r][static_cast<std::size_t>(c)]);
+    return fields;
+}
+
+Row PacketView::verdictRow(std::size_t r, const Verdict& verdict) const {
+    const Row& in = data_->rows()[r];
+    auto value = [&](std::size_t k) -> Variant {
+        const int c = keyColumns_[k];
+        return c < 0 ? Variant::null()
+                     : verdictValue(rule_->verdictKeys[k].kind, in[static_cast<std::size_t>(c)]);
+    };
+    if (rule_->layout == ResultLayout::MovBeneficioCtr) {
+        return {textOrNull(value(0)),
+                textOrNull(value(1)),
+                textOrNull(value(2)),
+                textOrNull(value(3)),
+                textOrNull(value(4)),
+                Variant(verdict.code),
+                value(5)};
+    }
+    if (rule_->layout == ResultLayout::TotalDiaCaixa) {
+        return {textOrNull(value(0)), textOrNull(value(1)), value(2), Variant(verdict.code)};
+    }
+    Row row;
+    row.reserve(keyColumns_.size() + echoColumns_.size() + 2);
+    for (std::size_t k = 0; k < keyColumns_.size(); ++k) row.push_back(value(k));
+    for (int c : echoColumns_) {
+        row.push_back(c < 0 ? Variant::null() : in[static_cast<std::size_t>(c)]);
+    }
+    row.push_back(Variant(verdict.code));
+    row.push_back(Variant(verdict.reason));
+    return row;
+}
+
+std::shared_ptr<const Dataset> PacketView::verdictPacket(
+    const std::vector<const PacketView*>& views,
+    const std::vector<const std::vector<Verdict>*>& verdicts) {
+    // The fields of the first element with rows; a column whose type differs
+    // in a later element travels as text, so that every value fits its field.
+    std::size_t first = 0;
+    for (std::size_t v = 0; v < views.size(); ++v) {
+        if (!verdicts[v]->empty()) {
+            first = v;
+            break;
         }
-        row.push_back(Variant(verdicts[r].code));
-        row.push_back(Variant(verdicts[r].reason));
-        out.rows().push_back(std::move(row));
+    }
+    std::vector<FieldDef> fields = views[first]->verdictFields();
+    std::vector<bool> asText(fields.size(), false);
+    for (std::size_t v = 0; v < views.size(); ++v) {
+        if (v == first || verdicts[v]->empty()) continue;
+        const std::vector<FieldDef> other = views[v]->verdictFields();
+        for (std::size_t f = 0; f < fields.size(); ++f) {
+            if (other[f].type != fields[f].type) asText[f] = true;
+        }
+    }
+    for (std::size_t f = 0; f < fields.size(); ++f) {
+        if (asText[f]) fields[f] = {fields[f].name, FieldType::String, 0, 0};
+    }
+    Dataset out(std::move(fields));
+    std::size_t total = 0;
+    for (const auto* list : verdicts) total += list->size();
+    out.rows().reserve(total);
+    for (std::size_t v = 0; v < views.size(); ++v) {
+        for (std::size_t r = 0; r < verdicts[v]->size(); ++r) {
+            Row row = views[v]->verdictRow(r, (*verdicts[v])[r]);
+            for (std::size_t f = 0; f < row.size(); ++f) {
+                if (asText[f]) row[f] = textOrNull(row[f]);
+            }
+            out.rows().push_back(std::move(row));
+        }
     }
     return std::make_shared<const Dataset>(std::move(out));
 }

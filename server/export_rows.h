@@ -7,6 +7,7 @@
 #include <string_view>
 #include <vector>
 
+#include "canonical_row.h"
 #include "core/dataset.h"
 #include "credentials.h"
 #include "table_rules.h"
@@ -34,27 +35,35 @@ class PacketView {
     const TableRule& rule() const { return *rule_; }
     const Dataset& data() const { return *data_; }
 
-    // Fills the row's key and content, or returns why the row cannot be
-    // stored: a key column missing or null, a key of the wrong type, or a
-    // row of another store or station than `grant` allows (null: any).
-    std::optional<std::string> analyse(std::size_t row, const StationGrant* grant, Bytes& key,
-                                       Bytes& content) const;
+    // Fills the row's central key and its content, or returns why the row
+    // cannot be stored: a verdict key column missing, null or of the wrong
+    // type, or a row of another store or station than `grant` allows (null:
+    // any; a row with no CDFILIAL or CDCAIXA value takes the caller's).
+    // `database` names the station database the call comes from; it is part
+    // of the key unless the row's own key names its store and station.
+    std::optional<std::string> analyse(std::size_t row, const StationGrant* grant,
+                                       std::string_view database, Bytes& key, Bytes& content) const;
 
-    // The verdict packet: per row, the key columns under the local names,
-    // the echoed columns and IDSITUACAO (and DSSITUACAO in the generic layout).
-    std::shared_ptr<const Dataset> verdictPacket(const std::vector<Verdict>& verdicts) const;
+    // The verdict packet of one or more elements (result 12 answers two):
+    // per row, the key columns under the local names, the echoed columns and
+    // IDSITUACAO (and DSSITUACAO in the generic layout), in element order.
+    static std::shared_ptr<const Dataset> verdictPacket(
+        const std::vector<const PacketView*>& views,
+        const std::vector<const std::vector<Verdict>*>& verdicts);
 
   private:
-    void encodeContent(const Row& row, Bytes& out) const;
+    std::vector<FieldDef> verdictFields() const;
+    Row verdictRow(std::size_t row, const Verdict& verdict) const;
 
     const TableRule* rule_;
     const Dataset* data_;
-    std::vector<int> keyColumns_;   // -1: absent from the packet
-    std::vector<int> echoColumns_;  // -1: absent
+    RowContentCoder content_;
+    std::vector<int> keyColumns_;     // verdict keys; -1: absent from the packet
+    std::vector<int> rowKeyColumns_;  // the local key; -1: absent
+    std::vector<int> echoColumns_;    // -1: absent
     int storeColumn_ = -1;
     int stationColumn_ = -1;
-    std::int64_t fieldsHash_ = 0;
-    std::string missingKey_;  // name of the first declared key column absent
+    std::string missingKey_;  // name of the first verdict key column absent
 };
 
 }  // namespace qel::server

@@ -31,19 +31,43 @@ struct KeyColumn {
 // Verdict packets whose field list the agent declares in advance.
 enum class ResultLayout { Generic, MovBeneficioCtr, TotalDiaCaixa };
 
+// A column of the station table stored under another name in the packet
+// (the selection renames it with AS).
+struct RenamedColumn {
+    std::string_view column;  // as the station table names it
+    std::string_view sent;    // as the packet names it
+};
+
 // What the server does with one element of the packet array.
 struct TableRule {
-    std::string_view table;                     // central table the rows go to
-    std::vector<KeyColumn> keys = {};           // empty: the whole row is its own key
+    std::string_view table;  // central table the rows go to
+    // Key columns the agent binds when it flags its rows: the columns of the
+    // verdict rows. Empty: the element gets no verdict.
+    std::vector<KeyColumn> verdictKeys = {};
     int resultIndex = -1;                       // element of the verification answer; -1: none
     std::vector<std::string_view> echoed = {};  // further columns copied into the verdict
     ResultLayout layout = ResultLayout::Generic;
+    // Where the row's local key comes from: the primary key of this station
+    // table (empty: `table`), with these columns renamed in the packet...
+    std::string_view stationTable = {};
+    std::vector<RenamedColumn> renamed = {};
+    // ...or, for a selection that is not rows of one table, these columns.
+    std::vector<std::string_view> selectionKey = {};
+
+    // Filled from the station schema: the packet columns that identify a row
+    // in its station database, and whether they include CDFILIAL and CDCAIXA
+    // (then the row itself names the station whose database it came from).
+    std::vector<std::string> rowKey = {};
+    bool keyNamesStation = false;
 };
 
 // The rule of every element 0..46 (elements 25 and 26 only name their table).
+// Throws Error when a station table the rules name has no primary key in the
+// station schema.
 const std::array<TableRule, kPacketCount>& tableRules();
 
-// For each element of the verification answer, the packet it answers.
-const std::array<int, kResultCount>& resultSources();
+// For each element of the verification answer, the elements it answers, in
+// the order their rows appear in it.
+const std::array<std::vector<int>, kResultCount>& resultSources();
 
 }  // namespace qel::server

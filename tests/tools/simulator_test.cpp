@@ -286,6 +286,29 @@ TEST(SimulatorFill, ExactPendingCountAndRefusesAFilledDatabase) {
     EXPECT_THROW(fillStation(db.get(), o), DatabaseError);
 }
 
+TEST(SimulatorFill, SeparateDatabasesNumberTheirRowsThemselves) {
+    TempFolder folder;
+    Options o = smallStation(folder.file("store.db"));
+    o.stores = {"0001"};
+    o.stations = 3;
+    o.associatedStations = 1;  // station 003 lives in station 001's database
+    o.separate = true;
+    const FillSummary s = fillStation(o);
+    EXPECT_EQ(s.sales, 3 * 2 * 60);
+    EXPECT_FALSE(fs::exists(o.dbPath));
+    EXPECT_FALSE(fs::exists(folder.file("store-0001-003.db")));
+    Database one(folder.file("store-0001-001.db"));
+    Database two(folder.file("store-0001-002.db"));
+    EXPECT_EQ(count(one.get(), "SELECT COUNT(DISTINCT CDCAIXA) FROM VENDA"), 2);
+    EXPECT_EQ(count(one.get(), "SELECT COUNT(*) FROM VENDA WHERE CDCAIXA = '002'"), 0);
+    EXPECT_EQ(count(two.get(), "SELECT COUNT(DISTINCT CDCAIXA) FROM VENDA"), 1);
+    EXPECT_EQ(count(one.get(), "SELECT COUNT(*) FROM CAIXA WHERE DSCAIXAVEN = '003'"), 1);
+    // Each database counts its customer movements from 1: the same local keys in both.
+    for (sqlite3* db : {one.get(), two.get()}) {
+        EXPECT_EQ(count(db, "SELECT MIN(CAST(NRSEQMOVCLI AS INTEGER)) FROM MOVICLIE"), 1);
+    }
+}
+
 TEST(SimulatorAppend, PendingSalesContinueTheStation) {
     TempFolder folder;
     Options o = smallStation(folder.file("a.db"));
@@ -367,6 +390,15 @@ TEST(SimulatorLive, InsertsWholeSalesWhileAnotherConnectionReads) {
     stop = true;
     unbounded.join();
     EXPECT_LT(summary.seconds, 2.0);
+}
+
+TEST(SimulatorOptions, SeparateNamesOneFilePerStation) {
+    EXPECT_TRUE(parseArguments({"--db", "s.db", "--separate"}).options.separate);
+    EXPECT_FALSE(parseArguments({"--db", "s.db", "--separate", "--live"}).error.empty());
+    EXPECT_EQ(separateDatabasePath("/tmp/a.b/station.db", "0001", "002"),
+              "/tmp/a.b/station-0001-002.db");
+    EXPECT_EQ(separateDatabasePath("/tmp/a.b/station", "0001", "002"),
+              "/tmp/a.b/station-0001-002.db");
 }
 
 TEST(SimulatorOptions, ParsesTheCommandLine) {

@@ -50,6 +50,8 @@ Options:
   --store CODE            one store code; may be repeated (replaces --stores)
   --stations N            stations per store, codes 001..N (default 2)
   --associated N          the last N stations are exported by station 001 (default 0)
+  --separate              one database per station, each with its own counters (station
+                          001 keeps the stations it exports for): PATH-0001-001.db, ...
   --days N                days of history (default 2; 0: parameter tables only)
   --start-date YYYY-MM-DD first day of history (default: today minus --days)
   --sales-per-day N       sales per station and day (default 100)
@@ -63,6 +65,17 @@ Options:
   --duration S            stop live mode after S seconds (default: until SIGINT/SIGTERM)
   --help                  this text
 )";
+}
+
+std::string separateDatabasePath(const std::string& dbPath, const std::string& store,
+                                 const std::string& station) {
+    const std::size_t slash = dbPath.find_last_of("/\\");
+    const std::size_t dot = dbPath.rfind('.');
+    const bool hasExtension =
+        dot != std::string::npos && (slash == std::string::npos || dot > slash);
+    const std::string stem = hasExtension ? dbPath.substr(0, dot) : dbPath;
+    const std::string extension = hasExtension ? dbPath.substr(dot) : std::string(".db");
+    return stem + "-" + store + "-" + station + extension;
 }
 
 ParseResult parseArguments(const std::vector<std::string>& arguments) {
@@ -150,6 +163,8 @@ ParseResult parseArguments(const std::vector<std::string>& arguments) {
         } else if (arg == "--pending") {
             if (!integer(0, n)) return result;
             o.pendingSales = n;
+        } else if (arg == "--separate") {
+            o.separate = true;
         } else if (arg == "--no-analyze") {
             o.analyze = false;
         } else if (arg == "--quiet") {
@@ -175,6 +190,9 @@ ParseResult parseArguments(const std::vector<std::string>& arguments) {
     }
     if (!result.showHelp && o.dbPath.empty()) result.error = "--db PATH is required";
     if (o.associatedStations >= o.stations) o.associatedStations = o.stations - 1;
+    if (o.separate && o.live && result.error.empty()) {
+        result.error = "--separate fills new files; run --live on one of them instead";
+    }
     return result;
 }
 

@@ -21,8 +21,15 @@ struct Options {
     std::uint64_t seed = 1;
     double exportedFraction = 0.9;             // share of each station's sales already exported
     std::optional<std::int64_t> pendingSales;  // when set: exactly this many pending per station
-    bool analyze = true;                       // run ANALYZE after the bulk fill
-    bool quiet = false;                        // no progress lines on stderr
+    // One database file per station (station 001 shares its own with the stations it
+    // exports for), each numbering its rows itself, as separate machines do. The files are
+    // named after dbPath: "station.db" gives "station-0001-001.db", "station-0001-002.db"...
+    bool separate = false;
+    // The stations (numbers) this database holds; empty: 1..stations. Set per file by the
+    // separate fill.
+    std::vector<int> stationNumbers;
+    bool analyze = true;  // run ANALYZE after the bulk fill
+    bool quiet = false;   // no progress lines on stderr
 
     // Live mode: keep inserting new sales at `rate` per second for `durationSeconds`
     // (0: until SIGINT or SIGTERM).
@@ -41,6 +48,10 @@ ParseResult parseArguments(const std::vector<std::string>& arguments);
 
 // The --help text.
 std::string usageText();
+
+// The file of one station's database in a separate fill (see Options::separate).
+std::string separateDatabasePath(const std::string& dbPath, const std::string& store,
+                                 const std::string& station);
 
 // Store codes are zero-padded to 4 characters: "1" -> "0001".
 std::string storeCode(int number);

@@ -58,6 +58,11 @@ FillSummary fillStation(sqlite3* db, const Options& o) {
     const Millis salesSpan = 14 * kHour + 30 * kMinute;
     const Millis step = std::max<Millis>(salesSpan / std::max(o.salesPerDay, 1), 5);
 
+    std::vector<int> numbers = o.stationNumbers;
+    if (numbers.empty()) {
+        for (int j = 1; j <= o.stations; ++j) numbers.push_back(j);
+    }
+
     FillSummary summary;
     Writer w(db);
     Counters counters;
@@ -68,19 +73,19 @@ FillSummary fillStation(sqlite3* db, const Options& o) {
     for (std::size_t si = 0; si < o.stores.size(); ++si) {
         const std::string& store = o.stores[si];
         writeStoreTables(w, store, centralNameOf(o.centralPath));
-        std::vector<StationState> stations(static_cast<std::size_t>(o.stations));
+        std::vector<StationState> stations(numbers.size());
         std::string associated;
         for (int j = o.stations - o.associatedStations; j < o.stations; ++j) {
             if (!associated.empty()) associated += "_";
             associated += stationCode(j + 1);
         }
-        for (int j = 0; j < o.stations; ++j) {
-            StationState& st = stations[static_cast<std::size_t>(j)];
+        for (std::size_t j = 0; j < numbers.size(); ++j) {
+            StationState& st = stations[j];
             st.store = store;
-            st.station = stationCode(j + 1);
+            st.station = stationCode(numbers[j]);
             st.series = st.station;
             st.rng = Random(mixSeed(o.seed, (store + st.station).c_str()));
-            writeStationTables(w, store, st.station, j == 0 ? associated : std::string(),
+            writeStationTables(w, store, st.station, numbers[j] == 1 ? associated : std::string(),
                                exported > 0);
         }
         Random storeRng(mixSeed(o.seed, store.c_str(), 1));
@@ -92,11 +97,11 @@ FillSummary fillStation(sqlite3* db, const Options& o) {
             const bool dayExported = dayEnd <= exported;
             const bool shiftStaysOpen = lastDay && pending > 0;
             std::vector<std::int64_t> firstSale;
-            for (int j = 0; j < o.stations; ++j) {
-                StationState& st = stations[static_cast<std::size_t>(j)];
+            for (std::size_t j = 0; j < numbers.size(); ++j) {
+                StationState& st = stations[j];
                 firstSale.push_back(st.lastSale + 1);
                 // Distinct opening instants keep the login's key unique across stations.
-                const auto index = static_cast<Millis>(si) * o.stations + j;
+                const auto index = static_cast<Millis>(si) * o.stations + (numbers[j] - 1);
                 const Millis open = day + 7 * kHour + (index % 3600) * kSecond + index / 3600;
                 writeShiftOpening(w, st, open, dayExported);
                 writeAccountCredits(w, counters, st, open + 30 * kMinute, dayExported);
@@ -155,9 +160,43 @@ FillSummary fillStation(sqlite3* db, const Options& o) {
     return summary;
 }
 
+namespace {
+
+// One database per store and station group: station 001 with the stations it exports for,
+// every other station alone.
+FillSummary fillSeparate(const Options& o) {
+    FillSummary total;
+    for (const std::string& store : o.stores) {
+        std::vector<std::vector<int>> groups;
+        for (int j = 1; j <= o.stations; ++j) {
+            const bool associated = j > o.stations - o.associatedStations;
+            if (j == 1 || !associated) groups.push_back({j});
+            if (j != 1 && associated) groups.front().push_back(j);
+        }
+        for (const std::vector<int>& group : groups) {
+            Options one = o;
+            one.separate = false;
+            one.stores = {store};
+            one.stationNumbers = group;
+            one.dbPath = separateDatabasePath(o.dbPath, store, stationCode(group.front()));
+            Database db(one.dbPath);
+            const FillSummary s = fillStation(db.get(), one);
+            total.sales += s.sales;
+            total.pending += s.pending;
+            total.rows += s.rows;
+            total.seconds += s.seconds;
+        }
+    }
+    return total;
+}
+
+}  // namespace
+
 FillSummary fillStation(const Options& o) {
     FillSummary summary;
-    {
+    if (o.separate) {
+        summary = fillSeparate(o);
+    } else {
         Database db(o.dbPath);
         summary = fillStation(db.get(), o);
     }

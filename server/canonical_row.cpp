@@ -1,0 +1,141 @@
+#include "canonical_row.h"
+
+#include <algorithm>
+#include <charconv>
+#include <cmath>
+
+#include "core/text.h"
+#include "protocol/codec.h"
+
+namespace qel::server {
+namespace {
+
+// Tags of the canonical forms that are not plain MessagePack scalars; each
+// travels as [tag, ...] so that it never equals a text or an integer.
+constexpr std::int64_t kDecimalTag = 1;   // [1, unscaled, scale], scale 1..18, no trailing zero
+constexpr std::int64_t kDateTimeTag = 2;  // [2, milliseconds since the day-count epoch]
+constexpr std::int64_t kFloatTag = 3;     // [3, double]: a binary value with no short decimal
+
+void encodeDecimal(std::int64_t unscaled, int scale, Bytes& out) {
+    while (scale > 0 && unscaled % 10 == 0) {
+        unscaled /= 10;
+        --scale;
+    }
+    if (scale == 0) {
+        protocol::encodeTo(Variant(unscaled), out);
+        return;
+    }
+    protocol::encodeArrayHeaderTo(3, out);
+    protocol::encodeTo(Variant(kDecimalTag), out);
+    protocol::encodeTo(Variant(unscaled), out);
+    protocol::encodeTo(Variant(static_cast<std::int64_t>(scale)), out);
+}
+
+// A double as the shortest decimal that reads back to it (12.3, not
+// 12.300000000000000711), so that it equals the Decimal a station meant.
+void encodeFloat(double f, Bytes& out) {
+    if (std::isfinite(f) && f == std::trunc(f) && std::fabs(f) < 9.2e18) {
+        protocol::encodeTo(Variant(static_cast<std::int64_t>(f)), out);
+        return;
+    }
+    if (std::isfinite(f)) {
+        char buffer[64];
+        const auto r =
+            std::to_chars(buffer, buffer + sizeof buffer, f, std::chars_format::scientific);
+        const std::string_view s(buffer, static_cast<std::size_t>(r.ptr - buffer));
+        const std::size_t e = s.find('e');
+        std::int64_t digits = 0;
+        int count = 0;
+        for (char c : s.substr(0, e)) {
+            if (c >= '0' && c <= '9') {
+                digits = digits * 10 + (c - '0');
+                ++count;
+            }
+        }
+        int exponent = 0;
+        std::from_chars(s.data() + e + (s[e + 1] == '+' ? 2 : 1), s.data() + s.size(), exponent);
+        const int scale = (count - 1) - exponent;
+        if (count <= 18 && scale > 0 && scale <= 18) {
+            encodeDecimal(f < 0 ? -digits : digits, scale, out);
+            return;
+        }
+    }
+    protocol::encodeArrayHeaderTo(2, out);
+    protocol::encodeTo(Variant(kFloatTag), out);
+    protocol::encodeTo(Variant(f), out);
+}
+
+// The instant to the millisecond: for negative day counts the fraction's
+// absolute value is the time of day.
+std::int64_t millisecondsOf(DateTime t) {
+    const double days = t.value();
+    const double whole = std::trunc(days);
+    const auto ms = static_cast<std::int64_t>(
+        std::llround(std::fabs(days - whole) * static_cast<double>(kMillisecondsPerDay)));
+    return static_cast<std::int64_t>(whole) * kMillisecondsPerDay + ms;
+}
+
+std::int64_t fnv1a(const std::vector<std::string>& names) {
+    std::uint64_t h = 14695981039346656037ULL;
+    for (const std::string& name : names) {
+        for (unsigned char c : name) h = (h ^ c) * 1099511628211ULL;
+        h = (h ^ 0xFF) * 1099511628211ULL;
+    }
+    return static_cast<std::int64_t>(h);
+}
+
+}  // namespace
+
+void encodeCanonical(const Variant& v, Bytes& out) {
+    switch (v.kind()) {
+        case VariantKind::Unassigned:
+        case VariantKind::Null:
+            protocol::encodeTo(Variant::null(), out);
+            return;
+        case VariantKind::Integer:
+        case VariantKind::Boolean:
+        case VariantKind::String:
+        case VariantKind::Blob:
+            protocol::encodeTo(v, out);
+            return;
+        case VariantKind::Decimal: {
+            const Decimal& d = *v.get<Decimal>();
+            encodeDecimal(d.unscaled, d.scale, out);
+            return;
+        }
+        case VariantKind::Float:
+            encodeFloat(*v.get<double>(), out);
+            return;
+        case VariantKind::DateTime:
+            protocol::encodeArrayHeaderTo(2, out);
+            protocol::encodeTo(Variant(kDateTimeTag), out);
+            protocol::encodeTo(Variant(millisecondsOf(*v.get<DateTime>())), out);
+            return;
+        case VariantKind::Array:
+        case VariantKind::Packet:
+            break;
+    }
+    protocol::encodeTo(v, out);  // not a column value; kept as it came
+}
+
+RowContentCoder::RowContentCoder(const std::vector<FieldDef>& fields) {
+    std::vector<std::string> names;
+    names.reserve(fields.size());
+    for (const FieldDef& f : fields) names.push_back(text::upper(f.name));
+    order_.resize(fields.size());
+    for (std::size_t i = 0; i < order_.size(); ++i) order_[i] = i;
+    std::stable_sort(order_.begin(), order_.end(),
+                     [&](std::size_t a, std::size_t b) { return names[a] < names[b]; });
+    std::vector<std::string> sorted;
+    sorted.reserve(names.size());
+    for (std::size_t i : order_) sorted.push_back(names[i]);
+    namesHash_ = fnv1a(sorted);
+}
+
+void RowContentCoder::encode(const Row& row, Bytes& out) const {
+    protocol::encodeArrayHeaderTo(order_.size() + 1, out);
+    protocol::encodeTo(Variant(namesHash_), out);
+    for (std::size_t i : order_) encodeCanonical(row[i], out);
+}
+
+}  // namespace qel::server
