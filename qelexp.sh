@@ -7,6 +7,8 @@
 #   ./qelexp.sh bench           build and run the benchmarks (Release)
 #   ./qelexp.sh deps            only install the Debian packages the build needs
 #   ./qelexp.sh format          reformat the sources with clang-format
+#   ./qelexp.sh windows         cross-build QelExp.exe and the Windows tests (MinGW-w64) into ./build-windows
+#   ./qelexp.sh windows-test    the same, then run the Windows tests under Wine
 set -euo pipefail
 cd "$(dirname "$0")"
 
@@ -15,9 +17,17 @@ PACKAGES=(cmake ninja-build g++ clang clang-format pkg-config
           libsqlite3-dev sqlite3 unixodbc-dev odbcinst libsqliteodbc
           libcpp-httplib-dev libmsgpack-cxx-dev libssl-dev zlib1g-dev libclang-rt-14-dev curl openssl)
 
+# The Windows cross-build and its test run under Wine.
+WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix libz-mingw-w64-dev
+                  googletest libmsgpack-cxx-dev dpkg-dev tcl wine wine64 xvfb x11-utils)
+
 deps() {
+    install_missing "${PACKAGES[@]}"
+}
+
+install_missing() {
     local missing=()
-    for p in "${PACKAGES[@]}"; do
+    for p in "$@"; do
         dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
     done
     [ ${#missing[@]} -eq 0 ] && return 0
@@ -42,6 +52,20 @@ configure_build() {  # dir, extra cmake args...
     cmake --build "$dir" -j "$(jobs)"
 }
 
+windows_build() {
+    install_missing "${WINDOWS_PACKAGES[@]}"
+    tools/windows/sqlite_amalgamation.sh build-windows/third_party/sqlite
+    local launcher=()
+    if command -v ccache >/dev/null; then
+        export CCACHE_BASEDIR="$PWD" CCACHE_NOHASHDIR=1
+        launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache -DCMAKE_C_COMPILER_LAUNCHER=ccache)
+    fi
+    cmake -S . -B build-windows -G Ninja -DCMAKE_BUILD_TYPE="${BUILD_TYPE:-RelWithDebInfo}" \
+        -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DQEL_WERROR=ON \
+        -DQEL_SQLITE_AMALGAMATION="$PWD/build-windows/third_party/sqlite" "${launcher[@]}" >/dev/null
+    cmake --build build-windows -j "$(jobs)"
+}
+
 run_tests() {  # dir
     ctest --test-dir "$1" --output-on-failure -j "$(jobs)" --timeout 600
 }
@@ -57,6 +81,8 @@ case "${1:-test}" in
             run_tests build-sanitize ;;
     demo) deps; configure_build build -DQEL_WERROR=ON; exec tools/demo.sh build ;;
     bench) deps; BUILD_TYPE=Release configure_build build-release -DQEL_BUILD_TESTS=OFF; exec tools/bench.sh build-release ;;
+    windows) windows_build ;;
+    windows-test) windows_build; tools/windows/run_tests.sh build-windows ;;
     format) find src server tools tests bench fuzz -name '*.cpp' -o -name '*.h' 2>/dev/null | xargs clang-format -i ;;
-    *) sed -n '2,9p' "$0"; exit 2 ;;
+    *) sed -n '2,11p' "$0"; exit 2 ;;
 esac

@@ -11,7 +11,11 @@ DateTime SystemClock::now() const {
     const auto ms =
         std::chrono::duration_cast<std::chrono::milliseconds>(nowPoint.time_since_epoch()) % 1000;
     std::tm local{};
+#ifdef _WIN32
+    localtime_s(&local, &seconds);
+#else
     localtime_r(&seconds, &local);
+#endif
     return DateTime::fromDateTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
                                   local.tm_hour, local.tm_min, local.tm_sec,
                                   static_cast<int>(ms.count()));

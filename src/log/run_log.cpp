@@ -17,7 +17,14 @@ namespace {
 
 // Writes `bytes` to a new or existing file, opening and closing it here.
 void writeFile(const std::filesystem::path& path, const std::string& bytes, const char* mode) {
+#ifdef _WIN32
+    // Windows paths are UTF-16: the narrow fopen would lose every character
+    // outside the ANSI code page.
+    std::wstring wideMode(mode, mode + std::strlen(mode));
+    std::FILE* file = _wfopen(path.c_str(), wideMode.c_str());
+#else
     std::FILE* file = std::fopen(path.c_str(), mode);
+#endif
     if (!file) raiseIo(path, errno);
     const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
     const int writeError = errno;

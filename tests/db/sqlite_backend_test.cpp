@@ -1,8 +1,10 @@
 // What only the embedded backend does: WAL and lock waiting, sibling
 // catalogues, typing of expression columns, exact decimals.
 #include <sqlite3.h>
+#ifndef _WIN32
 #include <sys/wait.h>
 #include <unistd.h>
+#endif
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
@@ -128,6 +130,7 @@ TEST_F(SqliteBackendTest, GetDateFollowsTheConnectionClock) {
 }
 #endif
 
+#ifndef _WIN32
 // Another process (the point-of-sale program) holds the write lock for a
 // while; the agent's transaction waits for it instead of failing.
 TEST_F(SqliteBackendTest, WaitsForAWriteLockHeldByAnotherProcess) {
@@ -170,6 +173,7 @@ TEST_F(SqliteBackendTest, WaitsForAWriteLockHeldByAnotherProcess) {
     EXPECT_GE(waited, std::chrono::milliseconds(200));
     EXPECT_EQ(db.query("SELECT COUNT(*) AS N FROM VENDA").rows()[0][0], Variant(std::int64_t{2}));
 }
+#endif
 
 TEST_F(SqliteBackendTest, GivesUpWithTheEngineMessageAfterTheBusyTimeout) {
     db.execute("CREATE TABLE VENDA (NRSEQVENDA INT)");

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <ostream>
+#include <random>
 #include <string>
 #include <system_error>
 
@@ -28,9 +29,15 @@ namespace qel::db::testing {
 class TempFolder {
   public:
     TempFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "qel_db_XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) std::abort();
-        path_ = pattern;
+        // A name nobody else holds: create_directory says whether it was new.
+        std::random_device random;
+        for (int attempt = 0; attempt < 100; ++attempt) {
+            path_ = std::filesystem::temp_directory_path() /
+                    ("qel_db_" + std::to_string(random()) + std::to_string(random()));
+            std::error_code ec;
+            if (std::filesystem::create_directory(path_, ec)) return;
+        }
+        std::abort();
     }
     ~TempFolder() {
         std::error_code ec;

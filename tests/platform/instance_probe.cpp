@@ -1,10 +1,9 @@
 // Usage: instance_probe NAME hold|try
 // Prints "acquired", "running" or "failed"; with "hold" it keeps the lock
 // until killed.
-#include <unistd.h>
-
 #include <cstdio>
 #include <cstring>
+#include <thread>
 
 #include "platform/platform.h"
 
@@ -17,7 +16,7 @@ int main(int argc, char** argv) {
                                                                       : "failed");
     std::fflush(stdout);
     if (result == qel::platform::InstanceLock::Acquired && std::strcmp(argv[2], "hold") == 0) {
-        for (;;) pause();
+        for (;;) std::this_thread::sleep_for(std::chrono::hours(1));
     }
     return 0;
 }

@@ -1,0 +1,31 @@
+#!/usr/bin/env bash
+# Runs the Windows tests of a cross-build under Wine:
+#   tools/windows/run_tests.sh BUILD_FOLDER [ctest arguments...]
+# A Wine prefix of its own in a temporary folder, no debug output, no
+# debugger on a crash (it would wait for ever), one Xvfb for the window and
+# tray tests; both are stopped by their own process ids at the end.
+set -euo pipefail
+build=$(cd "${1:?usage: run_tests.sh BUILD_FOLDER}" && pwd)
+shift
+
+work=$(mktemp -d)
+xvfb_pid=""
+cleanup() {
+    WINEPREFIX="$work/prefix" wineserver -k 2>/dev/null || true
+    [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null || true
+    rm -rf "$work"
+}
+trap cleanup EXIT
+
+export WINEPREFIX="$work/prefix" WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="winedbg.exe=d;mscoree,mshtml="
+# Xvfb picks a free display and writes its number to the descriptor.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>/dev/null &
+xvfb_pid=$!
+for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
+export DISPLAY=":$(cat "$work/display")"
+
+echo "Wine prefix $WINEPREFIX on display $DISPLAY"
+wineboot -i >/dev/null 2>&1
+wineserver -w
+
+ctest --test-dir "$build" --output-on-failure --timeout 600 "$@"
