@@ -24,7 +24,7 @@ run_google_bench() {  # name
     "$exe" --benchmark_repetitions="$reps" --benchmark_report_aggregates_only=true || status=1
 }
 
-for name in bench_db bench_protocol bench_agent; do
+for name in bench_db bench_protocol bench_agent bench_corrections; do
     run_google_bench "$name"
 done
 
@@ -40,6 +40,14 @@ else
         /usr/bin/time -v "$drain" --one-transfer 2>&1 |
             grep -E "rows sent|seconds|max RSS|Maximum resident" || status=1
     fi
+fi
+
+cleanup=$(find_program qelexp-cleanup-bench)
+if [ -z "$cleanup" ]; then
+    echo "== qelexp-cleanup-bench: not built, skipped"
+else
+    echo "== qelexp-cleanup-bench (busy day and 100,000-sale backlog with a writer at the till)"
+    "$cleanup" all || status=1
 fi
 
 exit $status
