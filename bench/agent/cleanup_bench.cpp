@@ -7,7 +7,7 @@
 // log's timestamps), its slowest statements, the whole cleanup's time, and
 // the writer's longest wait for the database (BEGIN IMMEDIATE) and longest
 // transaction while the cleanup ran. Figures only; nothing is asserted.
-//   qelexp-cleanup-bench [busy|backlog|all] [--writer-interval-ms N]
+//   qelexp-cleanup-bench [busy|backlog|all] [--writer-interval-ms N] [--cache-mb N]
 
 #include <algorithm>
 #include <atomic>
@@ -102,6 +102,8 @@ class Writer {
     std::thread thread_;
 };
 
+int cacheMb = 0;  // --cache-mb: a larger page cache for the agent's connection
+
 void runScenario(const Scenario& s, std::chrono::milliseconds writerInterval) {
     qel::bench::TempFolder folder("qel_cleanup_bench");
     {
@@ -151,6 +153,9 @@ void runScenario(const Scenario& s, std::chrono::milliseconds writerInterval) {
         return dm.adcCaixa.query("SELECT COUNT(*) FROM VENDA").field(std::size_t{0}).asInteger();
     };
     const std::int64_t before = sales();
+    if (cacheMb > 0) {
+        dm.adcCaixa.execute("PRAGMA cache_size = -" + std::to_string(cacheMb * 1024));
+    }
     if (!dm.net.ConectaServidor(true, "no server")) {
         std::fprintf(stderr, "no server\n");
         std::exit(1);
@@ -242,6 +247,8 @@ int main(int argc, char** argv) {
         const std::string a = argv[i];
         if (a == "--writer-interval-ms" && i + 1 < argc) {
             interval = std::atoi(argv[++i]);
+        } else if (a == "--cache-mb" && i + 1 < argc) {
+            cacheMb = std::atoi(argv[++i]);
         } else {
             which = a;
         }

@@ -145,6 +145,35 @@ TEST_F(Cleanup, AnOldExportedReductionAloneOpensTheSaleDeletions) {
     EXPECT_EQ(count("IMPOSTOREDZ", "NRECFREDZ = '000002'"), 1);
 }
 
+// Cash movements leave only without their sale or together with it, and
+// the marking of stray movements touches only the station being cleaned.
+TEST_F(Cleanup, CashMovementsGoOnlyWithTheirSaleAndOnlyForThisStation) {
+    stationSettings("30");
+    shiftWithSale(at(2026, 11, 1, 8), "0000000001", "S");  // old and exported: goes
+    shiftWithSale(at(2026, 11, 2, 8), "0000000002", "I");  // waiting: stays whole
+    // An exported sale entered after the cut-off in a shift opened before it.
+    shiftWithSale(at(2026, 11, 7, 22), "0000000003", "S");
+    sql("UPDATE VENDA SET DTENTRVENDA = '2026-11-08 01:00:00.000' WHERE NRSEQVENDA = "
+        "'0000000003'");
+    // A movement without a sale, exported; another station's waiting sale.
+    sql("INSERT INTO MOVCAIXA (CDFILIAL, CDCAIXA, DTABERCAIX, NRSEQUMOVI, NRSEQVENDA, "
+        "IDIMPMOVCAIXA) VALUES ('0001', '001', '2026-11-01 08:00:00.000', '900000', NULL, 'S'), "
+        "('0001', '002', '2026-11-01 08:00:00.000', '000001', '0000000001', 'N')");
+    sql("INSERT INTO VENDA (CDFILIAL, CDCAIXA, NRSEQVENDA, DTABERTUR, DTENTRVENDA, IDIMPVENDA) "
+        "VALUES ('0001', '002', '0000000001', '2026-11-01 08:00:00.000', "
+        "'2026-11-01 09:00:00.000', 'I')");
+    clock.set(at(2026, 12, 7, 15));
+    cleanup();
+
+    EXPECT_TRUE(errorLines().empty());
+    EXPECT_EQ(count("MOVCAIXA", "CDCAIXA = '001' AND NRSEQVENDA = '0000000001'"), 0);
+    EXPECT_EQ(count("MOVCAIXA", "CDCAIXA = '001' AND NRSEQVENDA IS NULL"), 0);
+    EXPECT_EQ(count("MOVCAIXA", "CDCAIXA = '001' AND NRSEQVENDA = '0000000002'"), 1);
+    EXPECT_EQ(count("MOVCAIXA", "CDCAIXA = '001' AND NRSEQVENDA = '0000000003'"), 1);
+    EXPECT_EQ(count("VENDA", "CDCAIXA = '001'"), 2);
+    EXPECT_EQ(count("MOVCAIXA", "CDCAIXA = '002' AND IDIMPMOVCAIXA = 'N'"), 1);
+}
+
 TEST_F(Cleanup, ServerSayingNotDueDeletesNothingAndCreatesNoFolder) {
     stationSettings("30");
     shiftWithSale(at(2026, 11, 1, 8), "0000000001", "S");
