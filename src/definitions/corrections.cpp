@@ -7,9 +7,10 @@
 namespace qel::definitions::detail {
 
 void addCorrectionStatements(std::vector<Statement>& out) {
-    // SQLite: unlikely() tells the planner that the sales waiting are few, so
-    // it reaches them through the export index instead of reading every sale
-    // of the station's history.
+    // SQLite: the waiting sales are few, so they are reached through the
+    // export index (named, and their flag marked unlikely) instead of by
+    // reading every sale of the station's history, whatever the statistics
+    // of a large station make the planner prefer.
     out.push_back(command("acmUpdVendasSemStatus", {text("CDFILIAL"), text("CDCAIXA")},
                           "UPDATE VENDA\n"
                           "SET IDSTATUSNFCE = 'R'\n"
@@ -19,7 +20,7 @@ void addCorrectionStatements(std::vector<Statement>& out) {
                           "AND IDTPEMISVEND IN ('S','N')\n"
                           "AND IDSTATUSNFCE IS NULL\n"
                           "AND IDSITUVENDA = 'C'",
-                          "UPDATE VENDA\n"
+                          "UPDATE VENDA INDEXED BY IX_VENDA_EXPORT\n"
                           "SET IDSTATUSNFCE = 'R'\n"
                           "WHERE CDFILIAL = :CDFILIAL\n"
                           "AND CDCAIXA = :CDCAIXA\n"
@@ -38,7 +39,7 @@ void addCorrectionStatements(std::vector<Statement>& out) {
                         "AND NRACESSOCANC IS NULL\n"
                         "AND IDIMPVENDA IN ('I','A')",
                         "SELECT CDFILIAL, CDCAIXA, NRSEQVENDA\n"
-                        "FROM VENDA\n"
+                        "FROM VENDA INDEXED BY IX_VENDA_EXPORT\n"
                         "WHERE CDFILIAL = :P_CDFILIAL\n"
                         "AND CDCAIXA = :P_CDCAIXA\n"
                         "AND IDTPEMISVEND = 'S'\n"
@@ -156,7 +157,7 @@ void addCorrectionStatements(std::vector<Statement>& out) {
         "ROUND((ROUND(IT.QTPRODVEND * (IT.VRUNITVEND+ISNULL(IT.VRUNITVENDCL,0)),2,1) - "
         "ISNULL(IT.VRDESITVEND,0) + ISNULL(IT.VRACRITVEND,0)) * (IP.VRPEALPRODIT/100),2)))",
         "SELECT DISTINCT VE.CDFILIAL,VE.CDCAIXA,VE.NRSEQVENDA\n"
-        "  FROM VENDA VE, ITEMVENDA IT, ITVENDAIMPOS IP, IMPOSTO IM\n"
+        "  FROM VENDA VE INDEXED BY IX_VENDA_EXPORT, ITEMVENDA IT, ITVENDAIMPOS IP, IMPOSTO IM\n"
         " WHERE VE.CDFILIAL = :P_CDFILIAL\n"
         "   AND VE.CDCAIXA = :P_CDCAIXA\n"
         "   AND VE.IDTPEMISVEND IN ('N','S')\n"
