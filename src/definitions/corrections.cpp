@@ -156,6 +156,8 @@ void addCorrectionStatements(std::vector<Statement>& out) {
         "     OR (VE.IDTPEMISVEND = 'S' AND IP.VRIMPOPRODIT <> "
         "ROUND((ROUND(IT.QTPRODVEND * (IT.VRUNITVEND+ISNULL(IT.VRUNITVENDCL,0)),2,1) - "
         "ISNULL(IT.VRDESITVEND,0) + ISNULL(IT.VRACRITVEND,0)) * (IP.VRPEALPRODIT/100),2)))",
+        // On a station whose statistics say every sale is exported, the
+        // planner would otherwise walk all the station's sales by key.
         "SELECT DISTINCT VE.CDFILIAL,VE.CDCAIXA,VE.NRSEQVENDA\n"
         "  FROM VENDA VE INDEXED BY IX_VENDA_EXPORT, ITEMVENDA IT, ITVENDAIMPOS IP, IMPOSTO IM\n"
         " WHERE VE.CDFILIAL = :P_CDFILIAL\n"
