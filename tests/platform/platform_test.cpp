@@ -127,6 +127,56 @@ TEST(Processes, StartsShellCommandsAndProgramsWithoutWaiting) {
     fs::remove_all(dir);
 }
 
+// The message of the ConfigError a configuration file raises, or "" when it reads.
+std::string configurationFault(const fs::path& file, const std::string& content) {
+    if (!content.empty() || !fs::exists(file)) {
+        fs::remove_all(file);
+        if (content != "<none>" && content != "<folder>")
+            std::ofstream(file, std::ios::binary) << content;
+        if (content == "<folder>") fs::create_directories(file);
+    }
+    try {
+        qel::platform::posix::readRegistryValue(
+            file, "Software\\MORADEX\\Sistemas Integrados Moradex\\Orbel", "IPServer");
+        return "";
+    } catch (const qel::ConfigError& e) {
+        return e.what();
+    }
+}
+
+TEST(RegistryFile, FaultsNameTheFileAndWhatIsWrong) {
+    const fs::path dir = scratch("regfaults");
+    const fs::path file = dir / "registry.conf";
+    const std::string section =
+        "[HKEY_LOCAL_MACHINE\\Software\\MORADEX\\Sistemas Integrados Moradex\\Orbel]\n";
+    const std::string named = "Configuration file " + file.string() + ": ";
+    EXPECT_EQ(configurationFault(file, "<none>"),
+              named + "does not exist (set QELEXP_REGISTRY or create it)");
+    EXPECT_EQ(configurationFault(file, "<folder>"), named + "is a folder");
+    fs::remove_all(file);
+    EXPECT_EQ(configurationFault(file, std::string("\x89PNG\r\n\x1a\n\0\xff\xfe", 11)),
+              named + "is not a UTF-8 text file");
+    EXPECT_EQ(configurationFault(file, "[Software\\Outro]\nIPServer = 1.2.3.4\n"),
+              named +
+                  "has no section [HKEY_LOCAL_MACHINE\\Software\\MORADEX\\Sistemas "
+                  "Integrados Moradex\\Orbel]");
+    EXPECT_EQ(configurationFault(file, section + "# comment\nIPServer: x\n"),
+              named + "line 3: 'IPServer: x' is not of the form name = value");
+    EXPECT_EQ(configurationFault(file, "[Orbel\nIPServer = x\n"),
+              named + "line 1: a section name without its ']'");
+    EXPECT_EQ(configurationFault(file, section + " = 1.2.3.4\n"),
+              named + "line 2: a value without a name");
+    // A byte-order mark, as Windows editors write it, is accepted.
+    EXPECT_EQ(configurationFault(file, "\xEF\xBB\xBF" + section + "IPServer = 192.0.2.1\r\n"), "");
+    EXPECT_EQ(qel::platform::posix::readRegistryValue(
+                  file, "Software\\MORADEX\\Sistemas Integrados Moradex\\Orbel", "IPServer"),
+              "192.0.2.1");
+    // An empty file has no section either.
+    std::ofstream(file, std::ios::trunc).close();
+    EXPECT_NE(configurationFault(file, "").find("has no section"), std::string::npos);
+    fs::remove_all(dir);
+}
+
 TEST(RegistryFile, ReadsValuesByKeyCaseInsensitivelyAndKeepsQuotedBlanks) {
     const fs::path dir = scratch("reg");
     const fs::path file = dir / "registry.conf";
@@ -144,8 +194,8 @@ TEST(RegistryFile, ReadsValuesByKeyCaseInsensitivelyAndKeepsQuotedBlanks) {
         readRegistryValue(file, "SOFTWARE\\moradex\\Sistemas Integrados Moradex\\Orbel", "Espacos"),
         " 192.0.2.10");
     EXPECT_EQ(readRegistryValue(file, key, "Ausente"), std::nullopt);
-    EXPECT_EQ(readRegistryValue(file, "Software\\Nada", "IPServer"), std::nullopt);
-    EXPECT_EQ(readRegistryValue(dir / "missing.conf", key, "IPServer"), std::nullopt);
+    // The file is the machine's whole configuration: a key it lacks is a fault.
+    EXPECT_THROW(readRegistryValue(file, "Software\\Nada", "IPServer"), qel::ConfigError);
 
     setenv("QELEXP_REGISTRY", file.c_str(), 1);
     EXPECT_EQ(qel::platform::createPlatform()->readMachineString(key, "IPServer"),

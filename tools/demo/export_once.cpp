@@ -9,6 +9,7 @@
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
+#include <optional>
 #include <string>
 
 #include "cli/command_line.h"
@@ -16,6 +17,7 @@
 #include "export/data_module.h"
 #include "log/run_log.h"
 #include "platform/platform.h"
+#include "status/station_status.h"
 
 namespace {
 
@@ -57,18 +59,15 @@ struct Totals {
     }
 };
 
-// Sales of the station still waiting to be exported, or -1 when the station
-// database cannot say.
-std::int64_t pendingSales(qel::agent::TdtmExportaVenda& dm, const std::string& store,
-                          const std::string& station) {
+// Sales still waiting and sales open at the till, or nullopt when the
+// station database cannot say.
+std::optional<qel::status::StationBacklog> backlogOf(qel::agent::TdtmExportaVenda& dm,
+                                                     const std::string& store,
+                                                     const std::string& station) {
     try {
-        const qel::Dataset d = dm.adcCaixa.query(
-            "SELECT COUNT(*) FROM VENDA WHERE CDFILIAL = :P_CDFILIAL AND CDCAIXA = :P_CDCAIXA "
-            "AND IDIMPVENDA IN ('I','A')",
-            {{"P_CDFILIAL", qel::Variant(store)}, {"P_CDCAIXA", qel::Variant(station)}});
-        return d.field(std::size_t{0}).asInteger();
+        return qel::status::readBacklog(dm.adcCaixa, store, station);
     } catch (const std::exception&) {
-        return -1;
+        return std::nullopt;
     }
 }
 
@@ -136,23 +135,24 @@ int exportOnce(const qel::cli::ParsedOptions& options) {
     if (terminal) std::fputc('\n', stderr);
 
     const bool ok = last->succeeded() && !stalled && totals.rowsRefused == 0;
-    const std::int64_t pending = pendingSales(dm, store, station);
+    const auto backlog = backlogOf(dm, store, station);
+    const std::string pending = backlog ? std::to_string(backlog->waitingSales) : std::string("?");
+    const std::string open = backlog ? std::to_string(backlog->openSales) : std::string("?");
     const std::string summary =
         "Resumo da exportação: " + std::to_string(totals.runs) + " execução(ões), " +
         std::to_string(totals.transfers) + " transferência(s); enviadas " +
         std::to_string(totals.salesSent) + " vendas e " + std::to_string(totals.rowsSent) +
         " linhas; confirmadas " + std::to_string(totals.rowsConfirmed) + "; recusadas " +
-        std::to_string(totals.rowsRefused) + "; vendas pendentes " +
-        (pending < 0 ? std::string("?") : std::to_string(pending)) +
-        "; resultado: " + (ok ? "sucesso" : "falha");
+        std::to_string(totals.rowsRefused) + "; vendas pendentes " + pending + " (e " + open +
+        " abertas no caixa); resultado: " + (ok ? "sucesso" : "falha");
     runLog.GravaLog(summary);
     std::printf(
         "%s: %s (%s); sent %lld sale(s), %lld row(s); confirmed %lld; refused %lld; "
-        "still pending %s sale(s)\nrun log: %s\n",
+        "still pending %s sale(s), %s open at the till\nrun log: %s\n",
         kProgram.data(), ok ? "done" : "FAILED", qel::agent::resultName(last->result),
         static_cast<long long>(totals.salesSent), static_cast<long long>(totals.rowsSent),
         static_cast<long long>(totals.rowsConfirmed), static_cast<long long>(totals.rowsRefused),
-        pending < 0 ? "?" : std::to_string(pending).c_str(), runLog.fileFor(clock.now()).c_str());
+        pending.c_str(), open.c_str(), runLog.fileFor(clock.now()).c_str());
     if (!ok) {
         const std::string why = !last->errors.empty() ? last->errors.front()
                                 : stalled             ? "the server confirmed none of the rows sent"

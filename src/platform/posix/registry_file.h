@@ -23,8 +23,12 @@ namespace qel::platform::posix {
 // QELEXP_REGISTRY names another file (tests, several agents on one host).
 std::filesystem::path registryFilePath();
 
-// Reads one value; nullopt when the file, the key or the value is missing.
-// Throws ConfigError when the file exists but cannot be read.
+// Reads one value; nullopt when the value is missing from its key. The file
+// is the machine's whole configuration, so a fault in it is an error that
+// names the file and what is wrong: ConfigError when it is missing, a
+// folder, unreadable or not text, when a line is neither a [section], a
+// comment nor name = value, or when it has no section for the key. A UTF-8
+// byte-order mark at its start is skipped.
 std::optional<std::string> readRegistryValue(const std::filesystem::path& file,
                                              std::string_view key, std::string_view valueName);
 
