@@ -190,3 +190,72 @@ TEST_F(ExportOnce, CommandLineConventions) {
 }
 
 }  // namespace
+
+namespace {
+
+class StationStatus : public ExportOnce {
+  protected:
+    ChildResult status(std::vector<std::string> extra = {}) {
+        std::vector<std::string> argv{STATUS, "--store=0001", "--station=001", "--folder",
+                                      dir.string()};
+        argv.insert(argv.end(), extra.begin(), extra.end());
+        return runChild(argv, env(), dir);
+    }
+};
+
+TEST_F(StationStatus, ShowsWhatWaitsAndWhyWithoutExporting) {
+    const std::int64_t waiting = waitingSales();
+    const std::string open =
+        scalar("SELECT COUNT(*) FROM VENDA WHERE IDIMPVENDA <> 'S' AND IDSITUVENDA = 'P'");
+    const std::string oldest =
+        qel::DateTime::parse(scalar("SELECT MIN(DTABERTUR) FROM VENDA WHERE IDIMPVENDA <> 'S' AND "
+                                    "IDSITUVENDA <> 'P'"))
+            .toFullText();
+    ChildResult r = status();
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.out.find("  VENDA            " + std::to_string(waiting) + "\n"), std::string::npos)
+        << r.out;
+    EXPECT_NE(r.out.find("Sales waiting: " + std::to_string(waiting) + "\n"), std::string::npos);
+    EXPECT_NE(r.out.find("Sales open at the till: " + open + " "), std::string::npos);
+    EXPECT_NE(r.out.find("Oldest waiting sale: " + oldest + "\n"), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Last run: none in the run logs"), std::string::npos) << r.out;
+    EXPECT_EQ(waitingSales(), waiting);  // nothing was exported
+
+    // A failed export, then what the status says about it.
+    store->failVerify = true;
+    EXPECT_EQ(exportOnce().exitCode, 1);
+    r = status({"--log-lines", "3"});
+    EXPECT_NE(r.out.find(", failed: ERRO Except ExportaDados: "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Last successful transfer: none in the run logs"), std::string::npos);
+    EXPECT_NE(r.out.find("resultado: falha"), std::string::npos);
+    // The newest lines, converted from Windows-1252.
+    EXPECT_NE(r.out.find(" - Resumo da exportação: "), std::string::npos) << r.out;
+
+    store->failVerify = false;
+    EXPECT_EQ(exportOnce().exitCode, 0);
+    r = status();
+    // The open shift and its rows wait for the till; no sale does.
+    EXPECT_EQ(r.out.find("  VENDA "), std::string::npos) << r.out;
+    EXPECT_NE(r.out.find("Sales waiting: 0\n"), std::string::npos);
+    EXPECT_NE(r.out.find("Oldest waiting sale: none\n"), std::string::npos);
+    EXPECT_NE(r.out.find(", exported\n"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("Last successful transfer: none"), std::string::npos);
+}
+
+TEST_F(StationStatus, UnreadableStationAndUsage) {
+    writeRegistryText("[Software\\Outro]\n");
+    ChildResult r = status();
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("Configuration file " + (dir / "registry.conf").string()),
+              std::string::npos)
+        << r.err;
+    EXPECT_NE(r.out.find("Last run:"), std::string::npos);  // the run logs still speak
+    r = runChild({STATUS, "--store", "0001", "--station", "001", "--log-lines", "-1"}, env(), dir);
+    EXPECT_EQ(r.exitCode, 2);
+    EXPECT_EQ(r.err.rfind("qelexp-status: --log-lines takes a whole number", 0), 0u) << r.err;
+    r = runChild({STATUS, "-h"}, env(), dir);
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_EQ(r.out.rfind("Usage: qelexp-status", 0), 0u);
+}
+
+}  // namespace
