@@ -85,6 +85,7 @@ class ChildProcess {
     pid_t pid() const { return pid_; }
     void signal(int sig) { ::kill(pid_, sig); }
     std::string outSoFar() const { return read(outFile_); }
+    std::string errSoFar() const { return read(errFile_); }
 
     // Waits at most `limit` for the child to end; kills it after that.
     ChildResult wait(std::chrono::milliseconds limit = std::chrono::seconds(60)) {

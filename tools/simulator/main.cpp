@@ -22,12 +22,17 @@ int main(int argc, char** argv) {
         std::fputs(usageText().c_str(), stdout);
         return 0;
     }
+    if (parsed.showVersion) {
+        std::printf("qelexp-simulator %s\n", QELEXP_VERSION);
+        return 0;
+    }
     if (!parsed.error.empty()) {
         std::fprintf(stderr, "qelexp-simulator: %s\n\n%s", parsed.error.c_str(),
                      usageText().c_str());
         return 2;
     }
-    const Options& o = parsed.options;
+    Options o = parsed.options;
+    o.stop = &stopRequested;
     std::signal(SIGINT, onSignal);
     std::signal(SIGTERM, onSignal);
     try {
@@ -42,6 +47,13 @@ int main(int argc, char** argv) {
         }
         if (fill) {
             const FillSummary s = fillStation(o);
+            if (s.stopped) {
+                std::fprintf(stderr,
+                             "qelexp-simulator: stopped by a signal after %lld whole sales; "
+                             "%s is not the full station asked for\n",
+                             static_cast<long long>(s.sales), o.dbPath.c_str());
+                return 1;
+            }
             std::printf("%s: %lld sales (%lld pending), %lld rows in %.1f s\n", o.dbPath.c_str(),
                         static_cast<long long>(s.sales), static_cast<long long>(s.pending),
                         static_cast<long long>(s.rows), s.seconds);

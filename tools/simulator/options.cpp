@@ -1,6 +1,7 @@
 #include "simulator/options.h"
 
 #include <charconv>
+#include <cmath>
 #include <cstdio>
 
 #include "simulator/time_text.h"
@@ -17,8 +18,29 @@ bool parseInt(const std::string& text, std::int64_t& out) {
 bool parseDouble(const std::string& text, double& out) {
     char* end = nullptr;
     out = std::strtod(text.c_str(), &end);
-    return !text.empty() && end == text.c_str() + text.size();
+    return !text.empty() && end == text.c_str() + text.size() && std::isfinite(out);
 }
+
+// "--name=value" is the same as "--name value".
+std::vector<std::string> splitAssignments(const std::vector<std::string>& arguments) {
+    std::vector<std::string> out;
+    for (const std::string& arg : arguments) {
+        const auto eq = arg.find('=');
+        if (arg.rfind("--", 0) == 0 && eq != std::string::npos) {
+            out.push_back(arg.substr(0, eq));
+            out.push_back(arg.substr(eq + 1));
+        } else {
+            out.push_back(arg);
+        }
+    }
+    return out;
+}
+
+// Bounds that keep every count within the generator's integers and a fill
+// within what a disk holds (about 2 GB per million sales).
+constexpr std::int64_t kMaxCount = 1'000'000'000;
+constexpr std::int64_t kMaxSalesPerDay = 1'000'000;
+constexpr std::int64_t kMaxTotalSales = 100'000'000;
 
 std::string padded(int number, int width) {
     char text[16];
@@ -63,7 +85,11 @@ Options:
   --live                  after the fill (if any), insert new sales with the real clock
   --rate R                live sales per second, over all stations (default 1)
   --duration S            stop live mode after S seconds (default: until SIGINT/SIGTERM)
-  --help                  this text
+  -h, --help              this text
+  --version               the program's version
+Options take their value as --name VALUE or --name=VALUE. On SIGINT or SIGTERM a fill
+stops at the next sale and keeps the whole sales written so far.
+Exit codes: 0 done, 1 failure or fill stopped early, 2 usage error.
 )";
 }
 
@@ -78,7 +104,8 @@ std::string separateDatabasePath(const std::string& dbPath, const std::string& s
     return stem + "-" + store + "-" + station + extension;
 }
 
-ParseResult parseArguments(const std::vector<std::string>& arguments) {
+ParseResult parseArguments(const std::vector<std::string>& given) {
+    const std::vector<std::string> arguments = splitAssignments(given);
     ParseResult result;
     Options& o = result.options;
     bool storesGiven = false;
@@ -92,11 +119,13 @@ ParseResult parseArguments(const std::vector<std::string>& arguments) {
             out = arguments[++i];
             return true;
         };
-        auto integer = [&](std::int64_t minimum, std::int64_t& out) {
+        auto integer = [&](std::int64_t minimum, std::int64_t& out,
+                           std::int64_t maximum = kMaxCount) {
             std::string text;
             if (!value(text)) return false;
-            if (!parseInt(text, out) || out < minimum) {
-                result.error = "invalid value for " + arg + ": " + text;
+            if (!parseInt(text, out) || out < minimum || out > maximum) {
+                result.error = arg + " takes a whole number from " + std::to_string(minimum) +
+                               " to " + std::to_string(maximum) + ", not '" + text + "'";
                 return false;
             }
             return true;
@@ -105,6 +134,8 @@ ParseResult parseArguments(const std::vector<std::string>& arguments) {
         std::string text;
         if (arg == "--help" || arg == "-h") {
             result.showHelp = true;
+        } else if (arg == "--version") {
+            result.showVersion = true;
         } else if (arg == "--db") {
             if (!value(o.dbPath)) return result;
         } else if (arg == "--central") {
@@ -132,7 +163,7 @@ ParseResult parseArguments(const std::vector<std::string>& arguments) {
             }
             o.stations = static_cast<int>(n);
         } else if (arg == "--associated") {
-            if (!integer(0, n)) return result;
+            if (!integer(0, n, 998)) return result;
             o.associatedStations = static_cast<int>(n);
         } else if (arg == "--days") {
             if (!integer(0, n) || n > 3650) {
@@ -147,10 +178,10 @@ ParseResult parseArguments(const std::vector<std::string>& arguments) {
                 return result;
             }
         } else if (arg == "--sales-per-day") {
-            if (!integer(0, n)) return result;
+            if (!integer(0, n, kMaxSalesPerDay)) return result;
             o.salesPerDay = static_cast<int>(n);
         } else if (arg == "--seed") {
-            if (!integer(0, n)) return result;
+            if (!integer(0, n, INT64_MAX)) return result;
             o.seed = static_cast<std::uint64_t>(n);
         } else if (arg == "--exported-fraction") {
             double f = 0;
@@ -173,18 +204,23 @@ ParseResult parseArguments(const std::vector<std::string>& arguments) {
             o.live = true;
         } else if (arg == "--rate") {
             if (!value(text)) return result;
-            if (!parseDouble(text, o.rate) || o.rate <= 0) {
-                result.error = "--rate must be a positive number: " + text;
+            if (!parseDouble(text, o.rate) || o.rate <= 0 || o.rate > 10000) {
+                result.error =
+                    "--rate takes a number of sales per second above 0 and up to "
+                    "10000, not '" +
+                    text + "'";
                 return result;
             }
         } else if (arg == "--duration") {
             if (!value(text)) return result;
-            if (!parseDouble(text, o.durationSeconds) || o.durationSeconds < 0) {
-                result.error = "--duration must be a non-negative number: " + text;
+            if (!parseDouble(text, o.durationSeconds) || o.durationSeconds < 0 ||
+                o.durationSeconds > 31'536'000) {
+                result.error = "--duration takes seconds from 0 to 31536000, not '" + text + "'";
                 return result;
             }
         } else {
-            result.error = "unknown option: " + arg;
+            result.error =
+                (arg.rfind("-", 0) == 0 ? "unknown option " : "unexpected argument ") + arg;
             return result;
         }
     }
@@ -192,6 +228,12 @@ ParseResult parseArguments(const std::vector<std::string>& arguments) {
     if (o.associatedStations >= o.stations) o.associatedStations = o.stations - 1;
     if (o.separate && o.live && result.error.empty()) {
         result.error = "--separate fills new files; run --live on one of them instead";
+    }
+    const std::int64_t total = static_cast<std::int64_t>(o.stores.size()) * o.stations * o.days *
+                               static_cast<std::int64_t>(o.salesPerDay);
+    if (result.error.empty() && total > kMaxTotalSales) {
+        result.error = "that is " + std::to_string(total) + " sales; at most " +
+                       std::to_string(kMaxTotalSales) + " are written in one fill";
     }
     return result;
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -30,6 +31,8 @@ struct Options {
     std::vector<int> stationNumbers;
     bool analyze = true;  // run ANALYZE after the bulk fill
     bool quiet = false;   // no progress lines on stderr
+    // When set and true, a fill stops at the next sale, keeping whole sales.
+    const std::atomic<bool>* stop = nullptr;
 
     // Live mode: keep inserting new sales at `rate` per second for `durationSeconds`
     // (0: until SIGINT or SIGTERM).
@@ -41,6 +44,7 @@ struct Options {
 struct ParseResult {
     Options options;
     bool showHelp = false;
+    bool showVersion = false;
     std::string error;  // non-empty when the arguments are invalid
 };
 

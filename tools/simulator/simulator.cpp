@@ -70,7 +70,7 @@ FillSummary fillStation(sqlite3* db, const Options& o) {
     execute(db, "BEGIN");
     writeCatalogTables(w, firstDay, exported > 0, o.seed);
 
-    for (std::size_t si = 0; si < o.stores.size(); ++si) {
+    for (std::size_t si = 0; si < o.stores.size() && !summary.stopped; ++si) {
         const std::string& store = o.stores[si];
         writeStoreTables(w, store, centralNameOf(o.centralPath));
         std::vector<StationState> stations(numbers.size());
@@ -90,14 +90,14 @@ FillSummary fillStation(sqlite3* db, const Options& o) {
         }
         Random storeRng(mixSeed(o.seed, store.c_str(), 1));
         std::int64_t k = 0;  // the sale's index within its station, the same for all stations
-        for (int d = 0; d < o.days; ++d) {
+        for (int d = 0; d < o.days && !summary.stopped; ++d) {
             const Millis day = firstDay + d * kDay;
             const bool lastDay = d == o.days - 1;
             const std::int64_t dayEnd = k + o.salesPerDay;
             const bool dayExported = dayEnd <= exported;
             const bool shiftStaysOpen = lastDay && pending > 0;
             std::vector<std::int64_t> firstSale;
-            for (std::size_t j = 0; j < numbers.size(); ++j) {
+            for (std::size_t j = 0; j < numbers.size() && !summary.stopped; ++j) {
                 StationState& st = stations[j];
                 firstSale.push_back(st.lastSale + 1);
                 // Distinct opening instants keep the login's key unique across stations.
@@ -106,7 +106,11 @@ FillSummary fillStation(sqlite3* db, const Options& o) {
                 writeShiftOpening(w, st, open, dayExported);
                 writeAccountCredits(w, counters, st, open + 30 * kMinute, dayExported);
                 DayTotals totals;
-                for (std::int64_t i = 0; i < o.salesPerDay; ++i) {
+                for (std::int64_t i = 0; i < o.salesPerDay && !summary.stopped; ++i) {
+                    if (o.stop != nullptr && o.stop->load()) {
+                        summary.stopped = true;
+                        break;
+                    }
                     SalePlan plan = planSale(st.rng, k + i, exported);
                     plan.closedAt = open + 5 * kMinute + i * step;
                     writeSale(w, counters, st, plan, totals);
@@ -116,10 +120,10 @@ FillSummary fillStation(sqlite3* db, const Options& o) {
                         execute(db, "COMMIT");
                         execute(db, "BEGIN");
                         inTransaction = 0;
-                        if (!o.quiet) {
-                            std::fprintf(stderr, "\r%lld sales written",
-                                         static_cast<long long>(summary.sales));
-                        }
+                    }
+                    if (!o.quiet && summary.sales % 10000 == 0) {
+                        std::fprintf(stderr, "\r%lld sales written",
+                                     static_cast<long long>(summary.sales));
                     }
                 }
                 if (d % 2 == 0 || lastDay) {
@@ -131,6 +135,8 @@ FillSummary fillStation(sqlite3* db, const Options& o) {
                                   Cents{20000 + totals.payments[1]}, dayExported);
                 if (!shiftStaysOpen) writeDayEnd(w, st, day, close, totals, dayExported);
             }
+            // A stopped fill leaves the day without its store-wide rows.
+            if (summary.stopped) break;
             writeStoreDay(w, counters, storeRng, store, stations, firstSale, day, lastDay,
                           dayExported);
             k = dayEnd;
@@ -151,8 +157,8 @@ FillSummary fillStation(sqlite3* db, const Options& o) {
         w.insert("NOVOCODIGO", {{"CDCONTADOR", std::string(key)}, {"NRSEQUENCIAL", value}});
     }
     execute(db, "COMMIT");
-    if (!o.quiet && summary.sales >= 50000) std::fprintf(stderr, "\n");
-    if (o.analyze) execute(db, "ANALYZE");
+    if (!o.quiet && summary.sales >= 10000) std::fprintf(stderr, "\n");
+    if (o.analyze && !summary.stopped) execute(db, "ANALYZE");
     execute(db, "PRAGMA synchronous=NORMAL");
     summary.rows = w.rows();
     summary.seconds =
@@ -185,6 +191,10 @@ FillSummary fillSeparate(const Options& o) {
             total.pending += s.pending;
             total.rows += s.rows;
             total.seconds += s.seconds;
+            if (s.stopped) {
+                total.stopped = true;
+                return total;
+            }
         }
     }
     return total;

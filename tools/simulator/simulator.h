@@ -59,6 +59,7 @@ struct FillSummary {
     std::int64_t pending = 0;  // of which not yet exported ("I" or "A")
     std::int64_t rows = 0;     // rows written over all tables
     double seconds = 0;
+    bool stopped = false;  // the fill stopped early on request (Options::stop)
 };
 
 // Fills an empty station database. REQUIRES: the schema exists and VENDA is empty (throws
