@@ -170,5 +170,16 @@ int main(int argc, char** argv) {
     return qel::cli::runProgram(
         kProgram, kUsage, argc, argv,
         {{"--store"}, {"--station"}, {"--shop"}, {"--fiscal-type"}, {"--folder"}, {"--max-runs"}},
-        exportOnce);
+        [](const qel::cli::ParsedOptions& options) {
+            try {
+                return exportOnce(options);
+            } catch (const qel::cli::UsageError&) {
+                throw;
+            } catch (const std::exception& e) {
+                // The run log itself cannot be written: the routines' errors
+                // travel up to here, and only standard error is left.
+                std::fprintf(stderr, "%s: %s\n", kProgram.data(), e.what());
+                return qel::cli::kExitFailure;
+            }
+        });
 }

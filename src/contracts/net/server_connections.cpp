@@ -107,6 +107,9 @@ Variant ServerConnections::GetEnderecoServidor() const {
 }
 
 void ServerConnections::configure(TNetConnection& target) const {
+    // A fault of the configuration itself is reported as it is (it names the
+    // file); GetEnderecoServidor would only answer with the empty text.
+    platform_.readMachineString(contracts::kOrbelKey, contracts::sIPServer);
     const Variant address = GetEnderecoServidor();
     if (!address.isArray() || address.asArray().size() != 2) {
         throw ConfigError("Invalid application server address in the registry value " +
