@@ -9,13 +9,14 @@
 #   ./qelexp.sh format          reformat the sources with clang-format
 #   ./qelexp.sh windows         cross-build QelExp.exe and the Windows tests (MinGW-w64) into ./build-windows
 #   ./qelexp.sh windows-test    the same, then run the Windows tests under Wine
+#   ./qelexp.sh package         build the Debian packages (qelexp-server, qelexp-agent) into build-package/packages
 set -euo pipefail
 cd "$(dirname "$0")"
 
 PACKAGES=(cmake ninja-build g++ clang clang-format pkg-config
           libgtest-dev libgmock-dev libbenchmark-dev
           libsqlite3-dev sqlite3 unixodbc-dev odbcinst libsqliteodbc
-          libcpp-httplib-dev libmsgpack-cxx-dev libssl-dev zlib1g-dev libclang-rt-14-dev curl openssl)
+          libcpp-httplib-dev libmsgpack-cxx-dev libpq-dev postgresql chromium dpkg-dev libssl-dev zlib1g-dev libclang-rt-14-dev curl openssl)
 
 # The Windows cross-build and its test run under Wine.
 WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix libz-mingw-w64-dev
@@ -83,6 +84,11 @@ case "${1:-test}" in
     bench) deps; BUILD_TYPE=Release configure_build build-release -DQEL_BUILD_TESTS=OFF; exec tools/bench.sh build-release ;;
     windows) windows_build ;;
     windows-test) windows_build; tools/windows/run_tests.sh build-windows ;;
+    package)
+        deps
+        BUILD_TYPE=Release configure_build build-package -DQEL_WERROR=ON -DQEL_BUILD_TESTS=OFF -DQEL_BUILD_BENCH=OFF
+        (cd build-package && cpack -G DEB -B packages >/dev/null)
+        ls -1 build-package/packages/*.deb ;;
     format) find src server tools tests bench fuzz -name '*.cpp' -o -name '*.h' 2>/dev/null | xargs clang-format -i ;;
-    *) sed -n '2,11p' "$0"; exit 2 ;;
+    *) sed -n '2,12p' "$0"; exit 2 ;;
 esac

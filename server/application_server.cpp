@@ -1,5 +1,6 @@
 #include "application_server.h"
 
+#include "day_completeness.h"
 #include "export_rows.h"
 #include "protocol/envelope.h"
 #include "table_rules.h"
@@ -106,6 +107,7 @@ void ApplicationServer::identify(const Caller& caller, CallOutcome& out, const V
         throw CallRejected(
             403, "This credential may not act for store " + out.store + " station " + out.station);
     }
+    store_.touchStation(out.store, out.station, clock_.now());
 }
 
 CallOutcome ApplicationServer::setInsereServidor(const Caller& caller, const VariantArray& args) {
@@ -129,9 +131,11 @@ CallOutcome ApplicationServer::setInsereServidor(const Caller& caller, const Var
     }
     batch.rows.reserve(total);
     const std::string database = sourceDatabase(caller, out.store, out.station);
+    const SaleReader sales(packets[kSalesIndex].asPacket());
     for (int i = 0; i < kPacketCount; ++i) {
         if (i == kExtratoDateIndex || i == kMoviClieDateIndex) continue;
         const PacketView view(tableRules()[i], packets[i].asPacket());
+        std::int64_t refused = 0;
         for (std::size_t r = 0; r < view.data().recordCount(); ++r) {
             StoredRow row;
             if (auto reason = view.analyse(r, caller.grant, database, row.key, row.content)) {
@@ -139,18 +143,28 @@ CallOutcome ApplicationServer::setInsereServidor(const Caller& caller, const Var
                 // from getVerificaExportacao. Rows of the other tables are
                 // flagged through the rows they hang on, which would then be
                 // confirmed without them: the whole call fails instead.
-                if (view.rule().resultIndex >= 0) continue;
+                if (view.rule().resultIndex >= 0) {
+                    ++refused;
+                    continue;
+                }
                 throw BadArguments("row " + std::to_string(r + 1) + " of " +
                                    std::string(view.rule().table) + " (element " +
                                    std::to_string(i) + ") cannot be stored: " + *reason +
                                    "; nothing was stored");
             }
+            if (i == kSalesIndex) {
+                if (auto fact = sales.fact(r, row.key)) batch.sales.push_back(std::move(*fact));
+            }
             row.table = std::string(view.rule().table);
             batch.rows.push_back(std::move(row));
         }
+        if (refused > 0) batch.refusedByTable.emplace_back(view.rule().table, refused);
+        out.refused += refused;
     }
+    batch.summaries = daySummaries(packets[kDaySummaryIndex].asPacket(), caller.grant);
     store_.putBatch(batch);
     out.rows = total;
+    out.stored = static_cast<std::int64_t>(batch.rows.size());
     out.answer = protocol::successAnswer(Variant(static_cast<std::int64_t>(batch.rows.size())));
     return out;
 }

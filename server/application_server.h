@@ -39,6 +39,8 @@ struct CallOutcome {
     std::string store;
     std::string station;
     std::size_t rows = 0;
+    std::int64_t stored = 0;   // rows written by a transfer
+    std::int64_t refused = 0;  // rows a transfer could not store
 };
 
 // The server objects and their nine methods, independent of the transport.

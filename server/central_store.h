@@ -7,6 +7,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "core/datetime.h"
@@ -30,6 +31,26 @@ struct StationDate {
     std::optional<DateTime> value;
 };
 
+// A stored sale as the day-completeness check counts it: the station it
+// belongs to, its day (DTENTRVENDA without time) and its total in ten-
+// thousandths. Keyed like the sale's row, so a re-sent sale counts once.
+struct SaleFact {
+    Bytes key;
+    std::string store;
+    std::string station;
+    DateTime day;
+    std::int64_t amount = 0;
+};
+
+// A station's own count and total of its sales on one day (RELVENDAS).
+struct DaySummary {
+    std::string store;
+    std::string station;
+    DateTime day;
+    std::int64_t sales = 0;
+    std::int64_t amount = 0;  // ten-thousandths
+};
+
 // Everything one setInsereServidor call writes, applied in one transaction.
 struct InsertBatch {
     std::string store;    // CDFILIAL of the caller
@@ -37,6 +58,30 @@ struct InsertBatch {
     DateTime receivedAt;
     std::vector<StoredRow> rows;
     std::vector<StationDate> dates;
+    std::vector<SaleFact> sales;        // the VENDA rows among `rows`
+    std::vector<DaySummary> summaries;  // the RELVENDAS rows of the call
+    // Rows not stored (answered "ERR"), by table.
+    std::vector<std::pair<std::string, std::int64_t>> refusedByTable;
+};
+
+// One day of one station whose held sales differ from its own summary.
+struct DayShortfall {
+    DateTime day;
+    std::int64_t reportedSales = 0, reportedAmount = 0;
+    std::int64_t heldSales = 0, heldAmount = 0;
+};
+
+// What the fleet page and the metrics show of one station.
+struct StationStatus {
+    std::string store;
+    std::string station;
+    std::optional<DateTime> lastContact;
+    std::optional<DateTime> lastTransfer;
+    std::optional<DateTime> lastCleanup;
+    std::vector<std::pair<std::string, std::int64_t>> receivedToday;  // by table, by name
+    std::int64_t refusedToday = 0;
+    std::int64_t daysChecked = 0;  // days with a summary since the window's start
+    std::vector<DayShortfall> shortDays;
 };
 
 struct RowRef {
@@ -76,9 +121,25 @@ class CentralStore {
     virtual std::int64_t requestCount(std::string_view kind) = 0;
     virtual std::optional<DateTime> reportedDate(std::string_view store, std::string_view station,
                                                  std::string_view name) = 0;
+
+    // A call from a station: its last contact becomes `at` (never earlier).
+    virtual void touchStation(std::string_view store, std::string_view station, DateTime at) = 0;
+    // Every station known, ordered by store and station: activity on `today`
+    // (the server's day) and day completeness for the days from `since`.
+    virtual std::vector<StationStatus> fleet(DateTime today, DateTime since) = 0;
 };
 
 // Opens (creating when needed) the SQLite central store in `file`.
 std::unique_ptr<CentralStore> openSqliteStore(const std::filesystem::path& file);
+
+// Connects to the PostgreSQL central store (a libpq connection string or a
+// postgresql:// URI), creating or migrating its tables. `connections` bounds
+// the pool shared by the server's threads. Throws DatabaseError.
+std::unique_ptr<CentralStore> openPostgresStore(const std::string& conninfo, int connections = 8);
+
+// The store a --db value names: a postgresql:// or postgres:// URI, or a
+// SQLite file path.
+std::unique_ptr<CentralStore> openCentralStore(const std::string& location);
+bool isPostgresLocation(std::string_view location);
 
 }  // namespace qel::server

@@ -156,10 +156,13 @@ void HttpServer::routes() {
                 }
             }
         }
+        const double seconds =
+            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        if (options_.onCall) {
+            options_.onCall(CallRecord{method, res.status, !failure.empty(), seconds, &outcome});
+        }
         if (options_.log) {
-            const auto ms = std::chrono::duration<double, std::milli>(
-                                std::chrono::steady_clock::now() - started)
-                                .count();
+            const double ms = seconds * 1000.0;
             char elapsed[32];
             std::snprintf(elapsed, sizeof elapsed, "%.1f", ms);
             std::string line = "station=" + (outcome.store.empty() ? "-" : outcome.store) + "/" +
@@ -171,6 +174,15 @@ void HttpServer::routes() {
             options_.log(line);
         }
     });
+
+    for (const auto& [path, handler] : options_.pages) {
+        server_->Get(path, [handler](const httplib::Request& req, httplib::Response& res) {
+            const PageAnswer page = handler(PageRequest{req.get_header_value("Authorization")});
+            res.status = page.status;
+            for (const auto& [name, value] : page.headers) res.set_header(name, value);
+            res.set_content(page.body, page.contentType);
+        });
+    }
 
     server_->set_exception_handler(
         [this](const httplib::Request&, httplib::Response& res, std::exception_ptr ep) {

@@ -9,6 +9,7 @@
 
 #include "application_server.h"
 #include "credentials.h"
+#include "page_routes.h"
 
 namespace httplib {
 class Server;
@@ -32,6 +33,10 @@ struct HttpServerOptions {
     bool compressAnswers = true;  // gzip large answers for clients that accept it
     // One line per call (station, method, rows, milliseconds, status); none when empty.
     std::function<void(const std::string&)> log;
+    // GET pages beside /health (path -> handler); they do their own access check.
+    PageRoutes pages;
+    // Told of every method call once answered (metrics).
+    std::function<void(const CallRecord&)> onCall;
 };
 
 // The HTTP(S) front of the application server: POST /call/<object>/<method>

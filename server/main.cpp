@@ -13,6 +13,7 @@
 #include "core/clock.h"
 #include "core/error.h"
 #include "http_server.h"
+#include "monitoring.h"
 
 namespace {
 
@@ -25,10 +26,16 @@ stations send in a central database.
 Options:
   --listen ADDRESS        address to listen on (default 0.0.0.0)
   --port N                port (default 211)
-  --db FILE               central SQLite database (default qelexp-central.db)
+  --db FILE|URI           central database: a SQLite file (default
+                          qelexp-central.db) or postgresql://user@host/db
   --cert FILE --key FILE  serve HTTPS with this certificate and private key
   --credentials FILE      require a station credential on every request; the
                           file lists "<token> <CDFILIAL> <CDCAIXA>[,...]|*"
+  --operator-credentials FILE
+                          tokens (one a line) that open /fleet and /metrics;
+                          with --credentials and no operator token both pages
+                          are closed
+  --silent-minutes N      mark stations silent after N minutes (default 60)
   --max-request-mb N      largest request body accepted, decoded (default 64)
   --threads N             worker threads, about the stations calling at once (default 64)
   --read-timeout S        seconds to wait for a request to arrive (default 60)
@@ -55,6 +62,8 @@ int main(int argc, char** argv) {
     int port = 211;
     std::string db = "qelexp-central.db";
     std::string credentialsFile;
+    std::string operatorFile;
+    qel::server::MonitoringOptions monitoring;
     bool quiet = false;
     qel::server::HttpServerOptions options;
     try {
@@ -82,6 +91,10 @@ int main(int argc, char** argv) {
                 options.keyFile = value;
             } else if (arg == "--credentials") {
                 credentialsFile = value;
+            } else if (arg == "--operator-credentials") {
+                operatorFile = value;
+            } else if (arg == "--silent-minutes") {
+                monitoring.silentMinutes = parseInt(arg, value);
             } else if (arg == "--max-request-mb") {
                 options.maxRequestBytes = static_cast<std::size_t>(parseInt(arg, value)) << 20;
             } else if (arg == "--threads") {
@@ -97,6 +110,10 @@ int main(int argc, char** argv) {
         }
         if (!credentialsFile.empty()) {
             options.credentials = qel::server::Credentials::load(credentialsFile);
+            monitoring.requireOperator = true;
+        }
+        if (!operatorFile.empty()) {
+            monitoring.operatorTokens = qel::server::loadOperatorTokens(operatorFile);
         }
         if (!quiet) {
             options.log = [](const std::string& line) {
@@ -115,8 +132,10 @@ int main(int argc, char** argv) {
         pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
         qel::SystemClock clock;
-        auto store = qel::server::openSqliteStore(db);
+        auto store = qel::server::openCentralStore(db);
         qel::server::ApplicationServer app(*store, clock);
+        qel::server::Monitoring monitor(*store, clock, monitoring);
+        monitor.install(options);
         qel::server::HttpServer server(app, options);
         server.bind(listen, port);
         std::thread waiter([&] {
@@ -125,7 +144,8 @@ int main(int argc, char** argv) {
             server.stop();
         });
         std::printf("qelexp-server listening on %s:%d (%s), central store %s\n", listen.c_str(),
-                    port, options.certFile.empty() ? "http" : "https", db.c_str());
+                    port, options.certFile.empty() ? "http" : "https",
+                    qel::server::isPostgresLocation(db) ? "PostgreSQL" : db.c_str());
         std::fflush(stdout);
         server.run();
         pthread_kill(waiter.native_handle(), SIGTERM);

@@ -4,6 +4,7 @@
 
 #include "central_store.h"
 #include "core/error.h"
+#include "sqlite_fleet.h"
 
 namespace qel::server {
 namespace {
@@ -103,6 +104,7 @@ class SqliteStore final : public CentralStore {
         }
         sqlite3_busy_timeout(db_, 10000);
         exec(kSchema);
+        exec(sqlite_fleet::kSchema);
         upsertRow_ = std::make_unique<Stmt>(
             db_,
             "INSERT INTO export_row (table_name, row_key, store, station, content, received_at) "
@@ -143,6 +145,7 @@ class SqliteStore final : public CentralStore {
             for (const StationDate& date : batch.dates) {
                 putDate(batch.store, batch.station, date, batch.receivedAt);
             }
+            sqlite_fleet::writeBatch(db_, batch);
             exec("COMMIT");
         } catch (...) {
             sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
@@ -251,6 +254,24 @@ class SqliteStore final : public CentralStore {
             return DateTime(sqlite3_column_double(s.get(), 0));
         }
         return std::nullopt;
+    }
+
+    void touchStation(std::string_view store, std::string_view station, DateTime at) override {
+        std::lock_guard lock(mutex_);
+        sqlite_fleet::touch(db_, store, station, at);
+    }
+
+    std::vector<StationStatus> fleet(DateTime today, DateTime since) override {
+        std::lock_guard lock(mutex_);
+        exec("BEGIN");
+        try {
+            auto out = sqlite_fleet::read(db_, today, since);
+            exec("COMMIT");
+            return out;
+        } catch (...) {
+            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+            throw;
+        }
     }
 
   private:

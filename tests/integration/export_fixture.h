@@ -49,6 +49,12 @@ class FailingVerifyStore : public server::CentralStore {
                                          std::string_view n) override {
         return real_.reportedDate(s, c, n);
     }
+    void touchStation(std::string_view s, std::string_view c, DateTime at) override {
+        real_.touchStation(s, c, at);
+    }
+    std::vector<server::StationStatus> fleet(DateTime today, DateTime since) override {
+        return real_.fleet(today, since);
+    }
 
   private:
     server::CentralStore& real_;

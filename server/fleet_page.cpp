@@ -1,0 +1,246 @@
+#include "fleet_page.h"
+
+#include <cstdio>
+
+#include "metrics.h"
+
+namespace qel::server {
+namespace {
+
+constexpr const char* kHead = R"html(<!DOCTYPE html>
+<html lang="en"><head><meta charset="utf-8">
+<meta name="viewport" content="width=device-width, initial-scale=1">
+<title>QelExp fleet</title>
+<style>
+body{font:14px/1.4 system-ui,sans-serif;margin:1.5em;color:#222;background:#fafafa}
+h1{font-size:1.4em;margin:0 0 .3em}h2{font-size:1.1em;margin:1em 0 .3em}
+.summary{color:#555}
+#silent{background:#fff3f0;border:1px solid #e4a093;padding:.5em 1em;border-radius:4px}
+#silent ul{margin:.3em 0;padding-left:1.2em}
+table{border-collapse:collapse;width:100%;background:#fff;margin-top:1em}
+th,td{border:1px solid #ddd;padding:.3em .5em;text-align:left;vertical-align:top}
+th{background:#eee;cursor:pointer;user-select:none;white-space:nowrap}
+th.asc::after{content:" \25B2"}th.desc::after{content:" \25BC"}
+tr.silent td{background:#fde8e4}tr.incomplete td.days{background:#fff6d6}
+td.num{text-align:right}td.time{white-space:nowrap}.ago{color:#666}.tables{color:#666;font-size:.9em}
+</style></head><body>
+)html";
+
+// Sorting: a click on a header sorts by that column (again: the other way);
+// cells carry their sort key in data-sort. On load the table is sorted by
+// state, so that silent and incomplete stations come first.
+constexpr const char* kScript = R"html(<script>
+(function(){
+  var table=document.getElementById('fleet');
+  var heads=table.tHead.rows[0].cells;
+  function key(row,c,numeric){
+    var cell=row.cells[c];var v=cell.getAttribute('data-sort');
+    if(v===null)v=cell.textContent;
+    return numeric?parseFloat(v)||0:v.toLowerCase();
+  }
+  function sortBy(c,dir){
+    var numeric=heads[c].getAttribute('data-type')==='number';
+    var body=table.tBodies[0];var rows=Array.prototype.slice.call(body.rows);
+    rows.sort(function(a,b){var x=key(a,c,numeric),y=key(b,c,numeric);
+      return (x<y?-1:x>y?1:0)*dir;});
+    rows.forEach(function(r){body.appendChild(r);});
+    for(var i=0;i<heads.length;i++)heads[i].className='';
+    heads[c].className=dir>0?'asc':'desc';
+    table.setAttribute('data-sorted',heads[c].getAttribute('data-key')+(dir>0?':asc':':desc'));
+  }
+  for(var i=0;i<heads.length;i++)(function(c){
+    heads[c].addEventListener('click',function(){
+      sortBy(c,heads[c].className==='asc'?-1:1);});
+  })(i);
+  sortBy(2,1);
+})();
+</script>
+)html";
+
+void escape(std::string& out, std::string_view text) {
+    for (char c : text) {
+        switch (c) {
+            case '&':
+                out += "&amp;";
+                break;
+            case '<':
+                out += "&lt;";
+                break;
+            case '>':
+                out += "&gt;";
+                break;
+            case '"':
+                out += "&quot;";
+                break;
+            case '\'':
+                out += "&#39;";
+                break;
+            default:
+                out += c;
+        }
+    }
+}
+
+std::string number(double v) {
+    char buf[32];
+    std::snprintf(buf, sizeof buf, "%.6f", v);
+    return buf;
+}
+
+// A time cell: the date-time and how long ago, sortable by the day count.
+void timeCell(std::string& out, const std::optional<DateTime>& t, DateTime now) {
+    if (!t) {
+        out += "<td class=\"time\" data-sort=\"0\">never</td>";
+        return;
+    }
+    out += "<td class=\"time\" data-sort=\"" + number(t->value()) + "\">" + t->toText();
+    const double minutes = (now.value() - t->value()) * 1440.0;
+    char ago[48];
+    if (minutes < 1) {
+        std::snprintf(ago, sizeof ago, " (now)");
+    } else if (minutes < 120) {
+        std::snprintf(ago, sizeof ago, " (%.0f min ago)", minutes);
+    } else if (minutes < 2880) {
+        std::snprintf(ago, sizeof ago, " (%.0f h ago)", minutes / 60);
+    } else {
+        std::snprintf(ago, sizeof ago, " (%.0f days ago)", minutes / 1440);
+    }
+    out += "<br><span class=\"ago\">";
+    out += ago + 1;  // without the leading blank
+    out += "</span></td>";
+}
+
+std::string plural(std::int64_t n, const char* one, const char* many) {
+    return std::to_string(n) + " " + (n == 1 || n == -1 ? one : many);
+}
+
+void completenessCell(std::string& out, const StationStatus& s) {
+    std::int64_t missing = 0;
+    for (const DayShortfall& d : s.shortDays) missing += d.reportedSales - d.heldSales;
+    out += "<td class=\"days\" data-sort=\"" +
+           std::to_string(s.shortDays.empty() ? 0 : missing + 1000000) + "\">";
+    if (s.daysChecked == 0) {
+        out += "no summary yet";
+    } else if (s.shortDays.empty()) {
+        out += "complete (" + plural(s.daysChecked, "day", "days") + ")";
+    }
+    for (std::size_t i = 0; i < s.shortDays.size(); ++i) {
+        const DayShortfall& d = s.shortDays[i];
+        if (i > 0) out += "<br>";
+        out += d.day.toDateText() + ": ";
+        const std::int64_t sales = d.reportedSales - d.heldSales;
+        const std::int64_t amount = d.reportedAmount - d.heldAmount;
+        if (sales >= 0 && amount >= 0) {
+            out += "short by " + plural(sales, "sale", "sales") + " and " + moneyText(amount);
+        } else {
+            out += "holds " + std::to_string(d.heldSales) + " sales (" + moneyText(d.heldAmount) +
+                   "), the station reports " + std::to_string(d.reportedSales) + " (" +
+                   moneyText(d.reportedAmount) + ")";
+        }
+    }
+    out += "</td>";
+}
+
+}  // namespace
+
+std::string moneyText(std::int64_t tenThousandths) {
+    const bool negative = tenThousandths < 0;
+    std::uint64_t v = negative ? 0 - static_cast<std::uint64_t>(tenThousandths)
+                               : static_cast<std::uint64_t>(tenThousandths);
+    v = (v + 50) / 100;  // cents
+    char buf[40];
+    std::snprintf(buf, sizeof buf, "%s%llu.%02llu", negative && v > 0 ? "-" : "",
+                  static_cast<unsigned long long>(v / 100),
+                  static_cast<unsigned long long>(v % 100));
+    return buf;
+}
+
+std::string renderFleetPage(const std::vector<StationStatus>& fleet, DateTime now,
+                            double silentMinutes) {
+    std::string out;
+    out.reserve(2048 + fleet.size() * 700);
+    out += kHead;
+    std::vector<const StationStatus*> silent;
+    std::size_t incomplete = 0;
+    for (const StationStatus& s : fleet) {
+        const std::string_view state = stationState(s, now, silentMinutes);
+        if (state == "silent") silent.push_back(&s);
+        if (!s.shortDays.empty()) ++incomplete;
+    }
+    char limit[32];
+    std::snprintf(limit, sizeof limit, "%g", silentMinutes);
+    out += "<h1>QelExp fleet</h1>\n<p class=\"summary\" id=\"summary\">" +
+           plural(static_cast<std::int64_t>(fleet.size()), "station", "stations") + " &middot; " +
+           std::to_string(silent.size()) + " silent &middot; " + std::to_string(incomplete) +
+           " with incomplete days &middot; as of " + now.toText() + "</p>\n";
+    out += "<section id=\"silent\" data-count=\"" + std::to_string(silent.size()) +
+           "\"><h2>Silent for more than " + limit + " minutes: " + std::to_string(silent.size()) +
+           "</h2>";
+    if (silent.empty()) {
+        out += "<p>Every station has called recently.</p>";
+    } else {
+        out += "<ul>";
+        for (const StationStatus* s : silent) {
+            out += "<li data-station=\"";
+            escape(out, s->store + "/" + s->station);
+            out += "\">";
+            escape(out, s->store + "/" + s->station);
+            out += " &mdash; last contact " +
+                   (s->lastContact ? s->lastContact->toText() : std::string("never")) + "</li>";
+        }
+        out += "</ul>";
+    }
+    out += "</section>\n";
+    out +=
+        "<table id=\"fleet\"><thead><tr>"
+        "<th data-key=\"store\">Store</th><th data-key=\"station\">Station</th>"
+        "<th data-key=\"state\">State</th>"
+        "<th data-key=\"contact\" data-type=\"number\">Last contact</th>"
+        "<th data-key=\"transfer\" data-type=\"number\">Last transfer</th>"
+        "<th data-key=\"rows\" data-type=\"number\">Rows today</th>"
+        "<th data-key=\"refused\" data-type=\"number\">Refused today</th>"
+        "<th data-key=\"cleanup\" data-type=\"number\">Last cleanup</th>"
+        "<th data-key=\"days\" data-type=\"number\">Day completeness</th>"
+        "</tr></thead><tbody>\n";
+    for (const StationStatus& s : fleet) {
+        const std::string_view state = stationState(s, now, silentMinutes);
+        // Silent first, then incomplete, then the rest.
+        const char* stateOrder = state == "silent" ? "0" : state == "incomplete" ? "1" : "2";
+        out += "<tr class=\"";
+        out += state;
+        out += "\" data-station=\"";
+        escape(out, s.store + "/" + s.station);
+        out += "\"><td>";
+        escape(out, s.store);
+        out += "</td><td>";
+        escape(out, s.station);
+        out += "</td><td data-sort=\"";
+        out += stateOrder;
+        out += "\">";
+        out += state;
+        out += "</td>";
+        timeCell(out, s.lastContact, now);
+        timeCell(out, s.lastTransfer, now);
+        std::int64_t total = 0;
+        std::string byTable;
+        for (const auto& [table, rows] : s.receivedToday) {
+            total += rows;
+            if (!byTable.empty()) byTable += ", ";
+            escape(byTable, table);
+            byTable += " " + std::to_string(rows);
+        }
+        out += "<td class=\"num\" data-sort=\"" + std::to_string(total) + "\">" +
+               std::to_string(total);
+        if (!byTable.empty()) out += "<div class=\"tables\">" + byTable + "</div>";
+        out += "</td><td class=\"num\">" + std::to_string(s.refusedToday) + "</td>";
+        timeCell(out, s.lastCleanup, now);
+        completenessCell(out, s);
+        out += "</tr>\n";
+    }
+    out += "</tbody></table>\n";
+    out += kScript;
+    out += "</body></html>\n";
+    return out;
+}
+
+}  // namespace qel::server

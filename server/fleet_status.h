@@ -1,0 +1,41 @@
+#pragma once
+
+#include <map>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "central_store.h"
+
+namespace qel::server {
+
+// Rows received and refused by one call, per table, ordered by table name.
+struct TableTally {
+    std::string table;
+    std::int64_t received = 0;
+    std::int64_t refused = 0;
+};
+std::vector<TableTally> tallyBatch(const InsertBatch& batch);
+
+// Gathers the rows of the fleet queries, which every store runs in its own
+// dialect, into one status per station ordered by store and station.
+class FleetBuilder {
+  public:
+    void activity(std::string store, std::string station, std::optional<DateTime> lastContact,
+                  std::optional<DateTime> lastTransfer);
+    void cleanup(std::string store, std::string station, DateTime last);
+    void tableCount(std::string store, std::string station, std::string table,
+                    std::int64_t received, std::int64_t refused);
+    // One day with a station summary and the sales held for that day.
+    void day(std::string store, std::string station, const DayShortfall& day);
+
+    std::vector<StationStatus> take();
+
+  private:
+    StationStatus& at(std::string store, std::string station);
+
+    std::map<std::pair<std::string, std::string>, StationStatus> stations_;
+};
+
+}  // namespace qel::server

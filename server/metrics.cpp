@@ -1,0 +1,117 @@
+#include "metrics.h"
+
+#include <cstdio>
+#include <map>
+
+namespace qel::server {
+
+std::string_view stationState(const StationStatus& s, DateTime now, double silentMinutes) {
+    const bool silent =
+        !s.lastContact || (now.value() - s.lastContact->value()) * 1440.0 > silentMinutes;
+    if (silent) return "silent";
+    if (!s.shortDays.empty()) return "incomplete";
+    return "ok";
+}
+
+void ServerMetrics::observe(std::string_view method, int status, bool failed, double seconds,
+                            std::int64_t stored, std::int64_t refused) {
+    std::size_t m = kMethods.size() - 1;
+    for (std::size_t i = 0; i + 1 < kMethods.size(); ++i) {
+        if (kMethods[i] == method) m = i;
+    }
+    ++methods_[m].calls;
+    if (failed || status != 200) ++methods_[m].failures;
+    rowsStored_ += stored;
+    rowsRefused_ += refused;
+    std::size_t b = 0;
+    while (b < kBuckets.size() && seconds > kBuckets[b]) ++b;
+    ++buckets_[b];
+    latencyMicros_ += static_cast<std::int64_t>(seconds * 1e6);
+}
+
+namespace {
+
+void line(std::string& out, const char* format, auto... values) {
+    char buf[256];
+    std::snprintf(buf, sizeof buf, format, values...);
+    out += buf;
+}
+
+}  // namespace
+
+std::string ServerMetrics::render(const std::vector<StationStatus>& fleet, DateTime now,
+                                  double silentMinutes) const {
+    std::string out;
+    out.reserve(4096);
+    out += "# HELP qelexp_calls_total Method calls answered by this server.\n";
+    out += "# TYPE qelexp_calls_total counter\n";
+    for (std::size_t i = 0; i < kMethods.size(); ++i) {
+        line(out, "qelexp_calls_total{method=\"%s\"} %lld\n", std::string(kMethods[i]).c_str(),
+             static_cast<long long>(methods_[i].calls.load()));
+    }
+    out += "# HELP qelexp_call_failures_total Calls answered with an error.\n";
+    out += "# TYPE qelexp_call_failures_total counter\n";
+    for (std::size_t i = 0; i < kMethods.size(); ++i) {
+        line(out, "qelexp_call_failures_total{method=\"%s\"} %lld\n",
+             std::string(kMethods[i]).c_str(), static_cast<long long>(methods_[i].failures.load()));
+    }
+    out += "# HELP qelexp_transfers_total Transfers (setInsereServidor) stored.\n";
+    out += "# TYPE qelexp_transfers_total counter\n";
+    line(out, "qelexp_transfers_total %lld\n",
+         static_cast<long long>(methods_[0].calls.load() - methods_[0].failures.load()));
+    out += "# HELP qelexp_verifications_total Verification calls (getVerificaExportacao).\n";
+    out += "# TYPE qelexp_verifications_total counter\n";
+    line(out, "qelexp_verifications_total %lld\n",
+         static_cast<long long>(methods_[1].calls.load()));
+    out += "# HELP qelexp_rows_stored_total Rows received and stored.\n";
+    out += "# TYPE qelexp_rows_stored_total counter\n";
+    line(out, "qelexp_rows_stored_total %lld\n", static_cast<long long>(rowsStored_.load()));
+    out += "# HELP qelexp_rows_refused_total Rows refused (answered ERR).\n";
+    out += "# TYPE qelexp_rows_refused_total counter\n";
+    line(out, "qelexp_rows_refused_total %lld\n", static_cast<long long>(rowsRefused_.load()));
+
+    out += "# HELP qelexp_request_duration_seconds Time to answer a method call.\n";
+    out += "# TYPE qelexp_request_duration_seconds histogram\n";
+    std::int64_t cumulative = 0;
+    for (std::size_t b = 0; b < kBuckets.size(); ++b) {
+        cumulative += buckets_[b].load();
+        line(out, "qelexp_request_duration_seconds_bucket{le=\"%g\"} %lld\n", kBuckets[b],
+             static_cast<long long>(cumulative));
+    }
+    cumulative += buckets_[kBuckets.size()].load();
+    line(out, "qelexp_request_duration_seconds_bucket{le=\"+Inf\"} %lld\n",
+         static_cast<long long>(cumulative));
+    line(out, "qelexp_request_duration_seconds_sum %.6f\n",
+         static_cast<double>(latencyMicros_.load()) / 1e6);
+    line(out, "qelexp_request_duration_seconds_count %lld\n", static_cast<long long>(cumulative));
+
+    std::map<std::string_view, int> states = {{"ok", 0}, {"incomplete", 0}, {"silent", 0}};
+    std::int64_t shortDays = 0, missingSales = 0, missingAmount = 0;
+    for (const StationStatus& s : fleet) {
+        ++states[stationState(s, now, silentMinutes)];
+        for (const DayShortfall& d : s.shortDays) {
+            ++shortDays;
+            missingSales += d.reportedSales - d.heldSales;
+            missingAmount += d.reportedAmount - d.heldAmount;
+        }
+    }
+    out += "# HELP qelexp_stations Stations known to the central store, by state.\n";
+    out += "# TYPE qelexp_stations gauge\n";
+    for (const auto& [state, count] : states) {
+        line(out, "qelexp_stations{state=\"%s\"} %d\n", std::string(state).c_str(), count);
+    }
+    out +=
+        "# HELP qelexp_days_incomplete Station days whose held sales differ from the "
+        "station's own summary.\n";
+    out += "# TYPE qelexp_days_incomplete gauge\n";
+    line(out, "qelexp_days_incomplete %lld\n", static_cast<long long>(shortDays));
+    out += "# HELP qelexp_sales_missing Sales a station reported that the server does not hold.\n";
+    out += "# TYPE qelexp_sales_missing gauge\n";
+    line(out, "qelexp_sales_missing %lld\n", static_cast<long long>(missingSales));
+    out += "# HELP qelexp_amount_missing Total of the sales reported but not held.\n";
+    out += "# TYPE qelexp_amount_missing gauge\n";
+    line(out, "qelexp_amount_missing %.2f\n", static_cast<double>(missingAmount) / 10000.0);
+    return out;
+}
+
+}  // namespace qel::server

@@ -1,0 +1,203 @@
+#include "sqlite_fleet.h"
+
+#include <memory>
+
+#include "core/error.h"
+#include "fleet_status.h"
+
+namespace qel::server::sqlite_fleet {
+
+const char* const kSchema = R"sql(
+CREATE TABLE IF NOT EXISTS station_activity (
+    store         TEXT NOT NULL,
+    station       TEXT NOT NULL,
+    last_contact  REAL,
+    last_transfer REAL,
+    PRIMARY KEY (store, station)
+) WITHOUT ROWID;
+CREATE TABLE IF NOT EXISTS station_day_count (
+    store      TEXT NOT NULL,
+    station    TEXT NOT NULL,
+    day        REAL NOT NULL,
+    table_name TEXT NOT NULL,
+    received   INTEGER NOT NULL,
+    refused    INTEGER NOT NULL,
+    PRIMARY KEY (day, store, station, table_name)
+) WITHOUT ROWID;
+CREATE TABLE IF NOT EXISTS sale_day (
+    row_key BLOB PRIMARY KEY,
+    store   TEXT NOT NULL,
+    station TEXT NOT NULL,
+    day     REAL NOT NULL,
+    amount  INTEGER NOT NULL
+) WITHOUT ROWID;
+CREATE INDEX IF NOT EXISTS sale_day_by_station ON sale_day (store, station, day);
+CREATE TABLE IF NOT EXISTS day_summary (
+    store       TEXT NOT NULL,
+    station     TEXT NOT NULL,
+    day         REAL NOT NULL,
+    sales       INTEGER NOT NULL,
+    amount      INTEGER NOT NULL,
+    received_at REAL NOT NULL,
+    PRIMARY KEY (store, station, day)
+) WITHOUT ROWID;
+CREATE INDEX IF NOT EXISTS day_summary_by_day ON day_summary (day);
+)sql";
+
+namespace {
+
+struct Finalize {
+    void operator()(sqlite3_stmt* s) const { sqlite3_finalize(s); }
+};
+using Statement = std::unique_ptr<sqlite3_stmt, Finalize>;
+
+Statement prepare(sqlite3* db, const char* sql) {
+    sqlite3_stmt* s = nullptr;
+    if (sqlite3_prepare_v2(db, sql, -1, &s, nullptr) != SQLITE_OK) {
+        throw DatabaseError(std::string("Central store: ") + sqlite3_errmsg(db));
+    }
+    return Statement(s);
+}
+
+void text(sqlite3_stmt* s, int i, std::string_view v) {
+    sqlite3_bind_text(s, i, v.data(), static_cast<int>(v.size()), SQLITE_TRANSIENT);
+}
+
+bool step(sqlite3* db, sqlite3_stmt* s) {
+    const int rc = sqlite3_step(s);
+    if (rc == SQLITE_ROW) return true;
+    if (rc == SQLITE_DONE) return false;
+    throw DatabaseError(std::string("Central store: ") + sqlite3_errmsg(db));
+}
+
+void runOnce(sqlite3* db, sqlite3_stmt* s) {
+    step(db, s);
+    sqlite3_reset(s);
+}
+
+std::string columnText(sqlite3_stmt* s, int i) {
+    const auto* p = sqlite3_column_text(s, i);
+    return p ? std::string(reinterpret_cast<const char*>(p),
+                           static_cast<std::size_t>(sqlite3_column_bytes(s, i)))
+             : std::string();
+}
+
+std::optional<DateTime> columnDate(sqlite3_stmt* s, int i) {
+    if (sqlite3_column_type(s, i) == SQLITE_NULL) return std::nullopt;
+    return DateTime(sqlite3_column_double(s, i));
+}
+
+}  // namespace
+
+void writeBatch(sqlite3* db, const InsertBatch& batch) {
+    const double day = batch.receivedAt.date().value();
+    auto sale = prepare(db,
+                        "INSERT INTO sale_day (row_key, store, station, day, amount) "
+                        "VALUES (?1, ?2, ?3, ?4, ?5) ON CONFLICT (row_key) DO UPDATE SET "
+                        "store = excluded.store, station = excluded.station, day = excluded.day, "
+                        "amount = excluded.amount");
+    for (const SaleFact& f : batch.sales) {
+        sqlite3_bind_blob(sale.get(), 1,
+                          f.key.empty() ? "" : static_cast<const void*>(f.key.data()),
+                          static_cast<int>(f.key.size()), SQLITE_STATIC);
+        text(sale.get(), 2, f.store);
+        text(sale.get(), 3, f.station);
+        sqlite3_bind_double(sale.get(), 4, f.day.value());
+        sqlite3_bind_int64(sale.get(), 5, f.amount);
+        runOnce(db, sale.get());
+    }
+    auto summary = prepare(db,
+                           "INSERT INTO day_summary (store, station, day, sales, amount, "
+                           "received_at) VALUES (?1, ?2, ?3, ?4, ?5, ?6) ON CONFLICT DO UPDATE SET "
+                           "sales = excluded.sales, amount = excluded.amount, "
+                           "received_at = excluded.received_at");
+    for (const DaySummary& d : batch.summaries) {
+        text(summary.get(), 1, d.store);
+        text(summary.get(), 2, d.station);
+        sqlite3_bind_double(summary.get(), 3, d.day.value());
+        sqlite3_bind_int64(summary.get(), 4, d.sales);
+        sqlite3_bind_int64(summary.get(), 5, d.amount);
+        sqlite3_bind_double(summary.get(), 6, batch.receivedAt.value());
+        runOnce(db, summary.get());
+    }
+    auto count = prepare(db,
+                         "INSERT INTO station_day_count (store, station, day, table_name, "
+                         "received, refused) VALUES (?1, ?2, ?3, ?4, ?5, ?6) ON CONFLICT DO UPDATE "
+                         "SET received = received + excluded.received, "
+                         "refused = refused + excluded.refused");
+    for (const TableTally& t : tallyBatch(batch)) {
+        text(count.get(), 1, batch.store);
+        text(count.get(), 2, batch.station);
+        sqlite3_bind_double(count.get(), 3, day);
+        text(count.get(), 4, t.table);
+        sqlite3_bind_int64(count.get(), 5, t.received);
+        sqlite3_bind_int64(count.get(), 6, t.refused);
+        runOnce(db, count.get());
+    }
+    auto activity =
+        prepare(db,
+                "INSERT INTO station_activity (store, station, last_contact, "
+                "last_transfer) VALUES (?1, ?2, ?3, ?3) ON CONFLICT DO UPDATE SET "
+                "last_contact = MAX(COALESCE(last_contact, 0), excluded.last_contact), "
+                "last_transfer = MAX(COALESCE(last_transfer, 0), excluded.last_transfer)");
+    text(activity.get(), 1, batch.store);
+    text(activity.get(), 2, batch.station);
+    sqlite3_bind_double(activity.get(), 3, batch.receivedAt.value());
+    runOnce(db, activity.get());
+}
+
+void touch(sqlite3* db, std::string_view store, std::string_view station, DateTime at) {
+    auto s = prepare(db,
+                     "INSERT INTO station_activity (store, station, last_contact) "
+                     "VALUES (?1, ?2, ?3) ON CONFLICT DO UPDATE SET "
+                     "last_contact = MAX(COALESCE(last_contact, 0), excluded.last_contact)");
+    text(s.get(), 1, store);
+    text(s.get(), 2, station);
+    sqlite3_bind_double(s.get(), 3, at.value());
+    runOnce(db, s.get());
+}
+
+std::vector<StationStatus> read(sqlite3* db, DateTime today, DateTime since) {
+    FleetBuilder fleet;
+    auto a =
+        prepare(db, "SELECT store, station, last_contact, last_transfer FROM station_activity");
+    while (step(db, a.get())) {
+        fleet.activity(columnText(a.get(), 0), columnText(a.get(), 1), columnDate(a.get(), 2),
+                       columnDate(a.get(), 3));
+    }
+    auto c = prepare(db,
+                     "SELECT store, station, MAX(cleaned_at) FROM station_cleanup "
+                     "GROUP BY store, station");
+    while (step(db, c.get())) {
+        fleet.cleanup(columnText(c.get(), 0), columnText(c.get(), 1),
+                      DateTime(sqlite3_column_double(c.get(), 2)));
+    }
+    auto t = prepare(db,
+                     "SELECT store, station, table_name, received, refused FROM station_day_count "
+                     "WHERE day = ?1");
+    sqlite3_bind_double(t.get(), 1, today.date().value());
+    while (step(db, t.get())) {
+        fleet.tableCount(columnText(t.get(), 0), columnText(t.get(), 1), columnText(t.get(), 2),
+                         sqlite3_column_int64(t.get(), 3), sqlite3_column_int64(t.get(), 4));
+    }
+    auto d = prepare(db,
+                     "SELECT s.store, s.station, s.day, s.sales, s.amount, "
+                     "(SELECT COUNT(*) FROM sale_day h WHERE h.store = s.store AND "
+                     "h.station = s.station AND h.day = s.day), "
+                     "(SELECT COALESCE(SUM(amount), 0) FROM sale_day h WHERE h.store = s.store "
+                     "AND h.station = s.station AND h.day = s.day) "
+                     "FROM day_summary s WHERE s.day >= ?1");
+    sqlite3_bind_double(d.get(), 1, since.date().value());
+    while (step(db, d.get())) {
+        DayShortfall day;
+        day.day = DateTime(sqlite3_column_double(d.get(), 2));
+        day.reportedSales = sqlite3_column_int64(d.get(), 3);
+        day.reportedAmount = sqlite3_column_int64(d.get(), 4);
+        day.heldSales = sqlite3_column_int64(d.get(), 5);
+        day.heldAmount = sqlite3_column_int64(d.get(), 6);
+        fleet.day(columnText(d.get(), 0), columnText(d.get(), 1), day);
+    }
+    return fleet.take();
+}
+
+}  // namespace qel::server::sqlite_fleet

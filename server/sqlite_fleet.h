@@ -1,0 +1,17 @@
+#pragma once
+
+#include <sqlite3.h>
+
+#include "central_store.h"
+
+// The SQLite store's tables for fleet monitoring and day completeness.
+namespace qel::server::sqlite_fleet {
+
+extern const char* const kSchema;
+
+// REQUIRES: inside the batch's write transaction.
+void writeBatch(sqlite3* db, const InsertBatch& batch);
+void touch(sqlite3* db, std::string_view store, std::string_view station, DateTime at);
+std::vector<StationStatus> read(sqlite3* db, DateTime today, DateTime since);
+
+}  // namespace qel::server::sqlite_fleet

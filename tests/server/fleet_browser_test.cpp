@@ -1,0 +1,111 @@
+// The fleet page in a real headless browser: the page's own script runs
+// (it sorts the table on load), the silent stations are listed as the data
+// says, and a screenshot is left in the build folder for a person to look at.
+
+#include <httplib.h>
+
+#include <array>
+#include <cstdio>
+#include <fstream>
+
+#include "loopback_fixture.h"
+#include "monitoring.h"
+
+namespace qel::testing {
+namespace {
+
+std::string findChromium() {
+    for (const char* p :
+         {"/usr/bin/chromium", "/usr/bin/chromium-browser", "/usr/bin/google-chrome"}) {
+        if (std::filesystem::exists(p)) return p;
+    }
+    return {};
+}
+
+// Runs the browser with a fresh profile, bounded in time; answers its output.
+std::string runBrowser(const std::string& browser, const std::filesystem::path& profile,
+                       const std::string& arguments) {
+    const std::string command =
+        "timeout 120 " + browser +
+        " --headless --no-sandbox --disable-gpu --disable-quic --no-first-run"
+        " --disable-background-networking --disable-component-update --disable-sync"
+        " --disable-dev-shm-usage --user-data-dir=" +
+        profile.string() + " " + arguments + " 2>/dev/null";
+    std::string out;
+    if (FILE* p = ::popen(command.c_str(), "r")) {
+        std::array<char, 65536> buf;
+        std::size_t n;
+        while ((n = std::fread(buf.data(), 1, buf.size(), p)) > 0) out.append(buf.data(), n);
+        ::pclose(p);
+    }
+    return out;
+}
+
+std::size_t count(const std::string& text, const std::string& what) {
+    std::size_t n = 0;
+    for (auto p = text.find(what); p != std::string::npos; p = text.find(what, p + 1)) ++n;
+    return n;
+}
+
+class FleetBrowser : public Loopback {};
+
+TEST_F(FleetBrowser, ShowsTheStationsAndTheSilentOnesAsTheDataSays) {
+    const std::string browser = findChromium();
+    if (browser.empty()) GTEST_SKIP() << "No chromium installed (apt-get install chromium)";
+    server::MonitoringOptions options;
+    options.silentMinutes = 30;
+    server::Monitoring monitoring(*store_, clock_, options);
+    server::HttpServerOptions http;
+    monitoring.install(http);
+    serve(std::move(http));
+
+    // 40 stations of two stores; stations 7, 19 and 33 were last heard 2 hours
+    // ago, the others in the last minutes, with rows of a few tables today.
+    const DateTime now = clock_.now();
+    for (int i = 1; i <= 40; ++i) {
+        const std::string station = (i < 10 ? "00" : "0") + std::to_string(i);
+        const std::string store = i <= 20 ? "0001" : "0002";
+        const bool silent = i == 7 || i == 19 || i == 33;
+        server::InsertBatch b;
+        b.store = store;
+        b.station = station;
+        b.receivedAt = silent ? now.addMinutes(-120) : now.addMinutes(-i % 9);
+        for (int r = 0; r < i; ++r) {
+            const std::string k = store + station + std::to_string(r);
+            b.rows.push_back({r % 3 ? "ITEMVENDA" : "VENDA", Bytes(k.begin(), k.end()), Bytes{1}});
+        }
+        if (i == 12) b.summaries = {{store, station, now.date(), 5, 50000}};
+        store_->putBatch(b);
+    }
+
+    const auto profile = folder_ / "chromium-profile";
+    const std::string url = "http://127.0.0.1:" + std::to_string(port_) + "/fleet";
+    const std::string dom = runBrowser(browser, profile, "--dump-dom " + url);
+    ASSERT_NE(dom.find("id=\"fleet\""), std::string::npos) << dom.substr(0, 500);
+    // The inline script ran: the table is sorted by state, silent ones first.
+    EXPECT_NE(dom.find("data-sorted=\"state:asc\""), std::string::npos);
+    EXPECT_EQ(count(dom, "<tr class=\"silent\""), 3u);
+    EXPECT_EQ(count(dom, "<tr class="), 40u);
+    const auto firstRow = dom.find("<tr class=");
+    EXPECT_EQ(dom.find("<tr class=\"silent\""), firstRow);
+    for (const char* s : {"0001/007", "0001/019", "0002/033"}) {
+        EXPECT_NE(dom.find(std::string("<li data-station=\"") + s + "\""), std::string::npos) << s;
+    }
+    EXPECT_NE(dom.find("<section id=\"silent\" data-count=\"3\">"), std::string::npos);
+    EXPECT_NE(dom.find("short by 5 sales and 5.00"), std::string::npos);
+
+    const auto shot = std::filesystem::path(QEL_BINARY_DIR) / "fleet-page.png";
+    std::filesystem::remove(shot);
+    runBrowser(
+        browser, profile,
+        "--hide-scrollbars --window-size=1400,1000 --screenshot=" + shot.string() + " " + url);
+    ASSERT_TRUE(std::filesystem::exists(shot));
+    std::ifstream png(shot, std::ios::binary);
+    char signature[8] = {};
+    png.read(signature, 8);
+    EXPECT_EQ(std::string(signature + 1, 3), "PNG");
+    std::printf("Fleet page screenshot: %s\n", shot.c_str());
+}
+
+}  // namespace
+}  // namespace qel::testing

@@ -1,0 +1,176 @@
+// The operator's pages over the real server: day completeness from the
+// stations' own summaries, the fleet page, the metrics, and who may see them.
+
+#include <httplib.h>
+
+#include "core/dataset.h"
+#include "fleet_page.h"
+#include "loopback_fixture.h"
+#include "monitoring.h"
+#include "sample_packets.h"
+
+namespace qel::testing {
+namespace {
+
+Variant packet(Dataset ds) {
+    return Variant(std::make_shared<const Dataset>(std::move(ds)));
+}
+
+// A packet array holding only sales (with their totals) and the day summary.
+struct Sale {
+    std::string seq;  // empty: a sale the server must refuse (its key is null)
+    DateTime day;
+    Decimal total;
+};
+VariantArray salesArray(const std::string& station, const std::vector<Sale>& sales,
+                        const std::vector<std::tuple<DateTime, int, Decimal>>& summary) {
+    VariantArray a = samplePacketArray(0, "0001", station);
+    Dataset venda({{"CDFILIAL", FieldType::String, 4, 0},
+                   {"CDCAIXA", FieldType::String, 3, 0},
+                   {"NRSEQVENDA", FieldType::String, 12, 0},
+                   {"DTENTRVENDA", FieldType::DateTime, 0, 0},
+                   {"VRTOTVENDA", FieldType::Decimal, 0, 2}});
+    for (const Sale& s : sales) {
+        venda.append({Variant("0001"), Variant(station),
+                      s.seq.empty() ? Variant::null() : Variant(s.seq), Variant(s.day),
+                      Variant(s.total)});
+    }
+    Dataset rel({{"CDFILIAL", FieldType::String, 4, 0},
+                 {"CDCAIXA", FieldType::String, 3, 0},
+                 {"DTENTRVENDA", FieldType::DateTime, 0, 0},
+                 {"QTVENDASMSDE", FieldType::Integer, 0, 0},
+                 {"VRTOTMSDE", FieldType::Decimal, 0, 2}});
+    for (const auto& [day, count, total] : summary) {
+        rel.append({Variant("0001"), Variant(station), Variant(day),
+                    Variant(static_cast<std::int64_t>(count)), Variant(total)});
+    }
+    a[16] = packet(std::move(venda));
+    a[33] = packet(std::move(rel));
+    return a;
+}
+
+class Pages : public Loopback {
+  protected:
+    void start(server::MonitoringOptions monitoring = {},
+               std::optional<server::Credentials> credentials = {}) {
+        monitoring_ = std::make_unique<server::Monitoring>(*store_, clock_, monitoring);
+        server::HttpServerOptions options;
+        options.credentials = std::move(credentials);
+        monitoring_->install(options);
+        serve(std::move(options));
+    }
+    httplib::Result get(const std::string& path, const std::string& authorization = {}) {
+        httplib::Client c("127.0.0.1", port_);
+        httplib::Headers h;
+        if (!authorization.empty()) h.emplace("Authorization", authorization);
+        return c.Get(path, h);
+    }
+    Variant send(const std::string& station, const VariantArray& packets) {
+        auto& exp = connections_->netInsereServidor;
+        if (!exp.connected()) exp.open();
+        return callChecked(exp, "setInsereServidor",
+                           {Variant("0001"), Variant(station), Variant("01"), Variant(packets)});
+    }
+    std::unique_ptr<server::Monitoring> monitoring_;
+};
+
+TEST_F(Pages, DayCompletenessComparesHeldSalesWithTheStationsSummary) {
+    start();
+    const DateTime d5 = DateTime::fromDate(2026, 12, 5), d6 = DateTime::fromDate(2026, 12, 6);
+    // Station 001: the 5th arrived in full; on the 6th one of three sales is
+    // refused (no key), so the server holds two.
+    std::int64_t stored = send("001", salesArray("001",
+                                                 {{"1", d5, {1000, 2}},
+                                                  {"2", d5, {250, 2}},
+                                                  {"3", d6, {4990, 2}},
+                                                  {"", d6, {1230, 2}},
+                                                  {"5", d6, {10, 2}}},
+                                                 {{d5, 2, {1250, 2}}, {d6, 3, {6230, 2}}}))
+                              .asInteger();
+    // Station 002 sends the same transfer twice: still complete, not doubled.
+    const VariantArray twice = salesArray("002", {{"1", d6, {99999, 2}}}, {{d6, 1, {99999, 2}}});
+    stored += send("002", twice).asInteger();
+    stored += send("002", twice).asInteger();
+
+    const auto fleet = store_->fleet(clock_.now(), d5);
+    ASSERT_EQ(fleet.size(), 2u);
+    EXPECT_EQ(fleet[0].daysChecked, 2);
+    ASSERT_EQ(fleet[0].shortDays.size(), 1u);
+    EXPECT_EQ(fleet[0].shortDays[0].day, d6);
+    EXPECT_EQ(fleet[0].refusedToday, 1);
+    EXPECT_TRUE(fleet[1].shortDays.empty());
+
+    auto page = get("/fleet");
+    ASSERT_TRUE(page);
+    EXPECT_EQ(page->status, 200);
+    EXPECT_NE(page->body.find("06/12/2026: short by 1 sale and 12.30"), std::string::npos);
+    EXPECT_NE(page->body.find("complete (1 day)"), std::string::npos);
+    auto metrics = get("/metrics");
+    ASSERT_TRUE(metrics);
+    EXPECT_NE(metrics->body.find("\nqelexp_days_incomplete 1\n"), std::string::npos);
+    EXPECT_NE(metrics->body.find("\nqelexp_sales_missing 1\n"), std::string::npos);
+    EXPECT_NE(metrics->body.find("\nqelexp_amount_missing 12.30\n"), std::string::npos);
+    EXPECT_NE(metrics->body.find("\nqelexp_transfers_total 3\n"), std::string::npos);
+    // Each transfer answers how many rows it stored.
+    EXPECT_NE(metrics->body.find("\nqelexp_rows_stored_total " + std::to_string(stored) + "\n"),
+              std::string::npos);
+    EXPECT_NE(metrics->body.find("\nqelexp_rows_refused_total 1\n"), std::string::npos);
+    EXPECT_NE(metrics->body.find("qelexp_request_duration_seconds_count 3\n"), std::string::npos);
+    EXPECT_NE(metrics->body.find("qelexp_stations{state=\"incomplete\"} 1\n"), std::string::npos);
+}
+
+TEST_F(Pages, OnlyAnOperatorCredentialOpensThePages) {
+    server::MonitoringOptions monitoring;
+    monitoring.operatorTokens = {"operator-secret"};
+    start(monitoring, server::Credentials::parse("station-secret 0001 *\n"));
+    EXPECT_EQ(get("/fleet")->status, 401);
+    EXPECT_EQ(get("/metrics", "Bearer station-secret")->status, 401);
+    EXPECT_EQ(get("/fleet", "Bearer operator-secret-")->status, 401);
+    EXPECT_EQ(get("/fleet", "Bearer operator-secret")->status, 200);
+    // A browser's Basic prompt: any user name, the token as password
+    // ("ops:operator-secret").
+    EXPECT_EQ(get("/metrics", "Basic b3BzOm9wZXJhdG9yLXNlY3JldA==")->status, 200);
+    EXPECT_EQ(get("/metrics")->get_header_value("WWW-Authenticate").rfind("Basic", 0), 0u);
+    // The operator token is no station credential.
+    setRegistry({{"IPServer", "127.0.0.1:" + std::to_string(port_)},
+                 {"ServerCredential", "operator-secret"}});
+    EXPECT_FALSE(connections_->ConectaServidor(true, "x"));
+}
+
+TEST_F(Pages, StationCredentialsWithoutAnOperatorCloseThePages) {
+    server::MonitoringOptions monitoring;
+    monitoring.requireOperator = true;
+    start(monitoring, server::Credentials::parse("station-secret 0001 *\n"));
+    EXPECT_EQ(get("/fleet", "Bearer station-secret")->status, 401);
+    EXPECT_EQ(get("/fleet", "Bearer ")->status, 401);
+}
+
+TEST(FleetPage, MarksSilentStationsAndEscapesWhatStationsSend) {
+    const DateTime now = DateTime::fromDateTime(2026, 12, 6, 12, 0, 0);
+    std::vector<server::StationStatus> fleet(1000);
+    for (std::size_t i = 0; i < fleet.size(); ++i) {
+        fleet[i].store = "0001";
+        fleet[i].station = std::to_string(1000 + i);
+        // Every hundredth station called 61 minutes ago, one exactly 60 ago.
+        fleet[i].lastContact = now.addMinutes(i % 100 == 0 ? -61 : i == 1 ? -60 : -1);
+    }
+    fleet[2].station = "<b>&\"";
+    const std::string html = server::renderFleetPage(fleet, now, 60);
+    EXPECT_NE(html.find("<section id=\"silent\" data-count=\"10\">"), std::string::npos);
+    std::size_t rows = 0;
+    for (auto p = html.find("<tr class="); p != std::string::npos;
+         p = html.find("<tr class=", p + 1)) {
+        ++rows;
+    }
+    EXPECT_EQ(rows, 1000u);
+    EXPECT_EQ(html.find("<b>&\""), std::string::npos);
+    EXPECT_NE(html.find("&lt;b&gt;&amp;&quot;"), std::string::npos);
+    EXPECT_EQ(html.find("http"), std::string::npos);  // nothing loaded from elsewhere
+    EXPECT_EQ(server::moneyText(-5), "0.00");
+    EXPECT_EQ(server::moneyText(-50), "-0.01");
+    EXPECT_EQ(server::moneyText(123450), "12.35");
+    EXPECT_EQ(server::moneyText(1234567890123), "123456789.01");
+}
+
+}  // namespace
+}  // namespace qel::testing

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <sys/types.h>
+
+#include <filesystem>
+#include <string>
+
+namespace qel::testing {
+
+// A throw-away PostgreSQL server for tests and benchmarks: a cluster made by
+// initdb in a temporary folder, a postgres process on a free loopback port,
+// stopped by its PID and deleted when this object goes. As root (CI) the
+// cluster belongs to the unprivileged user "nobody", since postgres refuses
+// to run as root.
+class PostgresCluster {
+  public:
+    // The cluster of this process, started on first use; null when
+    // PostgreSQL is not installed or does not start (see unavailableReason).
+    static PostgresCluster* shared();
+    static const std::string& unavailableReason();
+
+    ~PostgresCluster();
+    PostgresCluster(const PostgresCluster&) = delete;
+    PostgresCluster& operator=(const PostgresCluster&) = delete;
+
+    // Creates an empty database and answers its postgresql:// URI.
+    std::string createDatabase();
+    int port() const { return port_; }
+
+  private:
+    PostgresCluster() = default;
+    void start();
+    void stop();
+    std::string uri(const std::string& database) const;
+
+    std::filesystem::path folder_;
+    std::filesystem::path bin_;
+    pid_t pid_ = -1;
+    int port_ = 0;
+    int databases_ = 0;
+};
+
+}  // namespace qel::testing
