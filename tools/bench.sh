@@ -24,7 +24,7 @@ run_google_bench() {  # name
     "$exe" --benchmark_repetitions="$reps" --benchmark_report_aggregates_only=true || status=1
 }
 
-for name in bench_db bench_protocol bench_agent bench_corrections; do
+for name in bench_db bench_protocol bench_agent bench_corrections bench_central; do
     run_google_bench "$name"
 done
 
@@ -48,6 +48,14 @@ if [ -z "$cleanup" ]; then
 else
     echo "== qelexp-cleanup-bench (busy day and 100,000-sale backlog with a writer at the till)"
     "$cleanup" all || status=1
+fi
+
+central=$(find_program load_central)
+if [ -z "$central" ]; then
+    echo "== load_central: not built, skipped"
+else
+    echo "== load_central (100 stations, two servers over one PostgreSQL)"
+    "$central" 100 30 10 || status=1
 fi
 
 exit $status
