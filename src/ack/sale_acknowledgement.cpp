@@ -7,11 +7,13 @@
 // first export time and acknowledges its customer-account movement, loyalty
 // items and benefit movements from the copies of this transfer.
 
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "ack/acknowledgement.h"
 #include "contracts/support_library.h"
+#include "core/dataset_index.h"
 #include "definitions/statement.h"
 #include "export/data_module.h"
 
@@ -47,19 +49,38 @@ std::string chooseSaleFlag(const Dataset& sale, const Dataset& returned) {
     return "A";
 }
 
+const std::vector<std::string> kSaleKey = {"CDFILIAL", "CDCAIXA", "NRSEQVENDA"};
+
 // Moves the copy to its first row of the current sale of cdsRetVenda; false
-// when it has none.
-bool locateSale(Dataset& copy, const Dataset& returned) {
+// when it has none. The copy's lookup is built on first use and kept in
+// `cached` when the caller keeps one.
+bool locateSale(Dataset& copy, std::optional<DatasetIndex>* cached, const Dataset& returned) {
     if (copy.isEmpty()) return false;
-    return copy.locate({"CDFILIAL", "CDCAIXA", "NRSEQVENDA"},
-                       {Variant(returned.field("CDFILIAL").asString()),
-                        Variant(returned.field("CDCAIXA").asString()),
-                        Variant(returned.field("NRSEQVENDA").asString())});
+    std::optional<DatasetIndex> local;
+    std::optional<DatasetIndex>& index = cached != nullptr ? *cached : local;
+    if (!index) index.emplace(copy, kSaleKey);
+    const std::size_t row =
+        index->find({returned.field("CDFILIAL").asString(), returned.field("CDCAIXA").asString(),
+                     returned.field("NRSEQVENDA").asString()});
+    if (row == DatasetIndex::npos) return false;
+    copy.moveTo(row);
+    return true;
 }
 
 }  // namespace
 
+struct TdtmExportaVenda::SaleCopyIndexes {
+    std::optional<DatasetIndex> moviClie, itFidelidade, movBeneficioCons;
+};
+
 void TdtmExportaVenda::AtualizaMSDEVenda() {
+    // The copies stay as they are during the routine: their lookups are built
+    // once here and dropped at the end, whatever happens.
+    struct Keep {
+        std::shared_ptr<SaleCopyIndexes>& p;
+        ~Keep() { p.reset(); }
+    } keep{saleCopyIndexes_};
+    saleCopyIndexes_ = std::make_shared<SaleCopyIndexes>();
     runAcknowledgement(*this, "AtualizaMSDEVenda", [this] {
         const Dataset setting = adcCaixa.query(definitions::statement("qryAtualizaMoviClie"),
                                                {{"P_CDFILIAL", Variant(run.CDFILIAL)}});
@@ -94,7 +115,10 @@ void TdtmExportaVenda::AtualizaMSDEVenda() {
 // acknowledged.
 void TdtmExportaVenda::AtualizaMSDEMoviClie(const std::string& IDBXMOVICLIE) {
     Dataset& copy = copies.cdsCliMoviClie;
-    if (!locateSale(copy, results.cdsRetVenda)) return;
+    if (!locateSale(copy, saleCopyIndexes_ ? &saleCopyIndexes_->moviClie : nullptr,
+                    results.cdsRetVenda)) {
+        return;
+    }
     const definitions::Statement& command = definitions::statement("acmUpdMoviClie");
     adcCaixa.execute(command, paramsFromRow(command, copy,
                                             {{"P_IDBXVENDACAT", Variant("S")},
@@ -105,7 +129,10 @@ void TdtmExportaVenda::AtualizaMSDEMoviClie(const std::string& IDBXMOVICLIE) {
 // The command flags every loyalty item of the sale.
 void TdtmExportaVenda::AtualizaMSDEItFidelidade() {
     Dataset& copy = copies.cdsCliItFidelidade;
-    if (!locateSale(copy, results.cdsRetVenda)) return;
+    if (!locateSale(copy, saleCopyIndexes_ ? &saleCopyIndexes_->itFidelidade : nullptr,
+                    results.cdsRetVenda)) {
+        return;
+    }
     const definitions::Statement& command = definitions::statement("acmUpdItFidelidade");
     adcCaixa.execute(command, paramsFromRow(command, copy));
     GravaLog("Execute do acmUpdItFidelidade");
@@ -114,7 +141,10 @@ void TdtmExportaVenda::AtualizaMSDEItFidelidade() {
 // The command sets every benefit movement of the sale back to "N".
 void TdtmExportaVenda::AtualizaMSDEMovBeneficioCons() {
     Dataset& copy = copies.cdsCliMovBeneficioCons;
-    if (!locateSale(copy, results.cdsRetVenda)) return;
+    if (!locateSale(copy, saleCopyIndexes_ ? &saleCopyIndexes_->movBeneficioCons : nullptr,
+                    results.cdsRetVenda)) {
+        return;
+    }
     const definitions::Statement& command = definitions::statement("acmUpdMovBeneficioCons");
     adcCaixa.execute(command, paramsFromRow(command, copy));
     GravaLog("Execute do acmUpdMovBeneficioCons");

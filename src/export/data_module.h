@@ -192,6 +192,12 @@ class TdtmExportaVenda {
     // The station's NFC-e series code, or the station code when it has none.
     std::string nfceSeriesCode();
 
+    // Lookups of the three sale copies by sale, built once per sale
+    // acknowledgement instead of a scan of a copy for every sale; a step
+    // called on its own builds fresh ones.
+    struct SaleCopyIndexes;
+    std::shared_ptr<SaleCopyIndexes> saleCopyIndexes_;
+
     DataModuleContext context_;
 };
 

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "core/dataset.h"
+#include "core/dataset_index.h"
 #include "core/error.h"
 
 using qel::Dataset;
@@ -47,6 +48,43 @@ TEST(Dataset, LocateIsCaseInsensitiveOnSeveralFields) {
     EXPECT_EQ(d.recNo(), 1u);
     EXPECT_FALSE(d.locate({"CDFILIAL", "NMOPER"}, {Variant("0003"), Variant("ana")}));
     EXPECT_EQ(d.recNo(), 1u);
+}
+
+// The index finds the row locate finds, for every key of the dataset and
+// for keys it does not hold.
+TEST(DatasetIndex, FindsTheRowLocateFinds) {
+    Dataset d({{"A", FieldType::String, 4, 0},
+               {"B", FieldType::String, 4, 0},
+               {"N", FieldType::Integer, 0, 0},
+               {"D", FieldType::Date, 0, 0}});
+    const Variant day(qel::DateTime::fromDate(2026, 12, 6));
+    d.append({Variant("ab"), Variant("c"), Variant(std::int64_t{10}), day});
+    d.append({Variant("a"), Variant("bc"), Variant(std::int64_t{10}), day});
+    d.append(
+        {Variant("AB"), Variant("C"), Variant(std::int64_t{11}), day});  // same text key as row 0
+    d.append({Variant::null(), Variant(""), Variant::null(), Variant::null()});
+    d.append({Variant(std::string("x\0", 2)), Variant(""), Variant(std::int64_t{1}), day});
+    const std::vector<std::string> names = {"A", "B", "N", "D"};
+    const qel::DatasetIndex index(d, names);
+    const std::vector<std::vector<std::string>> keys = {
+        {"AB", "c", "10", "06/12/2026"},
+        {"a", "BC", "10", "06/12/2026"},
+        {"ab", "C", "11", "06/12/2026"},
+        {"", "", "", ""},
+        {"abc", "", "10", "06/12/2026"},
+        {"ab", "c", "10", "2026-12-06"},
+        {std::string("x\0", 2), "", "1", "06/12/2026"},
+        {"x", std::string("\0", 1), "1", "06/12/2026"}};
+    for (const auto& key : keys) {
+        const std::vector<Variant> values(key.begin(), key.end());
+        const bool found = d.locate(names, values);
+        const std::size_t row = index.find(key);
+        EXPECT_EQ(row != qel::DatasetIndex::npos, found) << key[0] << "|" << key[1];
+        if (found) {
+            EXPECT_EQ(row, d.recNo()) << key[0] << "|" << key[1];
+        }
+    }
+    EXPECT_THROW(qel::DatasetIndex(d, {"MISSING"}), qel::Error);
 }
 
 TEST(Dataset, PacketRoundTripKeepsFieldsAndRows) {
