@@ -58,4 +58,14 @@ else
     "$central" 100 30 10 || status=1
 fi
 
+# Last: every figure of the export path against the floor of its own work,
+# measured in the same run, ending with the table of ratios.
+ratio=$(find_program qelexp-ratio-bench)
+if [ -z "$ratio" ]; then
+    echo "== qelexp-ratio-bench: not built, skipped"
+else
+    echo "== qelexp-ratio-bench (figure, floor of the same work, ratio)"
+    "$ratio" || status=1
+fi
+
 exit $status

@@ -33,10 +33,21 @@ void validate(const DateTimeParts& p) {
     }
 }
 
-std::string twoDigits(int v) {
+// Appends v as exactly `width` decimal digits (the low ones), zero-padded;
+// formatting runs for every log line and every GETDATE of a query row.
+void appendDigits(std::string& out, int v, int width) {
+    if (v < 0 || v >= (width == 2 ? 100 : width == 3 ? 1000 : 10000)) {
+        char wide[16];  // a year outside 0..9999 keeps all its digits and sign
+        std::snprintf(wide, sizeof wide, "%0*d", width, v);
+        out += wide;
+        return;
+    }
     char buf[4];
-    std::snprintf(buf, sizeof buf, "%02d", v % 100);
-    return buf;
+    for (int i = width - 1; i >= 0; --i) {
+        buf[i] = static_cast<char>('0' + v % 10);
+        v /= 10;
+    }
+    out.append(buf, static_cast<std::size_t>(width));
 }
 
 // Reads a run of digits at text[pos], advancing pos; -1 when there is none.
@@ -126,6 +137,7 @@ bool DateTime::hasTimeOfDay() const {
 std::string DateTime::format(std::string_view pattern) const {
     const DateTimeParts p = parts();
     std::string out;
+    out.reserve(pattern.size() + 4);
     bool lastWasHour = false;
     for (std::size_t i = 0; i < pattern.size();) {
         auto at = [&](std::string_view token) {
@@ -136,39 +148,35 @@ std::string DateTime::format(std::string_view pattern) const {
             return true;
         };
         if (at("yyyy")) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "%04d", p.year);
-            out += buf;
+            appendDigits(out, p.year, 4);
             i += 4;
             lastWasHour = false;
         } else if (at("yy")) {
-            out += twoDigits(p.year % 100);
+            appendDigits(out, p.year % 100, 2);
             i += 2;
             lastWasHour = false;
         } else if (at("dd")) {
-            out += twoDigits(p.day);
+            appendDigits(out, p.day, 2);
             i += 2;
             lastWasHour = false;
         } else if (at("mm")) {
-            out += twoDigits(lastWasHour ? p.minute : p.month);
+            appendDigits(out, lastWasHour ? p.minute : p.month, 2);
             i += 2;
             lastWasHour = false;
         } else if (at("hh")) {
-            out += twoDigits(p.hour);
+            appendDigits(out, p.hour, 2);
             i += 2;
             lastWasHour = true;
         } else if (at("nn")) {
-            out += twoDigits(p.minute);
+            appendDigits(out, p.minute, 2);
             i += 2;
             lastWasHour = false;
         } else if (at("ss")) {
-            out += twoDigits(p.second);
+            appendDigits(out, p.second, 2);
             i += 2;
             lastWasHour = false;
         } else if (at("zzz")) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "%03d", p.millisecond);
-            out += buf;
+            appendDigits(out, p.millisecond, 3);
             i += 3;
             lastWasHour = false;
         } else {

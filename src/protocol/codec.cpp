@@ -25,11 +25,16 @@ constexpr std::uint64_t toBig(std::uint64_t v) {
 
 // ---------------------------------------------------------------- encoding
 
-// Appends to a byte vector, growing it geometrically and writing through a
-// raw pointer: the encoder's hot loop is tiny writes.
+// Appends to a byte vector through a raw pointer: the encoder's hot loop is
+// tiny writes. The vector grows geometrically ahead of the writes (one
+// zero-fill per growth, not per write) and is cut back to what was written
+// by finish() or the destructor.
 class Writer {
   public:
-    explicit Writer(Bytes& out) : out_(out) {}
+    explicit Writer(Bytes& out) : out_(out), used_(out.size()) {}
+    ~Writer() { finish(); }
+    Writer(const Writer&) = delete;
+    Writer& operator=(const Writer&) = delete;
 
     void byte(std::uint8_t b) {
         std::uint8_t* p = grow(1);
@@ -45,15 +50,17 @@ class Writer {
         if (size == 0) return;
         std::memcpy(grow(size), data, size);
     }
+    void finish() { out_.resize(used_); }
 
   private:
     std::uint8_t* grow(std::size_t n) {
-        const std::size_t used = out_.size();
-        if (out_.capacity() - used < n) out_.reserve(std::max(out_.capacity() * 2, used + n + 256));
-        out_.resize(used + n);
-        return out_.data() + used;
+        if (out_.size() - used_ < n) out_.resize(std::max(out_.size() * 2, used_ + n + 256));
+        std::uint8_t* p = out_.data() + used_;
+        used_ += n;
+        return p;
     }
     Bytes& out_;
+    std::size_t used_;
 };
 
 void writeInteger(Writer& w, std::int64_t v) {
@@ -389,9 +396,9 @@ class Reader {
     Variant string(std::size_t n) {
         need(n);
         if (!validUtf8(p_, n)) fail("text is not valid UTF-8");
-        std::string s(reinterpret_cast<const char*>(p_), n);
+        const std::string_view s(reinterpret_cast<const char*>(p_), n);
         p_ += n;
-        return Variant(std::move(s));
+        return Variant(s);
     }
 
     std::string key() {
@@ -553,18 +560,16 @@ class Reader {
                 fail("row " + std::to_string(r) + " has " + std::to_string(n) + " values for " +
                      std::to_string(defs.size()) + " fields");
             }
-            Row row;
+            Row& row = rows.emplace_back();
             row.reserve(n);
             for (std::size_t c = 0; c < n; ++c) {
-                Variant v = value(depth + 2);
+                Variant& v = row.emplace_back(value(depth + 2));
                 if (!fits(defs[c].type, v)) {
                     fail("row " + std::to_string(r) + ": field " + defs[c].name + " of type " +
                          fieldTypeName(defs[c].type) + " holds a value of kind " +
                          kindName(v.kind()));
                 }
-                row.push_back(std::move(v));
             }
-            rows.push_back(std::move(row));
         }
         return Variant(std::shared_ptr<const Dataset>(std::move(ds)));
     }
@@ -611,6 +616,7 @@ Bytes encodeRequest(std::string_view object, std::string_view method, const Vari
     writeString(w, method);
     writeArrayHeader(w, args.size());
     for (const Variant& a : args) writeValue(w, a);
+    w.finish();
     return out;
 }
 

@@ -150,9 +150,20 @@ void guarded(sqlite3_context* context, Body body) {
 
 // ---- the functions -----------------------------------------------------------------
 
+// A query calls GETDATE once per row; the text of the last instant is kept
+// so that rows read within the same millisecond format it once.
 void getDate(sqlite3_context* context, int, sqlite3_value**) {
     const auto* clock = static_cast<const Clock*>(sqlite3_user_data(context));
-    guarded(context, [&] { resultText(context, clock->now().toIso()); });
+    guarded(context, [&] {
+        thread_local DateTime lastInstant(-1.0e9);
+        thread_local std::string lastText;
+        const DateTime now = clock->now();
+        if (!(now == lastInstant) || lastText.empty()) {
+            lastText = now.toIso();
+            lastInstant = now;
+        }
+        resultText(context, lastText);
+    });
 }
 
 // SQL Server counts the boundaries crossed, not the elapsed time:
