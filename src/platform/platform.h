@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <filesystem>
 #include <functional>
@@ -47,8 +48,38 @@ class Platform {
 
     // Running processes (pid, executable name).
     virtual std::vector<ProcessInfo> listProcesses() const = 0;
+    // Ends a process at once. Terminating the calling process itself ends it
+    // with exit code 0 and no clean-up, as a forced termination would.
     virtual Status terminateProcess(std::int64_t pid) = 0;
     virtual std::int64_t currentProcessId() const = 0;
+
+    // The running agent processes that answer to `windowsExeName`
+    // ("QelExp.exe"), in listing order, the calling process included when it
+    // answers to that name. An agent started with its own instance domain
+    // (POSIX: QELEXP_LOCK_DIR set) only sees agents run from its own folder,
+    // so independent agents side by side never end one another.
+    virtual std::vector<ProcessInfo> agentProcesses(std::string_view windowsExeName) const = 0;
+
+    // Starts the restart command and returns without waiting: every agent
+    // process named `windowsExeName` ends (this one included), then exactly
+    // one new agent starts from `folder`, detached, only once the old ones
+    // are gone. Where a service manager supervises the agent (POSIX:
+    // QELEXP_SUPERVISOR=systemd), the command only ends the agents and the
+    // service manager starts the new one. `watchdogVariant` selects the
+    // watchdog's spelling of the command where the OS command text has one.
+    virtual Status startRestartCommand(const std::filesystem::path& folder,
+                                       std::string_view windowsExeName, bool watchdogVariant) = 0;
+
+    // Stop requests: how an operator asks the agent to end the way the
+    // "Fechar Programa" menu item does (POSIX: SIGTERM and SIGINT; SIGHUP,
+    // a terminal's close request, is ignored). Call once at start-up before
+    // any thread starts, so every thread inherits the arrangement.
+    virtual void prepareStopRequests() = 0;
+    // Waits until a stop request arrives (true) or `timeout` has passed
+    // (false); without a timeout it waits for the stop request alone. Uses no
+    // CPU while waiting, and does whatever the OS needs meanwhile (Windows:
+    // runs the message loop of the hidden window and its tray menu).
+    virtual bool waitForStopRequest(std::optional<std::chrono::milliseconds> timeout) = 0;
 
     // Runs a command line through the system shell, hidden, without waiting.
     virtual Status startShellCommand(std::string_view commandLine) = 0;
@@ -61,10 +92,17 @@ class Platform {
     virtual std::optional<std::string> readMachineString(std::string_view key,
                                                          std::string_view valueName) const = 0;
 
-    // Notification-area icon with a one-item popup menu.
+    // Notification-area icon with a one-item popup menu. Choosing the item
+    // calls `onMenuItem` (from inside waitForStopRequest, on the main thread).
     virtual void installTrayIcon(std::string_view tip, std::string_view menuItem,
                                  std::function<void()> onMenuItem) = 0;
     virtual void removeTrayIcon() = 0;
+    // The handle of the agent's hidden main window, the number written to
+    // "lastHandle.txt" (POSIX, where there is no window: the process id).
+    virtual std::int64_t windowHandle() const = 0;
+    // Removes the icon (id 0) that a killed previous instance left behind
+    // for its window `handle` (POSIX: nothing to do).
+    virtual void removeStaleTrayIcon(std::int64_t handle) = 0;
 
     // Name under which the platform knows an executable name given in its
     // Windows form: "QelExp.exe" is "QelExp" on POSIX.

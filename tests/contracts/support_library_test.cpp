@@ -129,6 +129,17 @@ class FakeRegistryPlatform : public qel::platform::Platform {
     void installTrayIcon(std::string_view, std::string_view, std::function<void()>) override {}
     void removeTrayIcon() override {}
     std::string nativeExecutableName(std::string_view n) const override { return std::string(n); }
+    std::vector<qel::platform::ProcessInfo> agentProcesses(std::string_view) const override {
+        return {};
+    }
+    qel::platform::Status startRestartCommand(const std::filesystem::path&, std::string_view,
+                                              bool) override {
+        return {};
+    }
+    void prepareStopRequests() override {}
+    std::int64_t windowHandle() const override { return 1; }
+    void removeStaleTrayIcon(std::int64_t) override {}
+    bool waitForStopRequest(std::optional<std::chrono::milliseconds>) override { return true; }
 };
 
 }  // namespace

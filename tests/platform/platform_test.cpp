@@ -13,6 +13,7 @@
 #include "core/error.h"
 #include "platform/platform.h"
 #include "platform/posix/registry_file.h"
+#include "platform/posix/restart_command.h"
 #include "platform/process_names.h"
 
 namespace fs = std::filesystem;
@@ -205,5 +206,100 @@ TEST(RegistryFile, ReadsValuesByKeyCaseInsensitivelyAndKeepsQuotedBlanks) {
         fs::permissions(file, fs::perms::none);
         EXPECT_THROW(readRegistryValue(file, key, "IPServer"), qel::ConfigError);
     }
+    fs::remove_all(dir);
+}
+
+namespace {
+
+// Runs `body` in a forked child (signal masks must not leak into the test
+// process) and returns the child's exit code.
+template <typename Body>
+int inChild(Body body) {
+    const pid_t pid = fork();
+    if (pid == 0) _exit(body());
+    int status = 0;
+    waitpid(pid, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+}  // namespace
+
+TEST(StopRequests, TermAndIntAreStopRequestsHupIsIgnoredAndTimeoutsEndTheWait) {
+    for (const int stopSignal : {SIGTERM, SIGINT}) {
+        const int code = inChild([stopSignal] {
+            auto platform = qel::platform::createPlatform();
+            platform->prepareStopRequests();
+            if (platform->waitForStopRequest(std::chrono::milliseconds(1))) return 10;
+            kill(getpid(), SIGHUP);  // ignored: neither ends the process nor stops
+            if (platform->waitForStopRequest(std::chrono::milliseconds(1))) return 11;
+            kill(getpid(), stopSignal);  // held pending until the wait takes it
+            if (!platform->waitForStopRequest(std::nullopt)) return 12;
+            return 0;
+        });
+        EXPECT_EQ(code, 0) << "signal " << stopSignal;
+    }
+}
+
+TEST(StopRequests, ProgramsStartedByTheAgentGetTheDefaultSignalArrangement) {
+    const fs::path dir = scratch("sigmask");
+    const fs::path out = dir / "status.txt";
+    const int code = inChild([&] {
+        auto platform = qel::platform::createPlatform();
+        platform->prepareStopRequests();
+        const auto started = platform->startShellCommand(
+            "grep -E '^(SigBlk|SigIgn)' /proc/self/status > '" + out.string() + ".tmp' && mv '" +
+            out.string() + ".tmp' '" + out.string() + "'");
+        return started.ok ? 0 : 1;
+    });
+    ASSERT_EQ(code, 0);
+    ASSERT_TRUE(waitForFile(out));
+    const std::string status = readAll(out);
+    EXPECT_NE(status.find("SigBlk:\t0000000000000000"), std::string::npos) << status;
+    // SIGHUP is signal 1: bit 0 of the ignored set.
+    const auto ign = status.find("SigIgn:\t");
+    ASSERT_NE(ign, std::string::npos);
+    EXPECT_EQ(std::stoull(status.substr(ign + 8, 16), nullptr, 16) & 1ULL, 0ULL) << status;
+    fs::remove_all(dir);
+}
+
+TEST(RestartCommand, EndsEveryListedProcessThenStartsOneProgramOnlyAfterTheyAreGone) {
+    const fs::path dir = scratch("restart");
+    const fs::path sleeper = dir / "QelExp";
+    fs::copy_file("/bin/sleep", sleeper);
+    std::vector<std::int64_t> pids;
+    for (int i = 0; i < 2; ++i) {
+        const pid_t pid = fork();
+        if (pid == 0) {
+            execl(sleeper.c_str(), sleeper.c_str(), "300", nullptr);
+            _exit(127);
+        }
+        pids.push_back(pid);
+    }
+    // The started program records which of the old processes still ran.
+    std::ofstream(dir / "starter.sh") << "#!/bin/sh\nfor p in " << pids[0] << " " << pids[1]
+                                      << "; do [ -e /proc/$p ] && [ \"$(cut -d' ' -f3 "
+                                         "/proc/$p/stat)\" != Z ] && echo \"alive $p\"; done "
+                                         "> seen.tmp\necho started >> seen.tmp\n"
+                                         "mv seen.tmp seen.txt\n";
+    fs::permissions(dir / "starter.sh", fs::perms::owner_all);
+
+    const std::string script =
+        qel::platform::posix::restartScript(pids, -1, dir, "starter.sh", false);
+    auto platform = qel::platform::createPlatform();
+    ASSERT_TRUE(platform->startShellCommand(script).ok);
+    for (const std::int64_t pid : pids) {
+        int status = 0;
+        ASSERT_EQ(waitpid(static_cast<pid_t>(pid), &status, 0), pid);
+        EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL);
+    }
+    ASSERT_TRUE(waitForFile(dir / "seen.txt"));
+    EXPECT_EQ(readAll(dir / "seen.txt"), "started\n");
+
+    // Supervised: the processes end and nothing is started.
+    const std::string supervised =
+        qel::platform::posix::restartScript({7, 3, 9}, 3, dir, "QelExp", true);
+    EXPECT_NE(supervised.find("pids='7 9 3'"), std::string::npos) << supervised;
+    EXPECT_EQ(supervised.find("exec"), std::string::npos);
+    EXPECT_EQ(qel::platform::posix::shellQuote("a'b c"), "'a'\\''b c'");
     fs::remove_all(dir);
 }

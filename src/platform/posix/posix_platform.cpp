@@ -6,13 +6,17 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
+#include <ctime>
 #include <fstream>
 
 #include "core/text.h"
 #include "platform/platform.h"
 #include "platform/posix/registry_file.h"
+#include "platform/posix/restart_command.h"
 #include "platform/posix/system_error.h"
+#include "platform/process_names.h"
 
 namespace qel::platform {
 namespace {
@@ -49,7 +53,16 @@ Status spawnDetached(const std::vector<std::string>& args) {
         return Status::failure(posix::errnoMessage(error));
     }
     if (child == 0) {
-        // Only async-signal-safe calls from here on.
+        // Only async-signal-safe calls from here on. The started program
+        // gets the default signal arrangement back: the agent blocks its
+        // stop signals and ignores SIGHUP, and both would survive exec.
+        sigset_t none;
+        sigemptyset(&none);
+        sigprocmask(SIG_SETMASK, &none, nullptr);
+        struct sigaction defaults {};
+        defaults.sa_handler = SIG_DFL;
+        sigaction(SIGHUP, &defaults, nullptr);
+        sigaction(SIGPIPE, &defaults, nullptr);
         setsid();
         const pid_t grandchild = fork();
         if (grandchild != 0) _exit(grandchild < 0 ? 127 : 0);
@@ -77,6 +90,14 @@ Status spawnDetached(const std::vector<std::string>& args) {
         return Status::failure("could not start " + args[0]);
     }
     return Status::success();
+}
+
+sigset_t stopSignals() {
+    sigset_t set;
+    sigemptyset(&set);
+    sigaddset(&set, SIGTERM);
+    sigaddset(&set, SIGINT);
+    return set;
 }
 
 class PosixPlatform final : public Platform {
@@ -134,6 +155,7 @@ class PosixPlatform final : public Platform {
     }
 
     Status terminateProcess(std::int64_t pid) override {
+        if (pid == getpid()) _exit(0);
         if (kill(static_cast<pid_t>(pid), SIGKILL) != 0) {
             return Status::failure(posix::errnoMessage(errno));
         }
@@ -141,6 +163,68 @@ class PosixPlatform final : public Platform {
     }
 
     std::int64_t currentProcessId() const override { return getpid(); }
+
+    std::vector<ProcessInfo> agentProcesses(std::string_view windowsExeName) const override {
+        const std::string native = nativeExecutableName(windowsExeName);
+        // An agent with its own instance domain only deals with agents run
+        // from its own folder.
+        const char* domain = std::getenv("QELEXP_LOCK_DIR");
+        const bool ownFolderOnly = domain && *domain;
+        const std::filesystem::path folder = executableFolder();
+        std::vector<ProcessInfo> agents;
+        for (ProcessInfo& p : listProcesses()) {
+            if (!processNameMatches(p.exePath, native) &&
+                !processNameMatches(p.exePath, windowsExeName)) {
+                continue;
+            }
+            if (ownFolderOnly && std::filesystem::path(p.exePath).parent_path() != folder) continue;
+            agents.push_back(std::move(p));
+        }
+        return agents;
+    }
+
+    Status startRestartCommand(const std::filesystem::path& folder, std::string_view windowsExeName,
+                               bool) override {
+        std::vector<std::int64_t> pids;
+        for (const ProcessInfo& p : agentProcesses(windowsExeName)) pids.push_back(p.pid);
+        const char* supervisor = std::getenv("QELEXP_SUPERVISOR");
+        const bool supervised = supervisor && std::string_view(supervisor) == "systemd";
+        return startShellCommand(posix::restartScript(
+            pids, getpid(), folder, nativeExecutableName(windowsExeName), supervised));
+    }
+
+    void prepareStopRequests() override {
+        struct sigaction ignore {};
+        ignore.sa_handler = SIG_IGN;
+        sigaction(SIGHUP, &ignore, nullptr);
+        // Broken connections are reported by the calls that meet them.
+        sigaction(SIGPIPE, &ignore, nullptr);
+        const sigset_t stop = stopSignals();
+        pthread_sigmask(SIG_BLOCK, &stop, nullptr);
+    }
+
+    bool waitForStopRequest(std::optional<std::chrono::milliseconds> timeout) override {
+        const sigset_t stop = stopSignals();
+        const auto deadline =
+            std::chrono::steady_clock::now() + timeout.value_or(std::chrono::milliseconds(0));
+        for (;;) {
+            int got = -1;
+            if (!timeout) {
+                got = sigwaitinfo(&stop, nullptr);
+            } else {
+                const auto left = std::chrono::duration_cast<std::chrono::nanoseconds>(
+                    deadline - std::chrono::steady_clock::now());
+                if (left.count() <= 0) return false;
+                timespec ts{};
+                ts.tv_sec = static_cast<time_t>(left.count() / 1'000'000'000);
+                ts.tv_nsec = static_cast<long>(left.count() % 1'000'000'000);
+                got = sigtimedwait(&stop, nullptr, &ts);
+            }
+            if (got > 0) return true;
+            if (errno == EAGAIN) return false;
+            // EINTR: another signal's handler ran; wait on for what is left.
+        }
+    }
 
     Status startShellCommand(std::string_view commandLine) override {
         return spawnDetached({"/bin/sh", "-c", std::string(commandLine)});
@@ -162,6 +246,8 @@ class PosixPlatform final : public Platform {
     // as a service and is stopped through its service manager.
     void installTrayIcon(std::string_view, std::string_view, std::function<void()>) override {}
     void removeTrayIcon() override {}
+    std::int64_t windowHandle() const override { return getpid(); }
+    void removeStaleTrayIcon(std::int64_t) override {}
 
     std::string nativeExecutableName(std::string_view windowsName) const override {
         if (windowsName.size() > 4 &&
