@@ -10,7 +10,9 @@
 namespace qel {
 namespace {
 
-const std::int64_t kEpochDays = calendar::daysFromCivil(1899, 12, 30);
+// A literal, not a call: DateTime constants of other files are built before
+// this file's dynamic initialisers run. -25569 = daysFromCivil(1899, 12, 30).
+constexpr std::int64_t kEpochDays = -25569;
 
 bool isLeap(int y) {
     return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;

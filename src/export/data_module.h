@@ -166,6 +166,13 @@ class TdtmExportaVenda {
     std::optional<std::vector<std::string>> CaixasAssociados(const std::string& CDFILIAL,
                                                              const std::string& CDCAIXA);
 
+    // Scheduling queries (export/scheduling_queries.cpp). GetTipoExportacao
+    // sets "F" on any error; QelExpRodando and VerificaTempo log their own
+    // errors (VerificaTempo then leaves the minutes empty).
+    void GetTipoExportacao(std::string& tipo);
+    void QelExpRodando(const std::string& CDFILIAL, const std::string& CDCAIXA, bool running);
+    void VerificaTempo(const std::string& CDFILIAL, std::string& minutes);
+
     // Central consumer check.
     void VerificaSenhaConsCentral(const std::string& CDFILIAL);
     void adcBancoCentralBeforeConnect(db::Connection& connection);

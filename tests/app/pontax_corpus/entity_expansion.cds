@@ -1,0 +1,1 @@
+<?xml version="1.0"?><!DOCTYPE x [<!ENTITY a "aaaaaaaaaa"><!ENTITY b "&a;&a;&a;&a;">]><DATAPACKET><METADATA><FIELDS><FIELD attrname="CDFILIAL"/></FIELDS></METADATA><ROWDATA><ROW CDFILIAL="&b;"/></ROWDATA></DATAPACKET>

@@ -1,0 +1,259 @@
+// The main window's start-up and export cycle on a real station database.
+#include <gmock/gmock.h>
+
+#include "app/pontax_file.h"
+#include "app_fixture.h"
+#include "core/error.h"
+
+using qel::app::TfrmExportaVenda;
+using ::testing::ElementsAre;
+using ::testing::HasSubstr;
+
+namespace qel::testing {
+namespace {
+
+void writeFile(const std::filesystem::path& p, const std::string& content) {
+    std::ofstream(p, std::ios::binary) << content;
+}
+
+std::string pontax(const std::string& filial, const std::string& caixa, const std::string& tipo) {
+    return "<?xml version=\"1.0\" standalone=\"yes\"?><DATAPACKET Version=\"2.0\"><METADATA>"
+           "<FIELDS><FIELD attrname=\"CDFILIAL\" fieldtype=\"string\" WIDTH=\"4\"/>"
+           "<FIELD attrname=\"CDCAIXA\" fieldtype=\"string\" WIDTH=\"3\"/>"
+           "<FIELD attrname=\"IDTIPOIMPFIS\" fieldtype=\"i4\"/></FIELDS><PARAMS/></METADATA>"
+           "<ROWDATA><ROW CDFILIAL=\"" +
+           filial + "\" CDCAIXA=\"" + caixa + "\" IDTIPOIMPFIS=\"" + tipo +
+           "\"/></ROWDATA></DATAPACKET>";
+}
+
+using StartUp = AppFixture;
+
+TEST_F(StartUp, CommandLineNamesTheStationAndTheFileStillGivesTheFiscalPrinterType) {
+    store("'7'");
+    caixa("002");
+    writeFile(dir / "Pontax.cds", pontax("9999", "999", "29"));
+    auto& w = makeWindow("X_0001_002_03_");
+    w.FormCreate();
+    EXPECT_EQ(w.CDFILIAL, "0001");
+    EXPECT_EQ(w.CDCAIXA, "002");
+    EXPECT_EQ(w.CDLOJA, "03");
+    EXPECT_EQ(w.TipoImpFis, 29);
+    const auto lines = logLines();
+    ASSERT_GE(lines.size(), 8u);
+    EXPECT_THAT(std::vector<std::string>(lines.begin(), lines.begin() + 5),
+                ElementsAre("FormCreate", "", "Parâmetros da Exportação de Vendas (Pontax.exe):",
+                            "Filial: 0001 Caixa: 002 Loja: 03", ""));
+    EXPECT_EQ(lines[5], "Intervalo do timer: 420000, 7 minutos.");
+    EXPECT_EQ(lines[6], "Chama BuscaVendas");
+    EXPECT_EQ(lines.back(), "QelExp Executando: Não");
+    EXPECT_EQ(w.timExpCupons.interval().count(), 420000);
+    // The period counts from the moment it was set, not from the first run's end.
+    EXPECT_EQ(*w.timExpCupons.nextDue(), clock.now().addMinutes(7));
+    EXPECT_EQ(queryText(station(),
+                        "SELECT IDQELEXPEXECUTA FROM QELEXPEXECUTA WHERE "
+                        "CDFILIAL = '0001' AND CDCAIXA = '002'"),
+              "N");
+    EXPECT_EQ(w.state.QtdExecucoes, 1);
+    // No icon on POSIX, but the handle file is written for the next instance.
+    std::ifstream handle(dir / "lastHandle.txt");
+    std::string text;
+    std::getline(handle, text);
+    if (!text.empty() && text.back() == '\r') text.pop_back();
+    EXPECT_EQ(text, std::to_string(getpid()));
+}
+
+TEST_F(StartUp, ParameterFileNamesTheStationAndTheDatabaseItsShop) {
+    store("'5'");
+    caixa("002");
+    writeFile(dir / "Pontax.cds", pontax("0001", "002", "24"));
+    auto& w = makeWindow();
+    w.FormCreate();
+    EXPECT_EQ(w.CDLOJA, "03");
+    EXPECT_EQ(w.TipoImpFis, 24);
+    EXPECT_TRUE(logHas("Parâmetros da Exportação de Vendas (Pontax.cds):"));
+    EXPECT_TRUE(logHas("Filial: 0001 Caixa: 002 Loja: 03"));
+    EXPECT_FALSE(logHas("Carregar parâmetros (Pontax.exe):"));
+}
+
+TEST_F(StartUp, AParameterWithoutItsLastSeparatorStopsTheStartUpAndTheTimerKeeps30Minutes) {
+    store("'5'");
+    caixa("002");
+    auto& w = makeWindow("X_0001_002_03");
+    w.FormCreate();
+    EXPECT_EQ(logCount("Exception: "), 1u);
+    EXPECT_FALSE(logHas("Chama BuscaVendas"));
+    EXPECT_EQ(logCount("Filial: "), 0u);
+    EXPECT_EQ(w.timExpCupons.interval().count(), 1800000);
+    EXPECT_FALSE(w.ListaCaixas.has_value());
+    // A later tick fails in the cycle and still records the station as stopped.
+    w.timExpCuponsTimer();
+    EXPECT_EQ(logCount("ERRO Except BuscaVendas: "), 1u);
+    EXPECT_EQ(logLines().back(), "QelExp Executando: Não");
+}
+
+TEST_F(StartUp, NoParameterAndNoFileStopsAtTheParameterFallback) {
+    store("'5'");
+    auto& w = makeWindow();
+    w.FormCreate();
+    const auto lines = logLines();
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[lines.size() - 2], "Carregar parâmetros (Pontax.exe):");
+    EXPECT_THAT(lines.back(), HasSubstr("Exception: "));
+    EXPECT_THAT(lines.back(), HasSubstr("Pontax.cds"));
+    EXPECT_EQ(w.timExpCupons.interval().count(), 1800000);
+}
+
+TEST_F(StartUp, AHostileParameterFileIsAnExceptionLine) {
+    store("'5'");
+    writeFile(dir / "Pontax.cds", std::string("\x96\x00\x00\x00binary", 10));
+    makeWindow().FormCreate();
+    EXPECT_THAT(logLines().back(), HasSubstr("Exception: Pontax.cds: the file is in the binary"));
+    writeFile(dir / "Pontax.cds", pontax("0001", "002", "24").substr(0, 200));
+    makeWindow().FormCreate();
+    EXPECT_THAT(logLines().back(), HasSubstr("Exception: Pontax.cds: the file is truncated"));
+}
+
+TEST_F(StartUp, TimerPeriodFromTheStationDatabase) {
+    caixa("002");
+    store("NULL");
+    auto& w = makeWindow("X_0001_002_03_");
+    w.FormCreate();
+    EXPECT_TRUE(logHas("Intervalo do timer: 300000, 5 minutos."));
+
+    runSql(station(), "UPDATE PARAVEND SET NRMINEXPVENDA = '12345'");
+    makeWindow("X_0001_002_03_").FormCreate();
+    EXPECT_TRUE(logHas("Intervalo do timer: 740700000, 12345 minutos."));
+
+    runSql(station(), "UPDATE PARAVEND SET NRMINEXPVENDA = '0'");
+    auto& never = makeWindow("X_0001_002_03_");
+    never.FormCreate();
+    EXPECT_TRUE(logHas("Intervalo do timer: 0, 0 minutos."));
+    EXPECT_FALSE(never.timExpCupons.nextDue().has_value());
+
+    runSql(station(), "UPDATE PARAVEND SET NRMINEXPVENDA = 'x5'");
+    const std::size_t runs = logCount("Chama BuscaVendas");
+    auto& bad = makeWindow("X_0001_002_03_");
+    bad.FormCreate();
+    EXPECT_THAT(logLines().back(), HasSubstr("Exception: "));
+    EXPECT_EQ(logCount("Chama BuscaVendas"), runs);
+    EXPECT_EQ(bad.timExpCupons.interval().count(), 1800000);
+}
+
+TEST_F(StartUp, ACollectorStationEndsWithoutExporting) {
+    store("'5'");
+    caixa("002", "C");
+    auto& w = makeWindow("X_0001_002_03_");
+    w.FormCreate();
+    const auto lines = logLines();
+    EXPECT_EQ(lines.back(), "CAIXA COLETOR NÃO EXPORTA VENDAS.");
+    EXPECT_TRUE(logHas("Filial: 0001 Caixa: 002 Loja: 03"));
+    EXPECT_FALSE(logHas("Chama BuscaVendas"));
+    EXPECT_THAT(platform->askedFor, ElementsAre("QelExp.exe"));
+    EXPECT_THAT(platform->terminated, ElementsAre(11, getpid()));
+
+    // Exact comparison: a lower-case c exports.
+    runSql(station(), "UPDATE CAIXA SET IDCOLETOR = 'c'");
+    makeWindow("X_0001_002_03_").FormCreate();
+    EXPECT_TRUE(logHas("Chama BuscaVendas"));
+}
+
+TEST_F(StartUp, AStationAnotherExportsForEndsAndAListedOneExportsInOrder) {
+    store("'5'");
+    caixa("001", "", "003__002_");
+    caixa("002");
+    caixa("003");
+    auto& listed = makeWindow("X_0001_002_03_");
+    listed.FormCreate();
+    EXPECT_EQ(logLines().back(), "ESTE CAIXA NÃO EXPORTA VENDAS.");
+    EXPECT_EQ(platform->terminated.size(), 2u);
+
+    auto& w = makeWindow("X_0001_001_03_");
+    w.FormCreate();
+    ASSERT_TRUE(w.ListaCaixas.has_value());
+    EXPECT_THAT(*w.ListaCaixas, ElementsAre("001", "003", "002"));
+    std::vector<std::string> runs;
+    for (const auto& l : logLines()) {
+        if (l.rfind("CAIXA: ", 0) == 0) runs.push_back(l.substr(7));
+    }
+    EXPECT_THAT(runs, ElementsAre("001", "003", "002"));
+}
+
+TEST_F(StartUp, CloseRecordsTheStationAsNotRunning) {
+    store("'5'");
+    caixa("002");
+    auto& w = makeWindow("X_0001_002_03_");
+    w.FormCreate();
+    runSql(station(), "UPDATE QELEXPEXECUTA SET IDQELEXPEXECUTA = 'S'");
+    w.pmnuiExitClick();
+    w.FormDestroy();
+    EXPECT_EQ(queryText(station(), "SELECT IDQELEXPEXECUTA FROM QELEXPEXECUTA"), "N");
+    EXPECT_FALSE(w.dtmExportaVenda);
+    const auto lines = logLines();
+    EXPECT_THAT(std::vector<std::string>(lines.end() - 2, lines.end()),
+                ElementsAre("QelExp Executando: Não", "FormDestroy"));
+}
+
+TEST(SeparaParametros, FieldsEndInSeparatorsAtMostTen) {
+    EXPECT_THAT(TfrmExportaVenda::SeparaParametros("X_0001_002_03_"),
+                ElementsAre("X", "0001", "002", "03", "", "", "", "", "", ""));
+    EXPECT_THAT(TfrmExportaVenda::SeparaParametros("a_b_c_d_e_f_g_h_i_j_  "),
+                ElementsAre("a", "b", "c", "d", "e", "f", "g", "h", "i", "j"));
+    EXPECT_THAT(TfrmExportaVenda::SeparaParametros("__ 1_"),
+                ElementsAre("", "", " 1", "", "", "", "", "", "", ""));
+    EXPECT_THROW(TfrmExportaVenda::SeparaParametros("a_b_c_d_e_f_g_h_i_j_k_"), Error);
+    EXPECT_THROW(TfrmExportaVenda::SeparaParametros("X_0001_002_03"), Error);
+}
+
+using Cycle = AppFixture;
+
+TEST_F(Cycle, WhoExportsDecidesWhatACycleDoes) {
+    store("'5'", "S");
+    caixa("002");
+    auto& w = makeWindow("X_0001_002_03_");
+    w.FormCreate();
+    EXPECT_EQ(logLines().back(), "Exportação realizada pelo Serviço QelSync");
+    EXPECT_EQ(logCount("QelExp Executando: "), 0u);
+    EXPECT_EQ(w.state.QtdExecucoes, 0);
+
+    runSql(station(), "UPDATE PARAVEND SET IDTIPOEXPORTA = 'X'");
+    const auto before = logLines().size();
+    w.BuscaVendas();
+    EXPECT_EQ(logLines().size(), before);
+
+    // An unreadable type counts as "F".
+    runSql(station(), "DROP TABLE PARAVEND");
+    w.BuscaVendas();
+    const auto lines = logLines();
+    EXPECT_EQ(lines[lines.size() - 2], "Exportação realizada pelo QelExp");
+    EXPECT_EQ(lines.back(), "QelExp Executando: Não");
+}
+
+TEST_F(Cycle, TheHundredAndFirstCycleRestartsTheAgent) {
+    store("'5'");
+    caixa("002");
+    auto& w = makeWindow("X_0001_002_03_");
+    w.FormCreate();  // the first cycle counts
+    for (int i = 2; i <= 100; ++i) w.BuscaVendas();
+    EXPECT_TRUE(platform->restarts.empty());
+    EXPECT_EQ(logCount("Reinicia após 100 execuções"), 0u);
+    w.BuscaVendas();
+    EXPECT_THAT(platform->restarts, ElementsAre("QelExp.exe"));
+    EXPECT_EQ(logLines().back(), "Reinicia após 100 execuções");
+}
+
+TEST_F(Cycle, ARestartRequestStopsTheCycleAfterTheCurrentStation) {
+    store("'5'");
+    caixa("001", "", "002");
+    caixa("002");
+    auto& w = makeWindow("X_0001_001_03_");
+    w.FormCreate();
+    w.state.setReiniciarAgora(true);
+    const auto before = logCount("CAIXA: ");
+    w.BuscaVendas();
+    EXPECT_EQ(logCount("CAIXA: "), before + 1);
+    EXPECT_THAT(platform->restarts, ElementsAre("QelExp.exe"));
+    EXPECT_EQ(logLines().back(), "Reinicia devido ao tempo limite de execução.");
+}
+
+}  // namespace
+}  // namespace qel::testing
