@@ -1,20 +1,32 @@
 #!/usr/bin/env bash
-# End-to-end demo: a simulated station, the application server on loopback,
-# and the agent exporting the station's pending data to it.
+# End-to-end demo: a simulated store whose point-of-sale program keeps
+# selling, the application server on loopback, and the resident agent QelExp
+# exporting station 001 and its associated station 002 cycle after cycle.
 #   tools/demo.sh BUILD_DIR
+# The demo sets the store's export period (PARAVEND.NRMINEXPVENDA) to one
+# minute so that two timer cycles fit in about a minute and a half; the agent
+# itself runs with its normal timer rules.
 set -euo pipefail
 build=${1:-build}
 work=$(mktemp -d /tmp/qelexp-demo.XXXXXX)
-server_pid=""
-cleanup() { [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null; wait 2>/dev/null || true; }
-trap cleanup EXIT
+pids=()
+stop_all() {
+    for pid in "${pids[@]}"; do kill -TERM "$pid" 2>/dev/null || true; done
+    for pid in "${pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+    pids=()
+}
+trap stop_all EXIT
+
+station_db="$work/QELCAIXA.db"
+runlog() { iconv -f WINDOWS-1252 -t UTF-8 "$work"/Dados/Qel_Exp/*.txt 2>/dev/null || true; }
+cycles_done() { runlog | grep -c "QelExp Executando: Não" || true; }
 
 echo "== demo folder: $work"
-echo "== 1. simulated station: 1 store, 2 stations, 2 days of 200 sales, 30 pending per station"
-"$build/tools/simulator/qelexp-simulator" --db "$work/QELCAIXA.db" --central "$work/CENTRAL.db" \
-    --stores 1 --stations 2 --days 2 --sales-per-day 200 --pending 30 --seed 42 --quiet
+echo "== 1. simulated store 0001: stations 001 and 002 (001 exports for 002), 40 sales waiting each"
+"$build/tools/simulator/qelexp-simulator" --db "$station_db" --stores 1 --stations 2 \
+    --associated 1 --days 1 --sales-per-day 120 --pending 40 --seed 42 --quiet
+sqlite3 "$station_db" "UPDATE PARAVEND SET NRMINEXPVENDA = '1';"
 
-# A free loopback port for the server.
 port=""
 for p in $(seq 21100 21300); do
     (exec 3<>"/dev/tcp/127.0.0.1/$p") 2>/dev/null || { port=$p; break; }
@@ -22,7 +34,7 @@ done
 echo "== 2. application server on 127.0.0.1:$port (central store $work/central-store.db)"
 "$build/server/qelexp-server" --listen 127.0.0.1 --port "$port" --db "$work/central-store.db" \
     > "$work/server.log" 2>&1 &
-server_pid=$!
+pids+=($!)
 for _ in $(seq 50); do
     curl -sf "http://127.0.0.1:$port/health" >/dev/null 2>&1 && break
     sleep 0.1
@@ -34,22 +46,55 @@ IPServer = 127.0.0.1:$port
 StringConexao = Provider=SQLite;Initial Catalog=QELCAIXA;Data Source=$work
 CONF
 export QELEXP_REGISTRY="$work/registry.conf"
+# This demo's agent is an instance of its own: its lock lives in the demo
+# folder, and its restarts only touch agents run from that folder.
+export QELEXP_LOCK_DIR="$work"
+# The agent lives in its station's folder: run log, lastHandle.txt and Pontax.cds are there.
+cp "$build/src/app/QelExp" "$work/QelExp"
 
-pending() {
-    sqlite3 "$work/QELCAIXA.db" \
-        "SELECT CDCAIXA || ': ' || COUNT(*) FROM VENDA WHERE IDIMPVENDA IN ('I','A') AND IDSITUVENDA <> 'P' GROUP BY CDCAIXA;"
+counts() {
+    echo "   station (rows / waiting for export)            server (rows held)"
+    local server
+    server=$(sqlite3 "$work/central-store.db" \
+        "SELECT table_name || '=' || COUNT(*) FROM export_row GROUP BY table_name;" 2>/dev/null || true)
+    while read -r table flag; do
+        local total waiting held
+        total=$(sqlite3 "$station_db" "SELECT COUNT(*) FROM $table;")
+        waiting=$(sqlite3 "$station_db" "SELECT COUNT(*) FROM $table WHERE $flag IN ('I','A');")
+        held=$(echo "$server" | sed -n "s/^$table=//p")
+        printf "   %-12s %6s / %-6s                          %s\n" "$table" "$total" "$waiting" "${held:-0}"
+    done <<TABLES
+VENDA IDIMPVENDA
+TURCAIXA IDATUTURCAIXA
+MOVCAIXA IDIMPMOVCAIXA
+REDUCAOZ IDIMPREDUCAO
+EXTRATOCONS IDIMPEXTRATO
+TABLES
 }
-echo "== pending sales before:"; pending
 
-for station in 001 002; do
-    echo "== 3. agent exports station $station"
-    "$build/tools/demo/qelexp-export-once" --store 0001 --station "$station" --shop 01 --folder "$work"
+echo "== before the agent starts:"; counts
+
+echo "== 3. point-of-sale program sells live (1 sale every 2 seconds)"
+"$build/tools/simulator/qelexp-simulator" --db "$station_db" --live --rate 0.5 --duration 100 \
+    --quiet > "$work/simulator.log" 2>&1 &
+pids+=($!)
+
+echo "== 4. resident agent: $work/QelExp X_0001_001_01_"
+"$work/QelExp" X_0001_001_01_ &
+agent=$!
+pids+=($agent)
+
+for cycle in 1 2; do
+    for _ in $(seq 900); do
+        [ "$(cycles_done)" -ge "$cycle" ] && break
+        sleep 0.1
+    done
+    echo "== after export cycle $cycle ($(date +%T)):"; counts
 done
 
-echo "== pending sales after:"; pending
-echo "== rows in the central store:"
-sqlite3 "$work/central-store.db" "SELECT name FROM sqlite_master WHERE type='table';" | head -5
-echo "== last lines of the run log ($work/Dados/Qel_Exp):"
-iconv -f WINDOWS-1252 -t UTF-8 "$work"/Dados/Qel_Exp/*.txt | tail -25
+echo "== 5. stop everything by PID (agent $agent gets SIGTERM: it records the station as stopped)"
+stop_all
+echo "== run log of the agent ($work/Dados/Qel_Exp):"
+runlog | grep -E "FormCreate|Intervalo|Chama BuscaVendas|CAIXA: |DADOS A SEREM|SUCESSO|QelExp Executando|Exportação realizada|FormDestroy|ERRO|Exception" | cut -c1-110
 echo "== server log (last lines):"
-tail -5 "$work/server.log"
+tail -3 "$work/server.log"
