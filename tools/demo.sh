@@ -4,8 +4,10 @@
 # exporting station 001 and its associated station 002 cycle after cycle.
 #   tools/demo.sh BUILD_DIR
 # The demo sets the store's export period (PARAVEND.NRMINEXPVENDA) to one
-# minute so that two timer cycles fit in about a minute and a half; the agent
-# itself runs with its normal timer rules.
+# minute so that two timer cycles fit in about a minute, and the sales per
+# transfer (NRVENDAEXP) to 10 so that the waiting sales cross in both cycles
+# (a sale is sent once it is two minutes old); the agent itself runs with its
+# normal timer rules.
 set -euo pipefail
 build=${1:-build}
 work=$(mktemp -d /tmp/qelexp-demo.XXXXXX)
@@ -24,14 +26,19 @@ cycles_done() { runlog | grep -c "QelExp Executando: Não" || true; }
 echo "== demo folder: $work"
 echo "== 1. simulated store 0001: stations 001 and 002 (001 exports for 002), 40 sales waiting each"
 "$build/tools/simulator/qelexp-simulator" --db "$station_db" --stores 1 --stations 2 \
-    --associated 1 --days 1 --sales-per-day 120 --pending 40 --seed 42 --quiet
-sqlite3 "$station_db" "UPDATE PARAVEND SET NRMINEXPVENDA = '1';"
+    --associated 1 --days 1 --sales-per-day 120 --pending 40 --seed 42 --quiet >/dev/null
+sqlite3 "$station_db" "UPDATE PARAVEND SET NRMINEXPVENDA = '1', NRVENDAEXP = '10';"
+
+echo "== 2. point-of-sale program sells live (1 sale every 2 seconds)"
+"$build/tools/simulator/qelexp-simulator" --db "$station_db" --live --rate 0.5 --duration 100 \
+    --quiet > "$work/simulator.log" 2>&1 &
+pids+=($!)
 
 port=""
 for p in $(seq 21100 21300); do
     (exec 3<>"/dev/tcp/127.0.0.1/$p") 2>/dev/null || { port=$p; break; }
 done
-echo "== 2. application server on 127.0.0.1:$port (central store $work/central-store.db)"
+echo "== 3. application server on 127.0.0.1:$port (central store $work/central-store.db)"
 "$build/server/qelexp-server" --listen 127.0.0.1 --port "$port" --db "$work/central-store.db" \
     > "$work/server.log" 2>&1 &
 pids+=($!)
@@ -73,11 +80,6 @@ TABLES
 }
 
 echo "== before the agent starts:"; counts
-
-echo "== 3. point-of-sale program sells live (1 sale every 2 seconds)"
-"$build/tools/simulator/qelexp-simulator" --db "$station_db" --live --rate 0.5 --duration 100 \
-    --quiet > "$work/simulator.log" 2>&1 &
-pids+=($!)
 
 echo "== 4. resident agent: $work/QelExp X_0001_001_01_"
 "$work/QelExp" X_0001_001_01_ &

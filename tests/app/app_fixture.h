@@ -84,7 +84,8 @@ class AppFixture : public ::testing::Test {
                                                       info->test_suite_name() + "_" + info->name());
         std::filesystem::remove_all(dir);
         std::filesystem::create_directories(dir);
-        runSql(station(), "BEGIN;\n" + std::string(definitions::stationSchemaSqlite()) + "\nCOMMIT;");
+        runSql(station(),
+               "BEGIN;\n" + std::string(definitions::stationSchemaSqlite()) + "\nCOMMIT;");
         std::ofstream(dir / "registry.conf")
             << "[HKEY_LOCAL_MACHINE\\Software\\MORADEX\\Sistemas Integrados Moradex\\Orbel]\n"
             << "StringConexao = Provider=SQLite;Initial Catalog=QELCAIXA;Data Source="
