@@ -52,12 +52,15 @@ void TfrmExportaVenda::removeStaleTrayIcon() {
 }
 
 void TfrmExportaVenda::installTrayIcon() {
+    // Without an icon or a handle file the agent works all the same.
     try {
         context_.platform.installTrayIcon("QelExp", "Fechar Programa",
                                           [this] { exitChosen_ = true; });
+    } catch (const std::exception&) {
+    }
+    try {
         context_.runLog.GravaLastHandle(std::to_string(context_.platform.windowHandle()));
     } catch (const std::exception&) {
-        // Without an icon or a handle file the agent works all the same.
     }
 }
 

@@ -109,7 +109,10 @@ class PosixPlatform final : public Platform {
     InstanceLock acquireSingleInstance(std::string_view name) override {
         const auto path = lockFolder() / ("qelexp-" + std::string(name) + ".lock");
         // O_CLOEXEC: programs we start must not inherit (and so keep) the lock.
-        const int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        int fd = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+        // A lock file another user created (root, once, by hand) is still a
+        // lock: flock needs no write access.
+        if (fd < 0 && errno == EACCES) fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0) return InstanceLock::Failed;
         if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
             const int error = errno;
