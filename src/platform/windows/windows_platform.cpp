@@ -192,6 +192,15 @@ void WindowsPlatform::removeTrayIcon() {
     if (window_) window_->removeTrayIcon();
 }
 
+std::int64_t WindowsPlatform::windowHandle() const {
+    return window_ ? static_cast<std::int64_t>(reinterpret_cast<std::intptr_t>(window_->handle()))
+                   : 0;
+}
+
+void WindowsPlatform::removeStaleTrayIcon(std::int64_t handle) {
+    MainWindow::removeStaleTrayIcon(reinterpret_cast<HWND>(static_cast<std::intptr_t>(handle)));
+}
+
 std::string WindowsPlatform::nativeExecutableName(std::string_view windowsName) const {
     return std::string(windowsName);
 }

@@ -22,11 +22,11 @@ class WindowsPlatform final : public Platform {
     std::vector<ProcessInfo> listProcesses() const override;
     Status terminateProcess(std::int64_t pid) override;
     std::int64_t currentProcessId() const override;
-    std::vector<ProcessInfo> agentProcesses(std::string_view windowsExeName) const;
+    std::vector<ProcessInfo> agentProcesses(std::string_view windowsExeName) const override;
     Status startRestartCommand(const std::filesystem::path& folder, std::string_view windowsExeName,
-                               bool watchdogVariant);
-    void prepareStopRequests();
-    bool waitForStopRequest(std::optional<std::chrono::milliseconds> timeout);
+                               bool watchdogVariant) override;
+    void prepareStopRequests() override;
+    bool waitForStopRequest(std::optional<std::chrono::milliseconds> timeout) override;
     Status startShellCommand(std::string_view commandLine) override;
     Status startProgram(const std::filesystem::path& program, std::string_view parameters) override;
     std::optional<std::string> readMachineString(std::string_view key,
@@ -34,6 +34,8 @@ class WindowsPlatform final : public Platform {
     void installTrayIcon(std::string_view tip, std::string_view menuItem,
                          std::function<void()> onMenuItem) override;
     void removeTrayIcon() override;
+    std::int64_t windowHandle() const override;
+    void removeStaleTrayIcon(std::int64_t handle) override;
     std::string nativeExecutableName(std::string_view windowsName) const override;
 
     // The hidden main window (created on first use).
