@@ -223,3 +223,29 @@ TEST_F(AgentProcess, StopDuringACycleFinishesItsTransactionsAndRecordsTheStation
 
 }  // namespace
 }  // namespace qel::testing
+
+namespace qel::testing {
+namespace {
+
+// The shipped unit lets systemd bring the agent back after the agent's own
+// restart command (a forced end) but not after a clean end: a station that
+// does not export ends with exit code 0 and must stay ended.
+TEST(AgentUnit, SystemdRestartsAForcedEndOnlyAndTheRestartCommandLeavesTheStartToIt) {
+    std::ifstream in(std::filesystem::path(QEL_SOURCE_DIR) /
+                     "packaging/agent/qelexp-agent.service");
+    std::stringstream unit;
+    unit << in.rdbuf();
+    const std::string text = unit.str();
+    EXPECT_THAT(text, HasSubstr("\nEnvironment=QELEXP_SUPERVISOR=systemd\n"));
+    EXPECT_THAT(text, HasSubstr("\nRestart=on-failure\n"));
+    EXPECT_THAT(text, HasSubstr("\nStartLimitIntervalSec=0\n"));
+    EXPECT_THAT(text, HasSubstr("\nKillSignal=SIGTERM\n"));
+    // Under that setting the command ends the agents and starts none.
+    const std::string command =
+        platform::posix::restartScript({41, 42}, 42, "/opt/qelexp", "QelExp", true);
+    EXPECT_THAT(command, HasSubstr("kill -9"));
+    EXPECT_THAT(command, ::testing::Not(HasSubstr("QelExp")));
+}
+
+}  // namespace
+}  // namespace qel::testing
