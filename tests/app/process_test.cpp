@@ -24,10 +24,11 @@ namespace {
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
-// Polls `done` every 20 ms for up to 60 s (a process works in real time).
+// Polls `done` every 20 ms for up to 3 minutes (a process works in real
+// time, and a loaded build machine can slow it a lot).
 template <typename Done>
 bool eventually(Done done) {
-    for (int i = 0; i < 3000; ++i) {
+    for (int i = 0; i < 9000; ++i) {
         if (done()) return true;
         std::this_thread::sleep_for(20ms);
     }
