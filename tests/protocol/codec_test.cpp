@@ -31,13 +31,8 @@ std::shared_ptr<const Dataset> everyTypePacket() {
                Variant(Decimal{5, 18}), Variant(DateTime(0.0)), Variant(DateTime(-1.25)),
                Variant(false), Variant(Bytes{})});
     // Nulls and unassigned values in every kind of field stay apart.
-    Row nulls, unassigned;
-    for (int i = 0; i < 8; ++i) {
-        nulls.push_back(Variant::null());
-        unassigned.push_back(Variant());
-    }
-    ds.append(nulls);
-    ds.append(unassigned);
+    ds.append(Row(8, Variant::null()));
+    ds.append(Row(8));
     return ds.toPacket();
 }
 
