@@ -66,6 +66,11 @@ std::string sourceDatabase(const Caller& caller, std::string_view store, std::st
     return std::string(store) + "/" + std::string(station);
 }
 
+ApplicationServer::ApplicationServer(CentralStore& store, const Clock& clock)
+    : store_(store), clock_(clock) {
+    tableRules();
+}
+
 CallOutcome ApplicationServer::call(const Caller& caller, const protocol::Request& request) {
     try {
         return dispatch(caller, request);

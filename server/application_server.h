@@ -49,7 +49,9 @@ struct CallOutcome {
 // nothing written. Safe to call from several threads at once.
 class ApplicationServer {
   public:
-    ApplicationServer(CentralStore& store, const Clock& clock) : store_(store), clock_(clock) {}
+    // Reads the central keys from the station schema now, so that a schema
+    // without a key the rules need stops the server at start-up (throws Error).
+    ApplicationServer(CentralStore& store, const Clock& clock);
 
     // Throws CallRejected for an unknown object or method, or a station the
     // caller may not act for; every other failure is a failure envelope.
