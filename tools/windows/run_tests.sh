@@ -1,6 +1,9 @@
 #!/usr/bin/env bash
 # Runs the Windows tests of a cross-build under Wine:
 #   tools/windows/run_tests.sh BUILD_FOLDER [ctest arguments...]
+# When the Linux build (QELEXP_LINUX_BUILD, default ./build) holds the
+# application server, it is started on a free loopback port for the tests
+# that call it (QELEXP_TEST_SERVER).
 # A Wine prefix of its own in a temporary folder, no debug output, no
 # debugger on a crash (it would wait for ever), one Xvfb for the window and
 # tray tests; both are stopped by their own process ids at the end.
@@ -10,7 +13,9 @@ shift
 
 work=$(mktemp -d)
 xvfb_pid=""
+server_pid=""
 cleanup() {
+    [ -n "$server_pid" ] && kill "$server_pid" 2>/dev/null && wait "$server_pid" 2>/dev/null || true
     WINEPREFIX="$work/prefix" wineserver -k 2>/dev/null || true
     [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null && wait "$xvfb_pid" 2>/dev/null || true
     rm -rf "$work"
@@ -23,6 +28,16 @@ Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" 2>/dev/n
 xvfb_pid=$!
 for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.1; done
 export DISPLAY=":$(cat "$work/display")"
+
+server=${QELEXP_LINUX_BUILD:-build}/server/qelexp-server
+if [ -x "$server" ]; then
+    port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
+    "$server" --listen 127.0.0.1 --port "$port" --db "$work/central.db" --quiet >"$work/server.log" 2>&1 &
+    server_pid=$!
+    for _ in $(seq 100); do grep -q listening "$work/server.log" && break; sleep 0.1; done
+    export QELEXP_TEST_SERVER="127.0.0.1:$port"
+    echo "application server on $QELEXP_TEST_SERVER"
+fi
 
 echo "Wine prefix $WINEPREFIX on display $DISPLAY"
 wineboot -i >/dev/null 2>&1

@@ -55,6 +55,11 @@ std::string describe(httplib::Error error) {
 
 }  // namespace
 
+class TNetConnection::Session {
+  public:
+    std::unique_ptr<httplib::Client> client;
+};
+
 TNetConnection::TNetConnection(std::string serverName) : ServerName(std::move(serverName)) {}
 
 TNetConnection::~TNetConnection() = default;
@@ -100,15 +105,16 @@ void TNetConnection::open() {
         throw ServerError("The application server at " + where() + " is not available (HTTP " +
                           std::to_string(res->status) + ")");
     }
-    client_ = std::move(client);
+    session_ = std::make_unique<Session>();
+    session_->client = std::move(client);
     connected_ = true;
 }
 
 void TNetConnection::close() {
     if (!connected_) return;
     if (BeforeDisconnect) BeforeDisconnect(*this);
-    client_->stop();
-    client_.reset();
+    session_->client->stop();
+    session_.reset();
     connected_ = false;
 }
 
@@ -139,7 +145,7 @@ Variant TNetConnection::call(std::string_view method, const VariantArray& args) 
         answer.append(data, n);
         return true;
     };
-    const httplib::Result res = client_->send(req);
+    const httplib::Result res = session_->client->send(req);
     const std::string what = ServerName + "." + std::string(method) + " at " + where();
     if (tooLarge) {
         throw ServerError("Answer of " + what + " exceeds " +

@@ -9,10 +9,6 @@
 
 #include "core/variant.h"
 
-namespace httplib {
-class Client;
-}
-
 namespace qel::net {
 
 // How a connection reaches the application server beyond its host and port.
@@ -67,7 +63,10 @@ class TNetConnection {
   private:
     std::string where() const;
 
-    std::unique_ptr<httplib::Client> client_;
+    // The HTTP transport of the open connection: cpp-httplib on POSIX,
+    // WinHTTP on Windows (net_connection_winhttp.cpp).
+    class Session;
+    std::unique_ptr<Session> session_;
     bool connected_ = false;
 };
 
