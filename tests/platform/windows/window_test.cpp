@@ -69,9 +69,9 @@ TEST(MainWindow, CloseRequestsHideItAndTheTrayMenuEndsIt) {
 
     // Shown by someone, then asked to close by this (another) process.
     ShowWindow(window, SW_SHOWNA);
-    ASSERT_TRUE(eventually([&] { return IsWindowVisible(window) != FALSE; }, 10s));
+    ASSERT_TRUE(eventually([&] { return IsWindowVisible(window) != FALSE; }, 60s));
     PostMessageW(window, WM_CLOSE, 0, 0);
-    EXPECT_TRUE(eventually([&] { return IsWindowVisible(window) == FALSE; }, 10s));
+    EXPECT_TRUE(eventually([&] { return IsWindowVisible(window) == FALSE; }, 60s));
     SendMessageTimeoutW(window, WM_NULL, 0, 0, SMTO_BLOCK, 10'000, nullptr);
     EXPECT_TRUE(IsWindow(window));
     EXPECT_TRUE(probe.running());
@@ -81,7 +81,7 @@ TEST(MainWindow, CloseRequestsHideItAndTheTrayMenuEndsIt) {
                  qel::platform::windows::kTrayMenuMouseMessage);
     HWND menu = nullptr;
     ASSERT_TRUE(
-        eventually([&] { return (menu = windowOf(probe.pid(), L"#32768")) != nullptr; }, 10s));
+        eventually([&] { return (menu = windowOf(probe.pid(), L"#32768")) != nullptr; }, 60s));
     // Windows lets another process read the menu; Wine keeps menus per process.
     const auto items = reinterpret_cast<HMENU>(SendMessageW(menu, MN_GETHMENU, 0, 0));
     if (items && GetMenuItemCount(items) >= 0) {
