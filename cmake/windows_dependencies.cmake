@@ -20,6 +20,9 @@ add_library(SQLite::SQLite3 ALIAS qel_sqlite3)
 set(SQLite3_INCLUDE_DIR ${QEL_SQLITE_AMALGAMATION} CACHE PATH "" FORCE)
 set(SQLite3_LIBRARY qel_sqlite3 CACHE STRING "" FORCE)
 
+# zlib's static archive: "libz.dll.a" also ends in ".a" but needs zlib1.dll.
+find_library(ZLIB_LIBRARY NAMES libz.a REQUIRED)
+
 # Windows 7 and later: the oldest system the stations still run.
 add_compile_definitions(_WIN32_WINNT=0x0601 WINVER=0x0601 UNICODE _UNICODE NOMINMAX
                         WIN32_LEAN_AND_MEAN)
