@@ -18,9 +18,9 @@
 
 #include <atomic>
 #include <chrono>
-#include <ctime>
 #include <cstdint>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <msgpack.hpp>
 #include <stdexcept>
