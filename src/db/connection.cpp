@@ -117,19 +117,23 @@ std::string_view Connection::textToRun(const definitions::Statement& statement) 
 
 Dataset Connection::query(const definitions::Statement& statement, const Params& params) {
     const std::string_view sql = textToRun(statement);
+    if (beforeStatement_) beforeStatement_(sql);
     return backend_->query(sql, ParamResolver(&statement, params));
 }
 
 std::int64_t Connection::execute(const definitions::Statement& statement, const Params& params) {
     const std::string_view sql = textToRun(statement);
+    if (beforeStatement_) beforeStatement_(sql);
     return backend_->execute(sql, ParamResolver(&statement, params));
 }
 
 Dataset Connection::query(std::string_view sql, const Params& params) {
+    if (beforeStatement_) beforeStatement_(sql);
     return ensureOpen().query(sql, ParamResolver(nullptr, params));
 }
 
 std::int64_t Connection::execute(std::string_view sql, const Params& params) {
+    if (beforeStatement_) beforeStatement_(sql);
     return ensureOpen().execute(sql, ParamResolver(nullptr, params));
 }
 

@@ -87,6 +87,9 @@ class Backend;
 class Connection {
   public:
     using BeforeConnect = std::function<void(Connection&)>;
+    // Runs before every query and command with its SQL text; empty unless a
+    // test injects faults (it throws to make the call fail).
+    using BeforeStatement = std::function<void(std::string_view sql)>;
 
     explicit Connection(const Clock& clock, std::string connectionString = {},
                         ConnectionOptions options = {});
@@ -99,6 +102,7 @@ class Connection {
 
     // Runs before every open; it may set the connection string.
     void setBeforeConnect(BeforeConnect handler) { beforeConnect_ = std::move(handler); }
+    void setBeforeStatement(BeforeStatement hook) { beforeStatement_ = std::move(hook); }
 
     // Runs the before-connect handler and connects; does nothing when open.
     void open();
@@ -148,6 +152,7 @@ class Connection {
     std::string connectionString_;
     ConnectionOptions options_;
     BeforeConnect beforeConnect_;
+    BeforeStatement beforeStatement_;
     std::vector<std::string> catalogs_;
     std::unique_ptr<Backend> backend_;
     Dialect dialect_ = Dialect::SqlServer;  // of the open backend

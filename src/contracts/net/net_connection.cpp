@@ -123,6 +123,7 @@ Variant TNetConnection::call(std::string_view method, const VariantArray& args) 
         throw ServerError("Not connected to the application server (" + ServerName + "." +
                           std::string(method) + ")");
     }
+    if (BeforeCall) BeforeCall(method);
     const Bytes body = protocol::encodeRequest(ServerName, method, args);
     httplib::Request req;
     req.method = "POST";

@@ -45,6 +45,9 @@ class TNetConnection {
     // before closing an open connection.
     std::function<void(TNetConnection&)> BeforeConnect;
     std::function<void(TNetConnection&)> BeforeDisconnect;
+    // Runs before every call with the method's name; empty unless a test
+    // injects faults (it throws to make the call fail).
+    std::function<void(std::string_view method)> BeforeCall;
 
     // Runs BeforeConnect, then connects and asks the server for its health.
     // Throws ServerError when the server cannot be reached, refuses the
