@@ -233,6 +233,7 @@ Variant TNetConnection::call(std::string_view method, const VariantArray& args) 
         throw ServerError("Not connected to the application server (" + ServerName + "." +
                           std::string(method) + ")");
     }
+    if (BeforeCall) BeforeCall(method);
     const Bytes encoded = protocol::encodeRequest(ServerName, method, args);
     std::wstring headers = L"Content-Type: application/msgpack\r\nAccept-Encoding: gzip\r\n";
     std::string body;
