@@ -8,9 +8,11 @@
 namespace qel::server {
 namespace {
 
-// A call whose arguments are not what the method takes.
-class BadArguments : public ServerError {
-    using ServerError::ServerError;
+// A call whose arguments are not what the method takes: the request is
+// wrong, not the data, so it is refused with 400.
+class BadArguments : public CallRejected {
+  public:
+    explicit BadArguments(const std::string& message) : CallRejected(400, message) {}
 };
 
 void expectCount(const VariantArray& args, std::size_t n, std::string_view method) {

@@ -1,236 +1,196 @@
 #include "http_server.h"
 
-#include <httplib.h>
-
-#include <atomic>
-#include <chrono>
-#include <cstdio>
+#include <condition_variable>
+#include <mutex>
+#include <thread>
+#include <vector>
 
 #include "core/error.h"
-#include "protocol/envelope.h"
-#include "protocol/gzip.h"
+#include "http_session.h"
 
 namespace qel::server {
-namespace {
 
-constexpr const char* kContentType = "application/msgpack";
+using namespace detail;
+using tcp = asio::ip::tcp;
 
-void answer(httplib::Response& res, int status, const Variant& envelope, bool gzip, bool compress) {
-    const Bytes body = protocol::encode(envelope);
-    res.status = status;
-    if (compress && gzip && body.size() >= protocol::kCompressThreshold) {
-        const std::string packed = protocol::gzipCompress(body);
-        res.set_header("Content-Encoding", "gzip");
-        res.set_content(packed, kContentType);
-    } else {
-        res.set_content(reinterpret_cast<const char*>(body.data()), body.size(), kContentType);
+struct HttpServer::Impl {
+    Impl(ApplicationServer& app, HttpServerOptions opts)
+        : options(std::move(opts)),
+          budget(options.maxInFlightBytes),
+          workers(static_cast<std::size_t>(options.workerThreads > 0 ? options.workerThreads : 1)),
+          shared{
+              app,
+              options,
+              CallLimits{options.maxRequestBytes, decodedLimit(options), options.compressAnswers},
+              budget,
+              workers,
+              connections} {}
+
+    static std::size_t decodedLimit(const HttpServerOptions& o) {
+        return o.maxDecodedBytes ? o.maxDecodedBytes : 8 * o.maxRequestBytes;
     }
-}
 
-bool acceptsGzip(const httplib::Request& req) {
-    return req.get_header_value("Accept-Encoding").find("gzip") != std::string::npos;
-}
+    void accept() {
+        acceptor->async_accept(asio::make_strand(*io), [this](beast::error_code ec,
+                                                              tcp::socket socket) {
+            if (ec == asio::error::operation_aborted || !acceptor->is_open()) return;
+            if (ec) {
+                // Out of descriptors or similar: retry shortly instead of spinning.
+                retry->expires_after(std::chrono::milliseconds(100));
+                retry->async_wait([this](beast::error_code e) {
+                    if (!e) accept();
+                });
+                return;
+            }
+            if (connections.load() >= options.maxConnections) {
+                socket.close(ec);
+            } else {
+                connections.fetch_add(1);
+                socket.set_option(tcp::no_delay(true), ec);
+                if (tls) {
+                    std::make_shared<Session<TlsStream>>(shared, TlsStream(std::move(socket), *tls))
+                        ->start();
+                } else {
+                    std::make_shared<Session<PlainStream>>(shared, PlainStream(std::move(socket)))
+                        ->start();
+                }
+            }
+            accept();
+        });
+    }
 
-bool isMessagePack(const httplib::Request& req) {
-    const std::string type = req.get_header_value("Content-Type");
-    return type.rfind("application/msgpack", 0) == 0 || type.rfind("application/x-msgpack", 0) == 0;
-}
-
-}  // namespace
+    HttpServerOptions options;
+    MemoryBudget budget;
+    std::atomic<std::size_t> connections{0};
+    std::optional<asio::ssl::context> tls;
+    // Destroyed in reverse order: the worker pool (whose queued calls hold
+    // sessions) before the io_context their sockets belong to.
+    std::unique_ptr<asio::io_context> io = std::make_unique<asio::io_context>();
+    std::optional<tcp::acceptor> acceptor{std::in_place, *io};
+    std::optional<asio::steady_timer> retry{std::in_place, *io};
+    asio::thread_pool workers;
+    SessionShared shared;
+    std::vector<std::thread> threads;
+    std::mutex stateMutex;
+    std::condition_variable stoppedChanged;
+    bool started = false;
+    bool stopped = false;
+};
 
 HttpServer::HttpServer(ApplicationServer& app, HttpServerOptions options)
-    : app_(app), options_(std::move(options)) {
-    if (!options_.certFile.empty() || !options_.keyFile.empty()) {
-        auto tls = std::make_unique<httplib::SSLServer>(options_.certFile.c_str(),
-                                                        options_.keyFile.c_str());
-        if (!tls->is_valid()) {
-            throw ConfigError("Cannot load the TLS certificate " + options_.certFile + " and key " +
-                              options_.keyFile);
+    : impl_(std::make_unique<Impl>(app, std::move(options))) {
+    const HttpServerOptions& o = impl_->options;
+    if (!o.certFile.empty() || !o.keyFile.empty()) {
+        try {
+            impl_->tls.emplace(asio::ssl::context::tls_server);
+            impl_->tls->set_options(asio::ssl::context::default_workarounds |
+                                    asio::ssl::context::no_sslv2 | asio::ssl::context::no_sslv3 |
+                                    asio::ssl::context::no_tlsv1 | asio::ssl::context::no_tlsv1_1);
+            impl_->tls->use_certificate_chain_file(o.certFile);
+            impl_->tls->use_private_key_file(o.keyFile, asio::ssl::context::pem);
+        } catch (const std::exception& e) {
+            throw ConfigError("Cannot load the TLS certificate " + o.certFile + " and key " +
+                              o.keyFile + ": " + e.what());
         }
-        server_ = std::move(tls);
-    } else {
-        server_ = std::make_unique<httplib::Server>();
     }
-    const int threads = options_.workerThreads > 0 ? options_.workerThreads : 1;
-    server_->new_task_queue = [threads] {
-        return new httplib::ThreadPool(static_cast<std::size_t>(threads));
-    };
-    // Small request/answer exchanges on kept-alive connections stall for the
-    // delayed ACK unless Nagle's algorithm is off.
-    server_->set_tcp_nodelay(true);
-    server_->set_read_timeout(options_.readTimeoutSeconds, 0);
-    server_->set_write_timeout(options_.writeTimeoutSeconds, 0);
-    server_->set_keep_alive_timeout(options_.keepAliveSeconds);
-    server_->set_keep_alive_max_count(100000);
-    // Bytes on the wire; the decoded size is bounded again while reading.
-    server_->set_payload_max_length(options_.maxRequestBytes);
-    routes();
 }
 
 HttpServer::~HttpServer() {
     stop();
 }
 
-void HttpServer::routes() {
-    auto authorise = [this](const httplib::Request& req, httplib::Response& res,
-                            const StationGrant*& grant) {
-        grant = nullptr;
-        if (!options_.credentials) return true;
-        const std::string header = req.get_header_value("Authorization");
-        constexpr std::string_view prefix = "Bearer ";
-        if (header.size() > prefix.size() && header.compare(0, prefix.size(), prefix) == 0) {
-            grant = options_.credentials->find(std::string_view(header).substr(prefix.size()));
-        }
-        if (grant) return true;
-        res.set_header("WWW-Authenticate", "Bearer");
-        answer(res, 401, protocol::failureAnswer("Station credential missing or not accepted"),
-               false, false);
-        return false;
-    };
-
-    server_->Get("/health", [authorise](const httplib::Request& req, httplib::Response& res) {
-        const StationGrant* grant;
-        if (!authorise(req, res, grant)) return;
-        res.set_header("X-Qel-Protocol", std::to_string(protocol::kProtocolVersion));
-        res.set_content("OK", "text/plain");
-    });
-
-    server_->Post(R"(/call/([^/]+)/([^/]+))", [this, authorise](
-                                                  const httplib::Request& req,
-                                                  httplib::Response& res,
-                                                  const httplib::ContentReader& reader) {
-        const auto started = std::chrono::steady_clock::now();
-        const std::string object = req.matches[1];
-        const std::string method = req.matches[2];
-        const bool gzip = acceptsGzip(req);
-        const bool compress = options_.compressAnswers;
-        CallOutcome outcome;
-        std::string failure;
-        auto refuse = [&](int status, const std::string& message) {
-            failure = message;
-            answer(res, status, protocol::failureAnswer(message), gzip, compress);
-        };
-        const StationGrant* grant = nullptr;
-        if (!authorise(req, res, grant)) {
-            failure = "credential refused";
-        } else if (!isMessagePack(req)) {
-            refuse(415, "The request body must be application/msgpack");
-        } else {
-            std::string body;
-            bool tooLarge = false;
-            const bool complete = reader([&](const char* data, std::size_t n) {
-                if (body.size() + n > options_.maxRequestBytes) {
-                    tooLarge = true;
-                    return false;
-                }
-                body.append(data, n);
-                return true;
-            });
-            if (tooLarge) {
-                refuse(413, "Request larger than the server's limit of " +
-                                std::to_string(options_.maxRequestBytes) + " bytes");
-            } else if (!complete) {
-                refuse(400, "Incomplete request body");
-            } else {
-                try {
-                    protocol::DecodeLimits limits;
-                    limits.maxBytes = options_.maxRequestBytes;
-                    const protocol::Request request = protocol::decodeRequest(
-                        {reinterpret_cast<const std::uint8_t*>(body.data()), body.size()}, limits);
-                    if (request.object != object || request.method != method) {
-                        refuse(400, "The request names " + request.object + "." + request.method +
-                                        " but was sent to " + object + "." + method);
-                    } else {
-                        outcome = app_.call(
-                            Caller{req.remote_addr + ":" + std::to_string(req.remote_port), grant},
-                            request);
-                        answer(res, 200, outcome.answer, gzip, compress);
-                        if (const std::string* m = protocol::failureMessage(outcome.answer)) {
-                            failure = *m;
-                        }
-                    }
-                } catch (const CallRejected& e) {
-                    refuse(e.status(), e.what());
-                } catch (const protocol::ProtocolError& e) {
-                    refuse(400, e.what());
-                }
-            }
-        }
-        const double seconds =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-        if (options_.onCall) {
-            options_.onCall(CallRecord{method, res.status, !failure.empty(), seconds, &outcome});
-        }
-        if (options_.log) {
-            const double ms = seconds * 1000.0;
-            char elapsed[32];
-            std::snprintf(elapsed, sizeof elapsed, "%.1f", ms);
-            std::string line = "station=" + (outcome.store.empty() ? "-" : outcome.store) + "/" +
-                               (outcome.station.empty() ? "-" : outcome.station) +
-                               " peer=" + req.remote_addr + " call=" + object + "." + method +
-                               " rows=" + std::to_string(outcome.rows) + " ms=" + elapsed +
-                               " status=" + std::to_string(res.status);
-            if (!failure.empty()) line += " error=\"" + failure + "\"";
-            options_.log(line);
-        }
-    });
-
-    for (const auto& [path, handler] : options_.pages) {
-        server_->Get(path, [handler](const httplib::Request& req, httplib::Response& res) {
-            const PageAnswer page = handler(PageRequest{req.get_header_value("Authorization")});
-            res.status = page.status;
-            for (const auto& [name, value] : page.headers) res.set_header(name, value);
-            res.set_content(page.body, page.contentType);
-        });
-    }
-
-    server_->set_exception_handler(
-        [this](const httplib::Request&, httplib::Response& res, std::exception_ptr ep) {
-            std::string message = "Internal server error";
-            try {
-                std::rethrow_exception(ep);
-            } catch (const std::exception& e) {
-                message += std::string(": ") + e.what();
-            } catch (...) {
-            }
-            if (options_.log) options_.log("error=\"" + message + "\"");
-            answer(res, 500, protocol::failureAnswer(message), false, false);
-        });
-}
-
 void HttpServer::bind(const std::string& host, int port) {
-    if (!server_->bind_to_port(host, port)) {
-        throw ConfigError("Cannot listen on " + host + ":" + std::to_string(port));
+    if (!impl_->acceptor) throw ConfigError("The server was stopped");
+    const std::string where = host + ":" + std::to_string(port);
+    if (port < 1 || port > 65535) {
+        throw ConfigError("Cannot listen on " + where + ": the port must be 1 to 65535");
     }
-    port_ = port;
+    beast::error_code ec;
+    tcp::resolver resolver(*impl_->io);
+    const auto found = resolver.resolve(
+        host, std::to_string(port), tcp::resolver::passive | tcp::resolver::numeric_service, ec);
+    if (ec || found.empty()) {
+        throw ConfigError("Cannot listen on " + where + ": unknown address (" + ec.message() + ")");
+    }
+    const tcp::endpoint endpoint = found.begin()->endpoint();
+    tcp::acceptor& acceptor = *impl_->acceptor;
+    acceptor.open(endpoint.protocol(), ec);
+    // Lets a restarted server bind while old connections linger in
+    // TIME_WAIT; it never lets two listening sockets share the port.
+    if (!ec) acceptor.set_option(asio::socket_base::reuse_address(true), ec);
+    if (!ec) acceptor.bind(endpoint, ec);
+    if (!ec) acceptor.listen(asio::socket_base::max_listen_connections, ec);
+    if (ec) {
+        beast::error_code ignored;
+        acceptor.close(ignored);
+        std::string why = ec.message();
+        if (ec == asio::error::address_in_use) {
+            why = "the port is already in use (is another server running?)";
+        } else if (ec == asio::error::access_denied) {
+            why = port < 1024 ? "permission denied (ports below 1024 need root or the "
+                                "CAP_NET_BIND_SERVICE capability)"
+                              : "permission denied";
+        } else if (ec == boost::system::errc::address_not_available) {
+            why = "this machine has no such address";
+        }
+        throw ConfigError("Cannot listen on " + where + ": " + why);
+    }
+    port_ = acceptor.local_endpoint().port();
 }
 
 int HttpServer::bindToAnyPort(const std::string& host) {
-    port_ = server_->bind_to_any_port(host);
-    if (port_ <= 0) throw ConfigError("Cannot listen on " + host);
+    if (!impl_->acceptor) throw ConfigError("The server was stopped");
+    beast::error_code ec;
+    const auto address = asio::ip::make_address(host, ec);
+    if (ec) throw ConfigError("Cannot listen on " + host + ": not a numeric address");
+    tcp::acceptor& acceptor = *impl_->acceptor;
+    const tcp::endpoint endpoint(address, 0);
+    acceptor.open(endpoint.protocol(), ec);
+    if (!ec) acceptor.bind(endpoint, ec);
+    if (!ec) acceptor.listen(asio::socket_base::max_listen_connections, ec);
+    if (ec) throw ConfigError("Cannot listen on " + host + ": " + ec.message());
+    port_ = acceptor.local_endpoint().port();
     return port_;
 }
 
-void HttpServer::run() {
-    server_->listen_after_bind();
+void HttpServer::start() {
+    std::lock_guard lock(impl_->stateMutex);
+    if (impl_->started) return;
+    if (impl_->stopped) throw ConfigError("The server was stopped");
+    if (!impl_->acceptor->is_open()) throw ConfigError("The server is not bound to a port");
+    impl_->started = true;
+    impl_->accept();
+    const int n = impl_->options.ioThreads > 0 ? impl_->options.ioThreads : 1;
+    for (int i = 0; i < n; ++i) impl_->threads.emplace_back([io = impl_->io.get()] { io->run(); });
 }
 
-void HttpServer::start() {
-    auto done = std::make_shared<std::atomic<bool>>(false);
-    thread_ = std::thread([this, done] {
-        server_->listen_after_bind();
-        *done = true;
-    });
-    // Serving starts inside the thread; wait until it does so that a first
-    // request finds the server accepting.
-    while (!server_->is_running() && !*done) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+void HttpServer::run() {
+    start();
+    std::unique_lock lock(impl_->stateMutex);
+    impl_->stoppedChanged.wait(lock, [this] { return impl_->stopped; });
 }
 
 void HttpServer::stop() {
-    server_->stop();
-    if (thread_.joinable()) thread_.join();
+    std::lock_guard lock(impl_->stateMutex);
+    if (impl_->stopped) return;
+    impl_->stopped = true;
+    impl_->io->stop();
+    for (std::thread& t : impl_->threads) t.join();
+    impl_->threads.clear();
+    // Calls still running finish; their answers are dropped with the connections.
+    impl_->workers.join();
+    beast::error_code ignored;
+    impl_->acceptor->close(ignored);
+    // Destroying the io_context destroys the pending handlers, hence the
+    // sessions, and closes their sockets.
+    impl_->retry.reset();
+    impl_->acceptor.reset();
+    impl_->io.reset();
+    impl_->stoppedChanged.notify_all();
+}
+
+std::size_t HttpServer::openConnections() const {
+    return impl_->connections.load();
 }
 
 }  // namespace qel::server

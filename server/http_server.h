@@ -5,15 +5,10 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <thread>
 
 #include "application_server.h"
 #include "credentials.h"
 #include "page_routes.h"
-
-namespace httplib {
-class Server;
-}
 
 namespace qel::server {
 
@@ -23,14 +18,22 @@ struct HttpServerOptions {
     // When set, every request needs "Authorization: Bearer <token>" with a
     // listed token, and a station may write only its own rows.
     std::optional<Credentials> credentials;
-    std::size_t maxRequestBytes = 64u * 1024u * 1024u;  // decoded request body
-    // A kept-alive connection holds its worker until it idles out, so there
-    // should be about as many workers as stations calling at the same moment.
-    int workerThreads = 64;
-    int readTimeoutSeconds = 60;
-    int writeTimeoutSeconds = 60;
-    int keepAliveSeconds = 5;     // also bounds how long stop() waits for idle connections
-    bool compressAnswers = true;  // gzip large answers for clients that accept it
+    std::size_t maxRequestBytes = 64u * 1024u * 1024u;  // request body, on the wire and unpacked
+    // Memory the decoded values of one request may take (0: 8 x maxRequestBytes).
+    std::size_t maxDecodedBytes = 0;
+    // Memory all requests being read and decoded at once may hold; past it
+    // new large requests answer 503.
+    std::size_t maxInFlightBytes = 768u * 1024u * 1024u;
+    // Threads running calls. Connections wait without a thread, so this is
+    // about the cores and the central store, not the number of stations.
+    int workerThreads = 8;
+    int ioThreads = 2;                   // threads reading and writing every connection
+    int headerTimeoutSeconds = 10;       // a new connection's TLS handshake and first request head
+    int readTimeoutSeconds = 60;         // the whole body of a request
+    int writeTimeoutSeconds = 60;        // the whole answer
+    int keepAliveSeconds = 5;            // a kept-alive connection idle for longer is closed
+    std::size_t maxConnections = 20000;  // connections beyond are closed at once
+    bool compressAnswers = true;         // gzip large answers for clients that accept it
     // One line per call (station, method, rows, milliseconds, status); none when empty.
     std::function<void(const std::string&)> log;
     // GET pages beside /health (path -> handler); they do their own access check.
@@ -40,7 +43,9 @@ struct HttpServerOptions {
 };
 
 // The HTTP(S) front of the application server: POST /call/<object>/<method>
-// with a MessagePack request, GET /health. See docs/protocol.md.
+// with a MessagePack request, GET /health. See docs/protocol.md. Connections
+// are served by a few I/O threads without a thread each; calls run on a
+// pool of worker threads.
 class HttpServer {
   public:
     HttpServer(ApplicationServer& app, HttpServerOptions options);
@@ -48,25 +53,24 @@ class HttpServer {
     HttpServer(const HttpServer&) = delete;
     HttpServer& operator=(const HttpServer&) = delete;
 
-    // Binds a listening socket; throws ConfigError when it cannot.
+    // Binds a listening socket of its own (the port is never shared with
+    // another process); throws ConfigError saying why when it cannot.
     void bind(const std::string& host, int port);
     // Binds to a free port chosen by the system and returns it.
     int bindToAnyPort(const std::string& host);
-    // Serves on the bound socket: in this thread until stop(), or in a background thread.
+    // Serves on the bound socket: until stop() (run), or in background threads (start).
     void run();
     void start();
-    // Stops serving and joins the background thread. Idempotent.
+    // Stops serving, closes every connection and joins the threads. Idempotent; final.
     void stop();
 
     int port() const { return port_; }
+    // Connections open now (for tests and the load harness).
+    std::size_t openConnections() const;
 
   private:
-    void routes();
-
-    ApplicationServer& app_;
-    HttpServerOptions options_;
-    std::unique_ptr<httplib::Server> server_;
-    std::thread thread_;
+    struct Impl;
+    std::unique_ptr<Impl> impl_;
     int port_ = 0;
 };
 

@@ -1,6 +1,7 @@
 // qelexp-server: the application server the station agents export to.
 
 #include <pthread.h>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
@@ -14,6 +15,7 @@
 #include "core/error.h"
 #include "http_server.h"
 #include "monitoring.h"
+#include "store_check.h"
 
 namespace {
 
@@ -36,9 +38,15 @@ Options:
                           with --credentials and no operator token both pages
                           are closed
   --silent-minutes N      mark stations silent after N minutes (default 60)
-  --max-request-mb N      largest request body accepted, decoded (default 64)
-  --threads N             worker threads, about the stations calling at once (default 64)
-  --read-timeout S        seconds to wait for a request to arrive (default 60)
+  --max-request-mb N      largest request body accepted, on the wire and
+                          unpacked (default 64)
+  --max-inflight-mb N     memory all requests being read and decoded at once
+                          may hold; past it large requests answer 503 (default 768)
+  --threads N             threads running calls (default 8); waiting
+                          connections take no thread
+  --header-timeout S      seconds a new connection has to send its first
+                          request head (default 10)
+  --read-timeout S        seconds a request body may take to arrive (default 60)
   --quiet                 no log line per call
   --help                  this text
 
@@ -46,11 +54,13 @@ One line per call goes to standard output: station, call, rows, milliseconds
 and HTTP status. SIGINT or SIGTERM stops the server.
 )";
 
-int parseInt(const std::string& option, const char* value) {
+int parseInt(const std::string& option, const char* value, long low = 0, long high = 1'000'000) {
     char* end = nullptr;
+    errno = 0;
     const long v = std::strtol(value, &end, 10);
-    if (*value == '\0' || *end != '\0' || v < 0 || v > 1'000'000) {
-        throw qel::ConfigError("Invalid value for " + option + ": " + value);
+    if (*value == '\0' || *end != '\0' || errno != 0 || v < low || v > high) {
+        throw qel::ConfigError("Invalid value for " + option + ": " + value + " (" +
+                               std::to_string(low) + " to " + std::to_string(high) + ")");
     }
     return static_cast<int>(v);
 }
@@ -82,7 +92,7 @@ int main(int argc, char** argv) {
             if (arg == "--listen") {
                 listen = value;
             } else if (arg == "--port") {
-                port = parseInt(arg, value);
+                port = parseInt(arg, value, 1, 65535);
             } else if (arg == "--db") {
                 db = value;
             } else if (arg == "--cert") {
@@ -96,11 +106,17 @@ int main(int argc, char** argv) {
             } else if (arg == "--silent-minutes") {
                 monitoring.silentMinutes = parseInt(arg, value);
             } else if (arg == "--max-request-mb") {
-                options.maxRequestBytes = static_cast<std::size_t>(parseInt(arg, value)) << 20;
+                options.maxRequestBytes = static_cast<std::size_t>(parseInt(arg, value, 1, 4096))
+                                          << 20;
+            } else if (arg == "--max-inflight-mb") {
+                options.maxInFlightBytes =
+                    static_cast<std::size_t>(parseInt(arg, value, 1, 1 << 20)) << 20;
             } else if (arg == "--threads") {
-                options.workerThreads = parseInt(arg, value);
+                options.workerThreads = parseInt(arg, value, 1, 1024);
+            } else if (arg == "--header-timeout") {
+                options.headerTimeoutSeconds = parseInt(arg, value, 1, 3600);
             } else if (arg == "--read-timeout") {
-                options.readTimeoutSeconds = parseInt(arg, value);
+                options.readTimeoutSeconds = parseInt(arg, value, 1, 86400);
             } else {
                 throw qel::ConfigError("Unknown option " + arg + " (see --help)");
             }
@@ -132,6 +148,7 @@ int main(int argc, char** argv) {
         pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
         qel::SystemClock clock;
+        if (!qel::server::isPostgresLocation(db)) qel::server::requireCentralStoreOrEmpty(db);
         auto store = qel::server::openCentralStore(db);
         qel::server::ApplicationServer app(*store, clock);
         qel::server::Monitoring monitor(*store, clock, monitoring);

@@ -386,6 +386,19 @@ class Reader {
         }
     }
 
+    // Counts memory the decoded value is about to take; refuses it past the bound.
+    void charge(std::size_t bytes) {
+        memory_ += bytes;
+        if (limits_.maxMemory != 0 && memory_ > limits_.maxMemory) {
+            throw DecodeTooLarge("The decoded message would take more than " +
+                                 std::to_string(limits_.maxMemory) + " bytes of memory");
+        }
+        if (limits_.onMemory && memory_ >= nextReport_) {
+            limits_.onMemory(memory_);
+            nextReport_ = memory_ + kMemoryReportStep;
+        }
+    }
+
     // Every element takes at least one byte, so a count larger than what is
     // left is a lie; refusing it early stops huge allocations.
     std::size_t checkCount(std::size_t n) const {
@@ -396,6 +409,7 @@ class Reader {
     Variant string(std::size_t n) {
         need(n);
         if (!validUtf8(p_, n)) fail("text is not valid UTF-8");
+        if (n > 15) charge(n + 1);  // shorter texts live inside the string object
         const std::string_view s(reinterpret_cast<const char*>(p_), n);
         p_ += n;
         return Variant(s);
@@ -420,6 +434,7 @@ class Reader {
 
     Variant blob(std::size_t n) {
         need(n);
+        charge(n);
         Bytes b(p_, p_ + n);
         p_ += n;
         return Variant(std::move(b));
@@ -474,6 +489,7 @@ class Reader {
     Variant array(std::size_t n, std::size_t depth) {
         enter(depth);
         checkCount(n);
+        charge(n * sizeof(Variant));
         VariantArray a;
         a.reserve(n);
         for (std::size_t i = 0; i < n; ++i) a.push_back(value(depth + 1));
@@ -491,6 +507,7 @@ class Reader {
         enter(depth);
         const std::size_t count = arrayHeader();
         checkCount(count);
+        charge(sizeof(Dataset) + count * (sizeof(FieldDef) + 16));
         std::vector<FieldDef> out;
         out.reserve(count);
         for (std::size_t i = 0; i < count; ++i) {
@@ -551,6 +568,7 @@ class Reader {
         if (key() != "rows") fail("a packet's second entry is \"rows\"");
         const std::size_t rowCount = arrayHeader();
         checkCount(rowCount);
+        charge(rowCount * sizeof(Row));
         const std::vector<FieldDef>& defs = ds->fields();
         std::vector<Row>& rows = ds->rows();
         rows.reserve(rowCount);
@@ -560,6 +578,7 @@ class Reader {
                 fail("row " + std::to_string(r) + " has " + std::to_string(n) + " values for " +
                      std::to_string(defs.size()) + " fields");
             }
+            charge(n * sizeof(Variant));
             Row& row = rows.emplace_back();
             row.reserve(n);
             for (std::size_t c = 0; c < n; ++c) {
@@ -578,6 +597,8 @@ class Reader {
     const std::uint8_t* p_;
     const std::uint8_t* end_;
     const DecodeLimits& limits_;
+    std::size_t memory_ = 0;
+    std::size_t nextReport_ = 0;
 };
 
 }  // namespace

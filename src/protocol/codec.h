@@ -2,6 +2,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -24,11 +25,26 @@ class ProtocolError : public ServerError {
     using ServerError::ServerError;
 };
 
+// The decoded values of a message would take more memory than allowed.
+class DecodeTooLarge : public ProtocolError {
+    using ProtocolError::ProtocolError;
+};
+
 // Bounds that keep a hostile or broken message from exhausting the process.
 struct DecodeLimits {
     std::size_t maxDepth = 16;                    // nesting of arrays and packets
     std::size_t maxBytes = 256u * 1024u * 1024u;  // whole message
+    // Memory the decoded values may take, counted before it is allocated
+    // (0: no bound). A value takes several times its encoded size (a nil is
+    // one byte on the wire and a whole Variant in memory), so this bound, not
+    // maxBytes, is what caps the memory a message can cost.
+    std::size_t maxMemory = 0;
+    // Called whenever the memory counted grows by another kMemoryReportStep,
+    // with the total so far; it may throw to stop decoding (a budget shared by
+    // several messages decoded at once ran out).
+    std::function<void(std::size_t)> onMemory;
 };
+inline constexpr std::size_t kMemoryReportStep = 1u << 20;
 
 // Appends the MessagePack form of a value to `out`.
 void encodeTo(const Variant& value, Bytes& out);

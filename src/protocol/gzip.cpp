@@ -2,6 +2,8 @@
 
 #include <zlib.h>
 
+#include <algorithm>
+
 #include "core/error.h"
 
 namespace qel::protocol {
@@ -21,6 +23,50 @@ std::string gzipCompress(std::span<const std::uint8_t> data, int level) {
     const auto produced = out.size() - z.avail_out;
     deflateEnd(&z);
     if (rc != Z_STREAM_END) throw Error("gzip: compression failed");
+    out.resize(produced);
+    return out;
+}
+
+std::string gzipDecompress(std::span<const std::uint8_t> data, std::size_t maxBytes,
+                           const std::function<void(std::size_t)>& onGrow) {
+    z_stream z{};
+    if (inflateInit2(&z, 15 + 16) != Z_OK) throw Error("gzip: cannot initialise the decompressor");
+    struct End {
+        z_stream& z;
+        ~End() { inflateEnd(&z); }
+    } end{z};
+    z.next_in = const_cast<Bytef*>(data.data());
+    z.avail_in = static_cast<uInt>(data.size());
+    std::string out;
+    std::size_t produced = 0;
+    for (;;) {
+        if (produced == out.size()) {
+            if (produced >= maxBytes) {
+                throw GzipTooLarge("The decompressed body is larger than " +
+                                   std::to_string(maxBytes) + " bytes");
+            }
+            // Grow geometrically, never past the bound plus one byte (to see
+            // whether the stream goes beyond it).
+            const std::size_t next =
+                std::min(std::max<std::size_t>(out.size() * 2, 64 * 1024), maxBytes + 1);
+            if (onGrow) onGrow(next);
+            out.resize(next);
+        }
+        z.next_out = reinterpret_cast<Bytef*>(out.data() + produced);
+        z.avail_out = static_cast<uInt>(out.size() - produced);
+        const int rc = inflate(&z, Z_NO_FLUSH);
+        produced = out.size() - z.avail_out;
+        if (rc == Z_STREAM_END) break;
+        if (rc != Z_OK && !(rc == Z_BUF_ERROR && z.avail_out == 0)) {
+            throw Error(z.avail_in == 0 ? "gzip: the compressed body is truncated"
+                                        : "gzip: the compressed body is damaged");
+        }
+    }
+    if (produced > maxBytes) {
+        throw GzipTooLarge("The decompressed body is larger than " + std::to_string(maxBytes) +
+                           " bytes");
+    }
+    if (z.avail_in != 0) throw Error("gzip: bytes follow the compressed body");
     out.resize(produced);
     return out;
 }

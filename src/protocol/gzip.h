@@ -1,7 +1,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <span>
+#include <stdexcept>
 #include <string>
 
 namespace qel::protocol {
@@ -12,5 +14,16 @@ inline constexpr std::size_t kCompressThreshold = 16 * 1024;
 // A gzip stream (RFC 1952) of the data. Level 1 by default: on a packet
 // array it keeps most of the gain of higher levels at several times the speed.
 std::string gzipCompress(std::span<const std::uint8_t> data, int level = 1);
+
+// The data a gzip stream holds, refused with GzipTooLarge as soon as it
+// would pass maxBytes (a small stream can inflate a thousandfold), and with
+// Error when the stream is damaged, truncated or followed by other bytes.
+// `onGrow` (optional) hears the size produced so far before each growth and
+// may throw to stop.
+class GzipTooLarge : public std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+std::string gzipDecompress(std::span<const std::uint8_t> data, std::size_t maxBytes,
+                           const std::function<void(std::size_t)>& onGrow = {});
 
 }  // namespace qel::protocol
