@@ -96,7 +96,7 @@ Answer executeCall(ApplicationServer& app, CallInput& input, const CallLimits& l
         decodeLimits.maxMemory = limits.maxDecodedBytes;
         const std::size_t held = wire + unpacked.size();
         decodeLimits.onMemory = [&](std::size_t memory) {
-            if (!reservation.growTo(held + memory + protocol::kMemoryReportStep)) {
+            if (!reservation.growTo(held + memory)) {
                 throw BudgetExhausted{};
             }
         };

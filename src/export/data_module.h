@@ -88,6 +88,9 @@ class TdtmExportaVenda {
     // Transfer to the server: sends the packet array, asks for the verdicts
     // and acknowledges them; then the loyalty update.
     void ExportaDados(DateTime DtUltAtuExtrato, DateTime DtUltAtuMoviClie);
+    // Largest request one call of the transfer may carry, encoded; a larger
+    // packet array is split (a quarter of the server's default limit).
+    std::size_t maxCallBytes = 16u << 20;
     // Loads the verification answer into the 22 result datasets; throws on
     // an answer of the wrong shape.
     void CarregaResultados(const Variant& ResultadosServidor);

@@ -5,6 +5,7 @@
 #include "core/error.h"
 #include "export/data_module.h"
 #include "log/messages.h"
+#include "selection/packet_split.h"
 #include "selection/result_fields.h"
 
 namespace qel::agent {
@@ -40,20 +41,36 @@ void TdtmExportaVenda::ExportaDados(DateTime DtUltAtuExtrato, DateTime DtUltAtuM
     try {
         GravaLog("");
         GravaLog("Início da exportação das vendas para o servidor: " + day());
-        contracts::CheckResultServ(
-            server.call("setInsereServidor", {Variant(run.CDFILIAL), Variant(run.CDCAIXA),
-                                              Variant(run.CDLOJA), PacotesExportacao}),
-            true, 0);
+        // Usually one part; a backlog too large for one call goes in several,
+        // all stored before any is verified, so a failure acknowledges nothing.
+        std::vector<Variant> parts;
+        if (PacotesExportacao.isArray()) {
+            for (VariantArray& part : splitPacketArray(PacotesExportacao.asArray(), maxCallBytes)) {
+                parts.emplace_back(std::move(part));
+            }
+        } else {
+            parts.push_back(PacotesExportacao);  // the server says what is wrong with it
+        }
+        for (const Variant& part : parts) {
+            contracts::CheckResultServ(
+                server.call("setInsereServidor", {Variant(run.CDFILIAL), Variant(run.CDCAIXA),
+                                                  Variant(run.CDLOJA), part}),
+                true, 0);
+        }
         contracts::CheckResultServ(server.call("getMinDTULTATUEXT", {Variant(DtUltAtuExtrato)}),
                                    true, 0);
         contracts::CheckResultServ(server.call("getMaxDTULTATUMCLI", {Variant(DtUltAtuMoviClie)}),
                                    true, 0);
         GravaLog("Fim da exportação das vendas para o servidor: " + day());
         GravaLog("Início da verificação das vendas no servidor: " + day());
-        const Variant ResultadosServidor = contracts::CheckResultServ(
-            server.call("getVerificaExportacao",
-                        {Variant(run.CDFILIAL), Variant(run.CDCAIXA), PacotesExportacao}),
-            true, 0);
+        std::vector<Variant> answers;
+        for (const Variant& part : parts) {
+            answers.push_back(contracts::CheckResultServ(
+                server.call("getVerificaExportacao",
+                            {Variant(run.CDFILIAL), Variant(run.CDCAIXA), part}),
+                true, 0));
+        }
+        const Variant ResultadosServidor = joinVerificationAnswers(answers);
         GravaLog("Fim da verificação das vendas no servidor: " + day());
         CarregaResultados(ResultadosServidor);
         GravaLog("Início da atualização das vendas no MSDE: " + day());

@@ -83,8 +83,8 @@ class ExportFixture : public StationFixture {
         StationFixture::TearDown();
     }
 
-    void startServer() {
-        http = std::make_unique<server::HttpServer>(*app, server::HttpServerOptions{});
+    void startServer(server::HttpServerOptions options = {}) {
+        http = std::make_unique<server::HttpServer>(*app, std::move(options));
         port = http->bindToAnyPort("127.0.0.1");
         http->start();
         writeRegistry("IPServer = 127.0.0.1:" + std::to_string(port) + "\n");

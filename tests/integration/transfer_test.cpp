@@ -158,4 +158,32 @@ TEST_F(Transfer, AFailedVerificationLeavesRowsPendingAndTheNextPassStoresThemOnc
         stillPending - sent);
 }
 
+// After a long outage the tables without a sales window can hold more than
+// the server takes in one request; the transfer splits its packets so that
+// the station gets back in sync without anyone raising the server's limit.
+TEST_F(Transfer, ABacklogLargerThanTheServersLimitIsDrainedInParts) {
+    simulate(20, 12);
+    stopServer();
+    qel::server::HttpServerOptions options;
+    options.maxRequestBytes = 16 * 1024;  // a pass here is about 26 KB
+    startServer(std::move(options));
+    ASSERT_TRUE(dm->net.ConectaServidor(true, "sem servidor"));
+
+    dm->maxCallBytes = std::size_t(1) << 30;  // one call whatever its size: refused
+    pass();
+    const auto refused = errorLines();
+    ASSERT_EQ(refused.size(), 1u);
+    EXPECT_NE(refused[0].find("limit"), std::string::npos) << refused[0];
+
+    dm->maxCallBytes = 12 * 1024;
+    int passes = 0;
+    while (pass() && !dm->run.NrSeqVendaIni.empty() && passes < 20) ++passes;
+    EXPECT_EQ(errorLines(), refused);
+    EXPECT_EQ(
+        count("SELECT COUNT(*) FROM VENDA WHERE IDIMPVENDA IN ('I','A') AND IDSITUVENDA <> 'P'"),
+        0);
+    EXPECT_EQ(count("SELECT COUNT(*) FROM LOGACESSO WHERE IDIMPLOGACESSO <> 'S'"), 0);
+    EXPECT_EQ(count("SELECT COUNT(*) FROM REDUCAOZ WHERE IDIMPREDUCAO <> 'S'"), 0);
+}
+
 }  // namespace
