@@ -13,6 +13,34 @@ std::size_t encodedSize(const VariantArray& packets) {
     return protocol::encode(Variant(packets)).size();
 }
 
+// At least the encoded size of a value, found without encoding it (most
+// transfers are far below the bound and need no exact figure).
+std::size_t sizeBound(const Variant& v) {
+    switch (v.kind()) {
+        case VariantKind::String:
+            return v.get<std::string>()->size() + 5;
+        case VariantKind::Blob:
+            return v.get<Bytes>()->size() + 5;
+        case VariantKind::Array: {
+            std::size_t n = 5;
+            for (const Variant& e : v.asArray()) n += sizeBound(e);
+            return n;
+        }
+        case VariantKind::Packet: {
+            const Dataset& ds = v.asPacket();
+            std::size_t n = 32;
+            for (const FieldDef& f : ds.fields()) n += f.name.size() + 32;
+            for (const Row& r : ds.rows()) {
+                n += 5;
+                for (const Variant& e : r) n += sizeBound(e);
+            }
+            return n;
+        }
+        default:
+            return 12;  // numbers, dates, decimals, nil, booleans
+    }
+}
+
 // Part `part` of `parts` of every packet's rows.
 VariantArray share(const VariantArray& packets, std::size_t part, std::size_t parts) {
     VariantArray out;
@@ -36,6 +64,9 @@ VariantArray share(const VariantArray& packets, std::size_t part, std::size_t pa
 }  // namespace
 
 std::vector<VariantArray> splitPacketArray(const VariantArray& packets, std::size_t maxBytes) {
+    std::size_t bound = 5;
+    for (const Variant& element : packets) bound += sizeBound(element);
+    if (bound <= maxBytes) return {packets};
     const std::size_t total = encodedSize(packets);
     if (total <= maxBytes) return {packets};
     std::size_t mostRows = 1;

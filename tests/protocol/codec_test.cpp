@@ -156,8 +156,13 @@ TEST(Codec, StrictDecodingRefusesMalformedInput) {
     expectRejected({0xCF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF, 0xFF}, "out of range");
     expectRejected({0xDD, 0x7F, 0xFF, 0xFF, 0xFF}, "exceeds the remaining");  // array bomb
     expectRejected({0x81, 0xA1, 'x', 0x01}, "exactly");                       // not a packet
-    expectRejected({0x91, 0x91, 0x91, 0x90}, "nesting", DecodeLimits{3, 1000});
-    expectRejected(Bytes(2000, 0x01), "exceeds the limit", DecodeLimits{16, 1000});
+    expectRejected({0x91, 0x91, 0x91, 0x90}, "nesting", DecodeLimits{3, 1000, 0, {}});
+    expectRejected(Bytes(2000, 0x01), "exceeds the limit", DecodeLimits{16, 1000, 0, {}});
+    // 100 nils are 101 bytes on the wire and 100 whole values in memory.
+    Bytes nils{0xDC, 0x00, 100};
+    nils.resize(103, 0xC0);
+    expectRejected(nils, "bytes of memory", DecodeLimits{16, 1000, 100 * sizeof(Variant) - 1, {}});
+    EXPECT_NO_THROW(decode(nils, DecodeLimits{16, 1000, 100 * sizeof(Variant), {}}));
 
     // Every strict prefix of a valid message is refused, never misread.
     const Bytes whole = encode(Variant(VariantArray{Variant(everyTypePacket()), Variant("fim")}));
