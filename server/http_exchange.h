@@ -30,8 +30,8 @@ struct Answer {
     bool gzip = false;
     bool close = false;  // close the connection once it is written
     std::vector<std::pair<std::string, std::string>> headers;
-    std::string failure;  // the reason when the call did not succeed
-    CallOutcome outcome;  // station and rows, for the log
+    std::string failure;      // the reason when the call did not succeed
+    CallOutcome outcome;      // station and rows, for the log
     bool dispatched = false;  // the call reached the server objects
 };
 

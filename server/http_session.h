@@ -246,6 +246,11 @@ class Session : public std::enable_shared_from_this<Session<Stream>> {
     void send(Answer answer) {
         if (route_.kind == Route::Kind::Call || route_.kind == Route::Kind::WrongMethod)
             logCall(answer);
+        if (route_.kind == Route::Kind::Call && shared_.options.onCall) {
+            shared_.options.onCall(CallRecord{route_.method, answer.status, !answer.failure.empty(),
+                                              elapsedSeconds(),
+                                              answer.dispatched ? &answer.outcome : nullptr});
+        }
         res_.emplace(static_cast<http::status>(answer.status), 11);
         res_->set(http::field::server, "qelexp-server");
         res_->set(http::field::content_type, answer.contentType);
@@ -262,11 +267,13 @@ class Session : public std::enable_shared_from_this<Session<Stream>> {
                           });
     }
 
+    double elapsedSeconds() const {
+        return std::chrono::duration<double>(std::chrono::steady_clock::now() - started_).count();
+    }
+
     void logCall(const Answer& answer) {
         if (!shared_.options.log) return;
-        const double ms =
-            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - started_)
-                .count();
+        const double ms = elapsedSeconds() * 1000.0;
         const auto& req = parser_->get();
         std::string object = route_.object, method = route_.method;
         if (route_.kind != Route::Kind::Call) object = std::string(sv(req.target())), method = "-";
