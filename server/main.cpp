@@ -1,16 +1,18 @@
 // qelexp-server: the application server the station agents export to.
 
 #include <pthread.h>
-#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
 #include <string>
+#include <string_view>
 #include <thread>
+#include <vector>
 
 #include "application_server.h"
 #include "central_store.h"
+#include "cli/command_line.h"
 #include "core/clock.h"
 #include "core/error.h"
 #include "http_server.h"
@@ -48,82 +50,75 @@ Options:
                           request head (default 10)
   --read-timeout S        seconds a request body may take to arrive (default 60)
   --quiet                 no log line per call
-  --help                  this text
+  --help, -h              this text
+  --version               the program's version
+
+Options take their value as "--port 211" or "--port=211". Exit codes: 0
+stopped normally, 1 failure (database, credentials, port), 2 usage error.
 
 One line per call goes to standard output: station, call, rows, milliseconds
 and HTTP status. SIGINT or SIGTERM stops the server.
 )";
 
-int parseInt(const std::string& option, const char* value, long low = 0, long high = 1'000'000) {
-    char* end = nullptr;
-    errno = 0;
-    const long v = std::strtol(value, &end, 10);
-    if (*value == '\0' || *end != '\0' || errno != 0 || v < low || v > high) {
-        throw qel::ConfigError("Invalid value for " + option + ": " + value + " (" +
-                               std::to_string(low) + " to " + std::to_string(high) + ")");
-    }
-    return static_cast<int>(v);
-}
+// Options that take no value; every other option takes one.
+const std::vector<qel::cli::OptionSpec> kOptions = {
+    {"--listen"},
+    {"--port"},
+    {"--db"},
+    {"--cert"},
+    {"--key"},
+    {"--credentials"},
+    {"--operator-credentials"},
+    {"--silent-minutes"},
+    {"--max-request-mb"},
+    {"--max-inflight-mb"},
+    {"--threads"},
+    {"--header-timeout"},
+    {"--read-timeout"},
+    {"--quiet", false},
+};
+
+int serve(const qel::cli::ParsedOptions& given);
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    std::string listen = "0.0.0.0";
-    int port = 211;
-    std::string db = "qelexp-central.db";
-    std::string credentialsFile;
-    std::string operatorFile;
+    return qel::cli::runProgram("qelexp-server", kUsage, argc, argv, kOptions, serve);
+}
+
+namespace {
+
+int serve(const qel::cli::ParsedOptions& given) {
+    using qel::cli::kExitFailure;
+    const auto number = [&](std::string_view option, int fallback, int low, int high) {
+        return static_cast<int>(given.integer(option, fallback, low, high));
+    };
+    const std::string listen = given.text("--listen", "0.0.0.0");
+    const int port = number("--port", 211, 1, 65535);
+    const std::string db = given.text("--db", "qelexp-central.db");
+    const std::string credentialsFile = given.text("--credentials");
+    const std::string operatorFile = given.text("--operator-credentials");
     qel::server::MonitoringOptions monitoring;
-    bool quiet = false;
+    monitoring.silentMinutes = given.number("--silent-minutes", monitoring.silentMinutes, 0, 1e6);
     qel::server::HttpServerOptions options;
+    options.certFile = given.text("--cert");
+    options.keyFile = given.text("--key");
+    if (given.has("--max-request-mb")) {
+        options.maxRequestBytes = static_cast<std::size_t>(number("--max-request-mb", 64, 1, 4096))
+                                  << 20;
+    }
+    if (given.has("--max-inflight-mb")) {
+        options.maxInFlightBytes =
+            static_cast<std::size_t>(number("--max-inflight-mb", 768, 1, 1 << 20)) << 20;
+    }
+    options.workerThreads = number("--threads", options.workerThreads, 1, 1024);
+    options.headerTimeoutSeconds =
+        number("--header-timeout", options.headerTimeoutSeconds, 1, 3600);
+    options.readTimeoutSeconds = number("--read-timeout", options.readTimeoutSeconds, 1, 86400);
+    if (options.certFile.empty() != options.keyFile.empty()) {
+        throw qel::cli::UsageError("--cert and --key go together");
+    }
     try {
-        for (int i = 1; i < argc; ++i) {
-            const std::string arg = argv[i];
-            if (arg == "--help" || arg == "-h") {
-                std::cout << kUsage;
-                return 0;
-            }
-            if (arg == "--quiet") {
-                quiet = true;
-                continue;
-            }
-            if (i + 1 >= argc) throw qel::ConfigError("Missing value for " + arg);
-            const char* value = argv[++i];
-            if (arg == "--listen") {
-                listen = value;
-            } else if (arg == "--port") {
-                port = parseInt(arg, value, 1, 65535);
-            } else if (arg == "--db") {
-                db = value;
-            } else if (arg == "--cert") {
-                options.certFile = value;
-            } else if (arg == "--key") {
-                options.keyFile = value;
-            } else if (arg == "--credentials") {
-                credentialsFile = value;
-            } else if (arg == "--operator-credentials") {
-                operatorFile = value;
-            } else if (arg == "--silent-minutes") {
-                monitoring.silentMinutes = parseInt(arg, value);
-            } else if (arg == "--max-request-mb") {
-                options.maxRequestBytes = static_cast<std::size_t>(parseInt(arg, value, 1, 4096))
-                                          << 20;
-            } else if (arg == "--max-inflight-mb") {
-                options.maxInFlightBytes =
-                    static_cast<std::size_t>(parseInt(arg, value, 1, 1 << 20)) << 20;
-            } else if (arg == "--threads") {
-                options.workerThreads = parseInt(arg, value, 1, 1024);
-            } else if (arg == "--header-timeout") {
-                options.headerTimeoutSeconds = parseInt(arg, value, 1, 3600);
-            } else if (arg == "--read-timeout") {
-                options.readTimeoutSeconds = parseInt(arg, value, 1, 86400);
-            } else {
-                throw qel::ConfigError("Unknown option " + arg + " (see --help)");
-            }
-        }
-        if (options.certFile.empty() != options.keyFile.empty()) {
-            throw qel::ConfigError("--cert and --key go together");
-        }
         if (!credentialsFile.empty()) {
             options.credentials = qel::server::Credentials::load(credentialsFile);
             monitoring.requireOperator = true;
@@ -131,7 +126,7 @@ int main(int argc, char** argv) {
         if (!operatorFile.empty()) {
             monitoring.operatorTokens = qel::server::loadOperatorTokens(operatorFile);
         }
-        if (!quiet) {
+        if (!given.has("--quiet")) {
             options.log = [](const std::string& line) {
                 const std::string stamp = qel::SystemClock().now().toIso();
                 std::printf("%s %s\n", stamp.c_str(), line.c_str());
@@ -168,8 +163,12 @@ int main(int argc, char** argv) {
         pthread_kill(waiter.native_handle(), SIGTERM);
         waiter.join();
         return 0;
+    } catch (const qel::cli::UsageError&) {
+        throw;
     } catch (const std::exception& e) {
         std::fprintf(stderr, "qelexp-server: %s\n", e.what());
-        return 1;
+        return kExitFailure;
     }
 }
+
+}  // namespace
