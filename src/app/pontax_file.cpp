@@ -47,24 +47,6 @@ bool validUtf8(std::string_view s) {
     return true;
 }
 
-void appendUtf8(std::string& out, std::uint32_t cp) {
-    if (cp < 0x80) {
-        out += static_cast<char>(cp);
-    } else if (cp < 0x800) {
-        out += static_cast<char>(0xC0 | (cp >> 6));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else if (cp < 0x10000) {
-        out += static_cast<char>(0xE0 | (cp >> 12));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    } else {
-        out += static_cast<char>(0xF0 | (cp >> 18));
-        out += static_cast<char>(0x80 | ((cp >> 12) & 0x3F));
-        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
-        out += static_cast<char>(0x80 | (cp & 0x3F));
-    }
-}
-
 [[noreturn]] void fail(const std::string& why) {
     throw Error("Pontax.cds: " + why);
 }
@@ -106,7 +88,7 @@ std::string decodeEntities(std::string_view raw) {
                 if (cp > 0x10FFFF) fail("bad character reference");
             }
             if (cp == 0 || (cp >= 0xD800 && cp <= 0xDFFF)) fail("bad character reference");
-            appendUtf8(out, cp);
+            qel::text::appendUtf8(out, cp);
         } else {
             fail("unknown entity &" + std::string(name) + ";");
         }

@@ -11,6 +11,9 @@ namespace qel::text {
 std::string utf8ToCp1252(std::string_view utf8);
 std::string cp1252ToUtf8(std::string_view cp1252);
 
+// Appends the UTF-8 bytes of one Unicode code point.
+void appendUtf8(std::string& out, char32_t codePoint);
+
 // ASCII-only case mapping (codes, names, SQL identifiers).
 std::string upper(std::string_view s);
 bool iequals(std::string_view a, std::string_view b);
