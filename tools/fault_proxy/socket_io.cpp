@@ -1,0 +1,142 @@
+#include "socket_io.h"
+
+#include <arpa/inet.h>
+#include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <stdexcept>
+
+#include "http_message.h"
+
+namespace qel::faults {
+namespace {
+
+constexpr std::size_t kMaxHead = 64 * 1024;
+
+std::runtime_error systemError(const std::string& what) {
+    return std::runtime_error(what + ": " + std::strerror(errno));
+}
+
+void noDelay(int fd) {
+    const int on = 1;
+    ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
+}
+
+}  // namespace
+
+Listener listenOnLoopback(int port) {
+    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) throw systemError("socket");
+    const int on = 1;
+    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    address.sin_port = htons(static_cast<std::uint16_t>(port));
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        ::listen(fd, 64) != 0) {
+        const auto error = systemError("cannot listen on 127.0.0.1:" + std::to_string(port));
+        ::close(fd);
+        throw error;
+    }
+    socklen_t size = sizeof address;
+    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
+    return {fd, ntohs(address.sin_port)};
+}
+
+int connectTo(const std::string& host, int port) {
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    addrinfo* found = nullptr;
+    if (::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0) return -1;
+    int fd = -1;
+    for (addrinfo* a = found; a != nullptr && fd < 0; a = a->ai_next) {
+        fd = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol);
+        if (fd < 0) continue;
+        if (::connect(fd, a->ai_addr, a->ai_addrlen) != 0) {
+            ::close(fd);
+            fd = -1;
+        }
+    }
+    ::freeaddrinfo(found);
+    if (fd >= 0) noDelay(fd);
+    return fd;
+}
+
+bool sendAll(int fd, std::string_view data) {
+    while (!data.empty()) {
+        const ssize_t n = ::send(fd, data.data(), data.size(), MSG_NOSIGNAL);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        data.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+bool SocketReader::fill() {
+    char chunk[64 * 1024];
+    for (;;) {
+        const ssize_t n = ::recv(fd_, chunk, sizeof chunk, 0);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        buffer_.append(chunk, static_cast<std::size_t>(n));
+        return true;
+    }
+}
+
+std::optional<std::string> SocketReader::readHead() {
+    std::size_t searched = 0;
+    for (;;) {
+        const auto end = buffer_.find("\r\n\r\n", searched);
+        if (end != std::string::npos) {
+            std::string head = buffer_.substr(0, end + 4);
+            buffer_.erase(0, end + 4);
+            return head;
+        }
+        if (buffer_.size() > kMaxHead) throw HttpError("message head over 64 KiB");
+        searched = buffer_.size() < 3 ? 0 : buffer_.size() - 3;
+        if (!fill()) return std::nullopt;
+    }
+}
+
+bool SocketReader::readExactly(std::size_t n, std::string& out) {
+    while (buffer_.size() < n) {
+        // Large bodies move straight through instead of piling up in the buffer.
+        n -= buffer_.size();
+        out += buffer_;
+        buffer_.clear();
+        if (!fill()) return false;
+    }
+    out.append(buffer_, 0, n);
+    buffer_.erase(0, n);
+    return true;
+}
+
+void SocketReader::readToEnd(std::string& out) {
+    while (fill()) {
+    }
+    out += buffer_;
+    buffer_.clear();
+}
+
+bool awaitRequest(int clientFd, int serverFd) {
+    pollfd watched[2] = {{clientFd, POLLIN, 0}, {serverFd, POLLIN | POLLRDHUP, 0}};
+    for (;;) {
+        const int n = ::poll(watched, 2, -1);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) return false;
+        // Anything from the server between exchanges (its close, above all)
+        // ends the connection, as it would have ended a direct one.
+        if (watched[1].revents != 0) return false;
+        return watched[0].revents != 0;
+    }
+}
+
+}  // namespace qel::faults
