@@ -51,6 +51,7 @@ struct FaultProxy::Impl {
             if (watched[0].revents == 0) continue;
             const int client = ::accept4(listener.fd, nullptr, nullptr, SOCK_CLOEXEC);
             if (client < 0) continue;
+            noDelay(client);
             state.track(client);
             joinFinished();
             auto& c = connections.emplace_back();

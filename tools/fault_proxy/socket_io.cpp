@@ -23,12 +23,12 @@ std::runtime_error systemError(const std::string& what) {
     return std::runtime_error(what + ": " + std::strerror(errno));
 }
 
+}  // namespace
+
 void noDelay(int fd) {
     const int on = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
 }
-
-}  // namespace
 
 Listener listenOnLoopback(int port) {
     const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);

@@ -19,6 +19,10 @@ Listener listenOnLoopback(int port);
 // A connected socket, or -1 when the server cannot be reached.
 int connectTo(const std::string& host, int port);
 
+// Turns Nagle's algorithm off: calls are small request-answer pairs, and a
+// delayed acknowledgement would stall each of them.
+void noDelay(int fd);
+
 // Writes all of `data`; false when the peer is gone.
 bool sendAll(int fd, std::string_view data);
 
