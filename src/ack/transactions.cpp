@@ -6,11 +6,20 @@
 namespace qel::agent {
 
 void TdtmExportaVenda::IniciaTransacao() {
+    if (transactionHook && !adcCaixa.inTransaction()) {
+        transactionHook(TransactionStep::BeforeBegin);
+    }
     adcCaixa.startTransaction();
 }
 
 void TdtmExportaVenda::ConfirmaTransacao() {
+    if (!transactionHook || !adcCaixa.inTransaction()) {
+        adcCaixa.commitTransaction();
+        return;
+    }
+    transactionHook(TransactionStep::BeforeCommit);
     adcCaixa.commitTransaction();
+    transactionHook(TransactionStep::AfterCommit);
 }
 
 void TdtmExportaVenda::DesfazTransacao() {

@@ -2,10 +2,14 @@
 // One instance per machine; start-up, then one export cycle per timer tick
 // until a stop request (see README: signals) ends it.
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
+#include <memory>
 #include <string>
 
+#include "app/crash_watcher.h"
 #include "app/event_loop.h"
+#include "app/lab_settings.h"
 #include "app/main_window.h"
 #include "core/clock.h"
 #include "log/run_log.h"
@@ -25,8 +29,37 @@ int main(int argc, char** argv) {
     SystemClock clock;
     const auto folder = platform->executableFolder();
     log::RunLog runLog(folder, clock);
-    app::TfrmExportaVenda window(
-        {clock, *platform, runLog, folder, argc > 1 ? std::string(argv[1]) : std::string()});
+    app::WindowContext context{clock, *platform, runLog, folder,
+                               argc > 1 ? std::string(argv[1]) : std::string()};
+
+    // Lab settings (see README): a value that cannot be used is reported and
+    // ignored; the agent then runs as in a store.
+    const auto labLine = [&runLog](const std::string& line) {
+        try {
+            runLog.GravaLog(line);
+        } catch (const std::exception& e) {
+            std::fprintf(stderr, "QelExp: %s\n", e.what());
+        }
+    };
+    const app::LabSettings lab = app::LabSettings::read(std::getenv);
+    for (const std::string& problem : lab.problems) labLine(problem);
+    context.timerPeriod = lab.timerPeriod;
+    std::unique_ptr<app::CrashWatcher> crashWatcher;
+    if (lab.crashAt) {
+        labLine("QELEXP_CRASH_AT: o agente termina com SIGKILL na chegada " +
+                std::to_string(lab.crashAt->occurrence) + " a " +
+                std::string(app::crashPointName(lab.crashAt->point)) + " (laboratório).");
+        crashWatcher = std::make_unique<app::CrashWatcher>(
+            *lab.crashAt, [labLine](app::CrashPoint point, std::int64_t n) {
+                labLine("QELEXP_CRASH_AT: SIGKILL em " + std::string(app::crashPointName(point)) +
+                        ", chegada " + std::to_string(n) + ".");
+                app::killThisProcessHard();
+            });
+        context.prepareDataModule = [&crashWatcher](agent::TdtmExportaVenda& dm) {
+            crashWatcher->install(dm);
+        };
+    }
+    app::TfrmExportaVenda window(std::move(context));
     try {
         window.FormCreate();
     } catch (const std::exception& e) {

@@ -25,6 +25,7 @@ agent::TdtmExportaVenda& TfrmExportaVenda::dataModule() {
         dtmExportaVenda = std::make_unique<agent::TdtmExportaVenda>(
             agent::DataModuleContext{context_.clock, context_.platform, context_.runLog.sink(),
                                      context_.databaseOptions, context_.executableFolder});
+        if (context_.prepareDataModule) context_.prepareDataModule(*dtmExportaVenda);
     }
     return *dtmExportaVenda;
 }

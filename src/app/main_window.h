@@ -1,6 +1,8 @@
 #pragma once
 
+#include <chrono>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -30,6 +32,12 @@ struct WindowContext {
     db::ConnectionOptions databaseOptions = {};
     // The watchdog's sleep; empty: real time, cut short when the window goes.
     onDisparaThreadQelExp::Sleep watchdogSleep = {};
+    // Labs only (QELEXP_TIMER_SECONDS): the timer's period instead of the
+    // station's configured minutes.
+    std::optional<std::chrono::seconds> timerPeriod = {};
+    // Labs only: runs once on the data module when it is created (the crash
+    // points install their hooks here).
+    std::function<void(agent::TdtmExportaVenda&)> prepareDataModule = {};
 };
 
 // The agent's hidden main window `frmExportaVenda`: owns the station

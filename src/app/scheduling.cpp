@@ -8,6 +8,14 @@
 namespace qel::app {
 
 void TfrmExportaVenda::setTimerPeriod() {
+    if (context_.timerPeriod) {
+        const auto interval = std::chrono::milliseconds(*context_.timerPeriod);
+        timExpCupons.setInterval(interval, context_.clock.now());
+        GravaLog("Intervalo do timer: " + std::to_string(interval.count()) +
+                 ", QELEXP_TIMER_SECONDS=" + std::to_string(context_.timerPeriod->count()) +
+                 " segundos (laboratório).");
+        return;
+    }
     agent::TdtmExportaVenda& dm = dataModule();
     std::string minutes;
     dm.VerificaTempo(CDFILIAL, minutes);

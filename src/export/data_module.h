@@ -2,6 +2,7 @@
 
 #include <array>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -40,6 +41,10 @@ struct ResultDatasets {
 struct ClientCopies {
     Dataset cdsCliArqCat52, cdsCliItFidelidade, cdsCliMoviClie, cdsCliMovBeneficioCons;
 };
+
+// The moments of a station transaction that IniciaTransacao and
+// ConfirmaTransacao report to a watcher.
+enum class TransactionStep { BeforeBegin, BeforeCommit, AfterCommit };
 
 // What the data module needs from its surroundings.
 struct DataModuleContext {
@@ -103,6 +108,9 @@ class TdtmExportaVenda {
     void IniciaTransacao();
     void ConfirmaTransacao();
     void DesfazTransacao();
+    // Told when IniciaTransacao really begins a transaction and when
+    // ConfirmaTransacao really commits one; empty unless a lab run watches.
+    std::function<void(TransactionStep)> transactionHook;
     void AtualizaMSDE();
 
     // Per-table acknowledgement routines, in the order the transfer runs them.

@@ -15,6 +15,7 @@
 
 #include "app_fixture.h"
 #include "platform/posix/restart_command.h"
+#include "process_helpers.h"
 
 using ::testing::HasSubstr;
 
@@ -23,29 +24,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-
-// Polls `done` every 20 ms for up to 3 minutes (a process works in real
-// time, and a loaded build machine can slow it a lot).
-template <typename Done>
-bool eventually(Done done) {
-    for (int i = 0; i < 9000; ++i) {
-        if (done()) return true;
-        std::this_thread::sleep_for(20ms);
-    }
-    return done();
-}
-
-int freePort() {
-    const int s = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a);
-    socklen_t len = sizeof a;
-    getsockname(s, reinterpret_cast<sockaddr*>(&a), &len);
-    close(s);
-    return ntohs(a.sin_port);
-}
 
 class AgentProcess : public AppFixture {
   protected:
