@@ -7,6 +7,7 @@
 #include "log/messages.h"
 #include "selection/packet_split.h"
 #include "selection/result_fields.h"
+#include "selection/sent_rows.h"
 
 namespace qel::agent {
 
@@ -17,7 +18,8 @@ void TdtmExportaVenda::CarregaResultados(const Variant& ResultadosServidor) {
             kindName(ResultadosServidor.kind()));
     }
     const VariantArray& answer = ResultadosServidor.asArray();
-    if (answer.size() < ResultDatasets::kCount) {
+    // More packets than tables would leave it open which verdict is whose.
+    if (answer.size() != ResultDatasets::kCount) {
         throw ServerError("Resposta de verificação com " + std::to_string(answer.size()) +
                           " pacotes; esperados " + std::to_string(ResultDatasets::kCount));
     }
@@ -73,6 +75,15 @@ void TdtmExportaVenda::ExportaDados(DateTime DtUltAtuExtrato, DateTime DtUltAtuM
         const Variant ResultadosServidor = joinVerificationAnswers(answers);
         GravaLog("Fim da verificação das vendas no servidor: " + day());
         CarregaResultados(ResultadosServidor);
+        // Only rows this transfer sent may be flagged, whatever the answer says.
+        const SentRows sent(PacotesExportacao.isArray() ? PacotesExportacao.asArray()
+                                                        : VariantArray{});
+        for (std::size_t i = 0; i < ResultDatasets::kCount; ++i) {
+            if (const std::size_t dropped = sent.dropUnsent(i, results.at(i))) {
+                GravaLog(std::string(ResultDatasets::name(i)) + ": " + std::to_string(dropped) +
+                         " veredictos ignorados, para linhas que esta transferência não enviou");
+            }
+        }
         GravaLog("Início da atualização das vendas no MSDE: " + day());
         AtualizaMSDEResultados();
         GravaLog("Fim da atualização das vendas no MSDE: " + day());

@@ -200,6 +200,11 @@ class MalformedAnswers : public qel::testing::ExportFixture {
         }
         {
             VariantArray a = emptyVerdicts();
+            a.push_back(a.back());
+            c.push_back({"23 packets", wire(Variant(a)), exportError});
+        }
+        {
+            VariantArray a = emptyVerdicts();
             a[10] = Variant("OK");
             c.push_back({"text in place of the sale packet", wire(Variant(a)), exportError});
         }
@@ -322,6 +327,77 @@ TEST_F(MalformedAnswers, NoAnswerFlagsARowCrashesOrGoesUnreported) {
             EXPECT_GT(errors[0].size(), c.error.size() + 20) << errors[0];
         }
         EXPECT_EQ(stationContent(dir / "QELCAIXA.db"), before);
+    }
+}
+
+// Verdicts answer for the rows the server was sent. An "OK" for a pending
+// row that this transfer left out (written after the change check, beyond
+// the sales window) must not flag it: the server cannot hold what it was
+// never sent.
+TEST_F(MalformedAnswers, AnOkForAPendingRowThisTransferDidNotSendFlagsNothing) {
+    simulate(5, 4);
+    Responder responder;
+    writeRegistry("IPServer = 127.0.0.1:" + std::to_string(responder.port) + "\n");
+    ASSERT_TRUE(dm->net.ConectaServidor(true, "sem servidor"));
+    ASSERT_TRUE(dm->ExisteDadosExportar(clock.now(), clock.now()));
+
+    // Verdicts "OK" for every pending sale and cash movement...
+    constexpr std::size_t kMovements = 22;
+    VariantArray packets = dm->PacotesExportacao.asArray();
+    auto okFor = [&](std::size_t element) {
+        const Dataset& sent = packets[element].asPacket();
+        std::vector<qel::FieldDef> fields = sent.fields();
+        fields.push_back({"IDSITUACAO", FieldType::String, 3, 0});
+        Dataset d(fields);
+        for (qel::Row row : sent.rows()) {
+            row.emplace_back("OK");
+            d.append(std::move(row));
+        }
+        return d;
+    };
+    VariantArray answer = emptyVerdicts();
+    answer[10] = packet(okFor(qel::agent::kSalesEntry));
+    answer[11] = packet(okFor(kMovements));
+    responder.body = wire(Variant(answer));
+
+    // ...but the last of each is not sent: it keeps its flag.
+    std::vector<std::string> leftOut;
+    for (std::size_t element : {qel::agent::kSalesEntry, kMovements}) {
+        Dataset d = packets[element].asPacket();
+        ASSERT_GE(d.recordCount(), 2u);
+        const qel::Row& last = d.rows().back();
+        if (element == kMovements) {
+            leftOut.push_back("SELECT IDIMPMOVCAIXA FROM MOVCAIXA WHERE NRSEQUMOVI = '" +
+                              last[d.fieldIndex("NRSEQUMOVI")].asString() + "' AND DTABERCAIX = '" +
+                              last[d.fieldIndex("DTABERCAIX")].asDateTime().toIso() + "'");
+        } else {
+            leftOut.push_back("SELECT IDIMPVENDA FROM VENDA WHERE NRSEQVENDA = '" +
+                              last[d.fieldIndex("NRSEQVENDA")].asString() + "'");
+        }
+        d.rows().pop_back();
+        packets[element] = packet(std::move(d));
+    }
+    const std::string saleFlag = scalar(leftOut[0]), movementFlag = scalar(leftOut[1]);
+    ASSERT_NE(saleFlag, "S");
+    ASSERT_NE(movementFlag, "S");
+    dm->PacotesExportacao = Variant(packets);
+    dm->ExportaDados(clock.now(), clock.now());
+
+    EXPECT_EQ(scalar(leftOut[0]), saleFlag);
+    EXPECT_EQ(scalar(leftOut[1]), movementFlag);
+    // The others were flagged.
+    EXPECT_EQ(scalar("SELECT COUNT(*) FROM VENDA WHERE IDIMPVENDA IN ('I','A') AND "
+                     "IDSITUVENDA <> 'P'"),
+              "1");
+    EXPECT_EQ(errorLines(), std::vector<std::string>{});
+    const auto lines = logLines();
+    for (const char* table : {"cdsRetVenda", "cdsRetMovCaixa"}) {
+        EXPECT_NE(std::find(lines.begin(), lines.end(),
+                            std::string(table) +
+                                ": 1 veredictos ignorados, para linhas que esta transferência "
+                                "não enviou"),
+                  lines.end())
+            << table;
     }
 }
 
