@@ -22,6 +22,7 @@
 #include "protocol/codec.h"
 #include "protocol/envelope.h"
 #include "protocol/gzip.h"
+#include "sample_packets.h"
 
 namespace qel::faults {
 namespace {
@@ -52,8 +53,8 @@ class FaultProxyTest : public ::testing::Test {
         std::filesystem::remove_all(folder);
     }
 
-    int serve() {
-        http = std::make_unique<server::HttpServer>(*app, server::HttpServerOptions{});
+    int serve(server::HttpServerOptions options = {}) {
+        http = std::make_unique<server::HttpServer>(*app, std::move(options));
         const int port = http->bindToAnyPort("127.0.0.1");
         http->start();
         return port;
@@ -173,14 +174,55 @@ TEST_F(FaultProxyTest, ServerDownClosesTheClientCountsNothingAndKeepsTheFaultArm
     EXPECT_EQ(proxy->fired()[ProxyFault::CutAfterCommit], 1);
 }
 
-TEST_F(FaultProxyTest, AServerRestartBetweenCallsEndsTheKeptAliveConnectionCleanly) {
+TEST_F(FaultProxyTest, AServerRestartBetweenCallsIsInvisibleToTheKeptAliveConnection) {
     EXPECT_NO_THROW(recordCleanup("before"));
     http->stop();
     proxy->setUpstream("127.0.0.1", serve());
-    // The proxy closed the idle connection when the server did; the agent's
-    // next call opens a new one to the new server.
+    // The next call on the same connection reaches the new server.
     EXPECT_NO_THROW(recordCleanup("after"));
     EXPECT_TRUE(serverRecorded("after"));
+}
+
+// Transfers of several megabytes each way (gzip on the wire) break and recover too.
+TEST_F(FaultProxyTest, LargeTransfersBreakInBothDirectionsAndThenPass) {
+    const VariantArray packets = testing::samplePacketArray(3000);
+    const VariantArray insert = {Variant("0001"), Variant("001"), Variant("01"), Variant(packets)};
+    const VariantArray verify = {Variant("0001"), Variant("001"), Variant(packets)};
+
+    proxy->arm(ProxyFault::CutDuringRequest);
+    EXPECT_THROW(agent().call("setInsereServidor", insert), ServerError);
+    EXPECT_EQ(store->rowCount(), 0);
+    const auto partBytes = proxy->requestBytes();
+
+    EXPECT_NO_THROW(agent().call("setInsereServidor", insert));
+    const auto held = store->rowCount();
+    EXPECT_GT(held, 3000 * 15);
+    EXPECT_GT(proxy->requestBytes() - partBytes, 1'000'000u);
+
+    proxy->arm(ProxyFault::CutMidAnswer);
+    EXPECT_THROW(agent().call("getVerificaExportacao", verify), ServerError);
+    proxy->arm(ProxyFault::MalformedAnswer);
+    EXPECT_THROW(agent().call("getVerificaExportacao", verify), ServerError);
+    const Variant verdicts = protocol::unwrapAnswer(agent().call("getVerificaExportacao", verify));
+    EXPECT_EQ(verdicts.asArray().size(), 22u);
+    EXPECT_EQ(store->rowCount(), held);
+}
+
+// A server that refuses a call before reading its body closes at once; its
+// refusal still reaches the agent through the proxy.
+TEST_F(FaultProxyTest, ARefusalBeforeTheBodyIsReadReachesTheAgent) {
+    http->stop();
+    server::HttpServerOptions small;
+    small.maxRequestBytes = 4096;
+    proxy->setUpstream("127.0.0.1", serve(std::move(small)));
+    const VariantArray insert = {Variant("0001"), Variant("001"), Variant("01"),
+                                 Variant(testing::samplePacketArray(20000))};
+    try {
+        agent().call("setInsereServidor", insert);
+        ADD_FAILURE() << "a body over the server's limit was taken";
+    } catch (const ServerError& e) {
+        EXPECT_THAT(e.what(), HasSubstr("larger than the server's limit"));
+    }
 }
 
 // Every corruption the proxy makes is refused by the protocol's decoder, plain

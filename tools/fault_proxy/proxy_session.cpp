@@ -1,5 +1,7 @@
 #include "proxy_session.h"
 
+#include <poll.h>
+
 #include "corruption.h"
 #include "http_message.h"
 #include "protocol/codec.h"
@@ -63,12 +65,8 @@ class Session {
     }
 
     void run() {
-        const Upstream upstream = state_.upstream();
-        server_ = connectTo(upstream.host, upstream.port);
         // The server is down: the client sees its connection drop.
-        if (server_ < 0) return;
-        state_.track(server_);
-        fromServer_.emplace(server_);
+        if (!connectServer()) return;
         try {
             while (exchange()) {
             }
@@ -80,7 +78,6 @@ class Session {
   private:
     // Relays one request and its answer; false when the connection ends.
     bool exchange() {
-        if (fromClient_.buffer().empty() && !awaitRequest(client_, server_)) return false;
         Message request;
         if (!readHead(fromClient_, request)) return false;
         request.framing = requestFraming(request.head);
@@ -91,8 +88,9 @@ class Session {
         if (!readBody(fromClient_, request.framing, request.body)) return giveBack(armed);
         switch (armed.fault) {
             case ProxyFault::ServerError:
+                fired(armed);
                 sendAll(client_, serviceUnavailable());
-                return fired(armed);
+                return false;
             case ProxyFault::CutDuringRequest: {
                 const std::size_t cut = cutPoint(request.body.size(), state_.draw());
                 if (!sendAll(server_, request.rawHead + request.body.substr(0, cut))) {
@@ -104,7 +102,15 @@ class Session {
             default:
                 break;
         }
+        // A server that closed the connection while it was idle (its keep-alive
+        // ran out, or it restarted) is reached anew, as a direct client would.
+        // Closing the client's side instead would race with its next request.
+        if (!serverStillOpen() && !connectServer()) return giveBack(armed);
         if (!sendAll(server_, request.rawHead) || !sendAll(server_, request.body)) {
+            // A server that refuses a request before reading its body answers
+            // and closes: the refusal still reaches the client.
+            Message refusal;
+            if (readAnswer(request, refusal)) sendAll(client_, refusal.rawHead + refusal.body);
             return giveBack(armed);
         }
         state_.countForwarded(request.body.size());
@@ -114,6 +120,22 @@ class Session {
         if (!answerClient(armed, answer)) return false;
         return keepsAlive(request.head) && keepsAlive(answer.head) &&
                answer.framing.kind != Kind::UntilClose;
+    }
+
+    bool connectServer() {
+        state_.release(server_);
+        const Upstream upstream = state_.upstream();
+        server_ = connectTo(upstream.host, upstream.port);
+        if (server_ < 0) return false;
+        state_.track(server_);
+        fromServer_.emplace(server_);
+        return true;
+    }
+
+    // False when the server has closed its side or sent something unasked.
+    bool serverStillOpen() const {
+        pollfd watched{server_, POLLIN | POLLRDHUP, 0};
+        return ::poll(&watched, 1, 0) == 0;
     }
 
     bool readHead(SocketReader& reader, Message& message) {
@@ -149,8 +171,9 @@ class Session {
                 return fired(armed);
             case ProxyFault::CutMidAnswer: {
                 const std::size_t cut = cutPoint(answer.body.size(), state_.draw());
+                fired(armed);
                 sendAll(client_, answer.rawHead + answer.body.substr(0, cut));
-                return fired(armed);
+                return false;
             }
             case ProxyFault::Delay:
                 if (!state_.sleepUnlessStopped(std::chrono::milliseconds(armed.delayMs))) {
@@ -205,7 +228,8 @@ class Session {
         state_.giveBack(armed);
         return false;
     }
-    // The fault has acted and the connection ends.
+    // The fault has acted and the connection ends. Counted before the client
+    // can see the effect, so that a client that saw it also sees it counted.
     bool fired(const ArmedFault& armed) {
         state_.countFired(armed.fault);
         return false;

@@ -1,6 +1,7 @@
 #include "socket_io.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
@@ -21,6 +22,30 @@ constexpr std::size_t kMaxHead = 64 * 1024;
 
 std::runtime_error systemError(const std::string& what) {
     return std::runtime_error(what + ": " + std::strerror(errno));
+}
+
+// A server that neither accepts nor refuses counts as down after this long,
+// so that stopping the proxy never waits for the system's own time-out.
+constexpr int kConnectTimeoutMs = 5000;
+
+bool connectWithin(int fd, const sockaddr* address, socklen_t size, int timeoutMs) {
+    const int flags = ::fcntl(fd, F_GETFL);
+    ::fcntl(fd, F_SETFL, flags | O_NONBLOCK);
+    if (::connect(fd, address, size) != 0) {
+        if (errno != EINPROGRESS) return false;
+        pollfd writable{fd, POLLOUT, 0};
+        int n = 0;
+        do {
+            n = ::poll(&writable, 1, timeoutMs);
+        } while (n < 0 && errno == EINTR);
+        int error = 0;
+        socklen_t length = sizeof error;
+        if (n <= 0 || ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) != 0 || error != 0) {
+            return false;
+        }
+    }
+    ::fcntl(fd, F_SETFL, flags);
+    return true;
 }
 
 }  // namespace
@@ -60,7 +85,7 @@ int connectTo(const std::string& host, int port) {
     for (addrinfo* a = found; a != nullptr && fd < 0; a = a->ai_next) {
         fd = ::socket(a->ai_family, a->ai_socktype | SOCK_CLOEXEC, a->ai_protocol);
         if (fd < 0) continue;
-        if (::connect(fd, a->ai_addr, a->ai_addrlen) != 0) {
+        if (!connectWithin(fd, a->ai_addr, a->ai_addrlen, kConnectTimeoutMs)) {
             ::close(fd);
             fd = -1;
         }
@@ -124,19 +149,6 @@ void SocketReader::readToEnd(std::string& out) {
     }
     out += buffer_;
     buffer_.clear();
-}
-
-bool awaitRequest(int clientFd, int serverFd) {
-    pollfd watched[2] = {{clientFd, POLLIN, 0}, {serverFd, POLLIN | POLLRDHUP, 0}};
-    for (;;) {
-        const int n = ::poll(watched, 2, -1);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) return false;
-        // Anything from the server between exchanges (its close, above all)
-        // ends the connection, as it would have ended a direct one.
-        if (watched[1].revents != 0) return false;
-        return watched[0].revents != 0;
-    }
 }
 
 }  // namespace qel::faults

@@ -48,8 +48,4 @@ class SocketReader {
     std::string buffer_;
 };
 
-// Waits until the client sends something (true) or the server closes its
-// side of an idle connection or anything else ends the wait (false).
-bool awaitRequest(int clientFd, int serverFd);
-
 }  // namespace qel::faults
