@@ -106,7 +106,8 @@ CallOutcome ApplicationServer::dispatch(const Caller& caller, const protocol::Re
     throw CallRejected(404, "Unknown method " + request.object + "." + m);
 }
 
-void ApplicationServer::identify(const Caller& caller, CallOutcome& out, const VariantArray& args) {
+void ApplicationServer::identify(const Caller& caller, CallOutcome& out, const VariantArray& args,
+                                 bool recordContact) {
     out.store = textArg(args, 0, "CDFILIAL");
     out.station = textArg(args, 1, "CDCAIXA");
     if (caller.grant &&
@@ -114,13 +115,30 @@ void ApplicationServer::identify(const Caller& caller, CallOutcome& out, const V
         throw CallRejected(
             403, "This credential may not act for store " + out.store + " station " + out.station);
     }
-    store_.touchStation(out.store, out.station, clock_.now());
+    if (recordContact) store_.touchStation(out.store, out.station, clock_.now());
 }
 
 CallOutcome ApplicationServer::setInsereServidor(const Caller& caller, const VariantArray& args) {
     expectCount(args, 4, "setInsereServidor");
     CallOutcome out;
-    identify(caller, out, args);
+    // A stored transfer records the contact in its own transaction; only a
+    // transfer that fails records it on its own.
+    identify(caller, out, args, false);
+    try {
+        storeTransfer(caller, args, out);
+    } catch (...) {
+        try {
+            store_.touchStation(out.store, out.station, clock_.now());
+        } catch (const std::exception&) {
+            // The store is failing; the transfer's own error is the one to answer.
+        }
+        throw;
+    }
+    return out;
+}
+
+void ApplicationServer::storeTransfer(const Caller& caller, const VariantArray& args,
+                                      CallOutcome& out) {
     textArg(args, 2, "CDLOJA");
     const VariantArray& packets = packetArray(args[3]);
 
@@ -173,7 +191,6 @@ CallOutcome ApplicationServer::setInsereServidor(const Caller& caller, const Var
     out.rows = total;
     out.stored = static_cast<std::int64_t>(batch.rows.size());
     out.answer = protocol::successAnswer(Variant(static_cast<std::int64_t>(batch.rows.size())));
-    return out;
 }
 
 CallOutcome ApplicationServer::getVerificaExportacao(const Caller& caller,

@@ -60,6 +60,7 @@ class ApplicationServer {
   private:
     CallOutcome dispatch(const Caller& caller, const protocol::Request& request);
     CallOutcome setInsereServidor(const Caller& caller, const VariantArray& args);
+    void storeTransfer(const Caller& caller, const VariantArray& args, CallOutcome& outcome);
     CallOutcome getVerificaExportacao(const Caller& caller, const VariantArray& args);
     CallOutcome reportDate(const Caller& caller, const VariantArray& args, std::string_view name);
     CallOutcome cleanupDue(const Caller& caller, const VariantArray& args, bool monthly);
@@ -67,8 +68,10 @@ class ApplicationServer {
     CallOutcome recordRequest(const Caller& caller, const VariantArray& args, std::string_view kind,
                               bool withArgument);
 
-    // The station a call names, checked against the caller's credential.
-    void identify(const Caller& caller, CallOutcome& outcome, const VariantArray& args);
+    // The station a call names, checked against the caller's credential;
+    // records the call as the station's last contact unless told not to.
+    void identify(const Caller& caller, CallOutcome& outcome, const VariantArray& args,
+                  bool recordContact = true);
 
     CentralStore& store_;
     const Clock& clock_;

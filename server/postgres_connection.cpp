@@ -53,52 +53,74 @@ std::optional<double> Result::optionalFloat8(int row, int col) const {
     return float8(row, col);
 }
 
-CopyBuffer::CopyBuffer() {
-    static constexpr char kHeader[] = "PGCOPY\n\377\r\n";
-    data_.assign(kHeader, sizeof kHeader);  // the signature includes its final NUL
-    be(0, 4);                               // flags
-    be(0, 4);                               // header extension length
-}
+ArrayBuilder::ArrayBuilder(Oid element) : element_(element) {}
 
-void CopyBuffer::be(std::uint64_t v, int bytes) {
+void ArrayBuilder::be(std::uint64_t v, int bytes) {
     for (int i = bytes - 1; i >= 0; --i) data_.push_back(static_cast<char>((v >> (8 * i)) & 0xFF));
 }
 
-void CopyBuffer::row(int fields) {
-    be(static_cast<std::uint16_t>(fields), 2);
-}
-
-void CopyBuffer::text(std::string_view v) {
+void ArrayBuilder::text(std::string_view v) {
     be(static_cast<std::uint32_t>(v.size()), 4);
     data_.append(v);
+    ++count_;
 }
 
-void CopyBuffer::bytes(std::span<const std::uint8_t> v) {
+void ArrayBuilder::bytes(std::span<const std::uint8_t> v) {
     be(static_cast<std::uint32_t>(v.size()), 4);
     data_.append(reinterpret_cast<const char*>(v.data()), v.size());
+    ++count_;
 }
 
-void CopyBuffer::float8(double v) {
-    be(8, 4);
-    be(std::bit_cast<std::uint64_t>(v), 8);
-}
-
-void CopyBuffer::int8(std::int64_t v) {
+void ArrayBuilder::int8(std::int64_t v) {
     be(8, 4);
     be(static_cast<std::uint64_t>(v), 8);
+    ++count_;
 }
 
-void CopyBuffer::int4(std::int32_t v) {
-    be(4, 4);
-    be(static_cast<std::uint32_t>(v), 4);
+void ArrayBuilder::float8(double v) {
+    be(8, 4);
+    be(std::bit_cast<std::uint64_t>(v), 8);
+    ++count_;
 }
 
-const std::string& CopyBuffer::finish() {
-    if (!finished_) {
-        be(0xFFFF, 2);
-        finished_ = true;
+void ArrayBuilder::null() {
+    be(0xFFFFFFFF, 4);  // length -1
+    nulls_ = true;
+    ++count_;
+}
+
+Oid ArrayBuilder::arrayType() const {
+    switch (element_) {
+        case Oid::bytea:
+            return Oid::byteaArray;
+        case Oid::int8:
+            return Oid::int8Array;
+        case Oid::float8:
+            return Oid::float8Array;
+        default:
+            return Oid::textArray;
     }
-    return data_;
+}
+
+std::string ArrayBuilder::take() {
+    // Header: dimensions, has-nulls flag, element type; then each
+    // dimension's length and lower bound. An empty array has no dimension.
+    std::string out;
+    out.swap(data_);
+    data_.clear();
+    const bool empty = count_ == 0;
+    be(empty ? 0 : 1, 4);
+    be(nulls_ ? 1 : 0, 4);
+    be(static_cast<std::uint32_t>(element_), 4);
+    if (!empty) {
+        be(static_cast<std::uint32_t>(count_), 4);
+        be(1, 4);
+    }
+    std::string header;
+    header.swap(data_);
+    count_ = 0;
+    nulls_ = false;
+    return header + out;
 }
 
 Connection::Connection(const std::string& conninfo) : conn_(PQconnectdb(conninfo.c_str())) {
@@ -121,22 +143,76 @@ bool Connection::healthy() const {
     return conn_ && PQstatus(conn_) == CONNECTION_OK && PQtransactionStatus(conn_) == PQTRANS_IDLE;
 }
 
-Result Connection::check(PGresult* r, const char* sql) {
-    const ExecStatusType status = r ? PQresultStatus(r) : PGRES_FATAL_ERROR;
-    if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK || status == PGRES_COPY_IN) {
-        return Result(r);
-    }
-    std::string message = r ? PQresultErrorMessage(r) : PQerrorMessage(conn_);
-    const char* state = r ? PQresultErrorField(r, PG_DIAG_SQLSTATE) : nullptr;
-    std::string sqlstate = state ? state : "";
-    if (r) PQclear(r);
+namespace {
+
+std::string trimmed(std::string message) {
     while (!message.empty() && (message.back() == '\n' || message.back() == ' ')) {
         message.pop_back();
     }
+    return message;
+}
+
+std::string shortened(const char* sql) {
     std::string statement(sql);
     if (statement.size() > 60) statement = statement.substr(0, 60) + "...";
-    throw PgError("Central store (PostgreSQL): " + message + " [" + statement + "]",
-                  std::move(sqlstate));
+    return statement;
+}
+
+// The parameter arrays libpq takes, pointing into `params`.
+struct ParamArrays {
+    explicit ParamArrays(const std::vector<Param>& params)
+        : types(params.size()),
+          values(params.size()),
+          lengths(params.size()),
+          formats(params.size()) {
+        for (std::size_t i = 0; i < params.size(); ++i) {
+            const Param& p = params[i];
+            types[i] = static_cast<unsigned>(p.type);
+            if (p.null) {
+                values[i] = nullptr;
+            } else if (p.binary) {
+                const bool owned = p.bytes.empty() && !p.owned.empty();
+                const char* data =
+                    owned ? p.owned.data() : reinterpret_cast<const char*>(p.bytes.data());
+                values[i] = data ? data : "";
+                lengths[i] = static_cast<int>(owned ? p.owned.size() : p.bytes.size());
+                formats[i] = 1;
+            } else {
+                values[i] = p.owned.c_str();
+            }
+        }
+    }
+    std::vector<unsigned> types;
+    std::vector<const char*> values;
+    std::vector<int> lengths;
+    std::vector<int> formats;
+};
+
+}  // namespace
+
+void Connection::lost(const char* what) {
+    throw PgError(
+        std::string("Central store (PostgreSQL): ") + what + ": " + trimmed(PQerrorMessage(conn_)),
+        "08006", true);
+}
+
+void Connection::fail(PGresult* r, const char* sql) {
+    std::string message = trimmed(r ? PQresultErrorMessage(r) : PQerrorMessage(conn_));
+    const char* state = r ? PQresultErrorField(r, PG_DIAG_SQLSTATE) : nullptr;
+    std::string sqlstate = state ? state : "";
+    if (r) PQclear(r);
+    // A restart ends the sessions with 57P01 (admin shutdown); a cut network
+    // leaves the connection bad with no SQLSTATE at all.
+    const bool lostConnection = PQstatus(conn_) == CONNECTION_BAD || sqlstate.starts_with("08") ||
+                                sqlstate == "57P01" || sqlstate == "57P02" || sqlstate == "57P03";
+    throw PgError("Central store (PostgreSQL): " + message + " [" + shortened(sql) + "]",
+                  std::move(sqlstate), lostConnection);
+}
+
+Result Connection::check(PGresult* r, const char* sql) {
+    const ExecStatusType status = r ? PQresultStatus(r) : PGRES_FATAL_ERROR;
+    if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) return Result(r);
+    fail(r, sql);
 }
 
 Result Connection::exec(const char* sql) {
@@ -144,39 +220,70 @@ Result Connection::exec(const char* sql) {
 }
 
 Result Connection::exec(const char* sql, const std::vector<Param>& params, bool binaryResult) {
-    std::vector<const char*> values(params.size());
-    std::vector<int> lengths(params.size());
-    std::vector<int> formats(params.size());
-    for (std::size_t i = 0; i < params.size(); ++i) {
-        const Param& p = params[i];
-        if (p.null) {
-            values[i] = nullptr;
-        } else if (p.binary) {
-            values[i] = p.bytes.empty() ? "" : reinterpret_cast<const char*>(p.bytes.data());
-            lengths[i] = static_cast<int>(p.bytes.size());
-            formats[i] = 1;
-        } else {
-            values[i] = p.text.c_str();
-        }
-    }
-    return check(PQexecParams(conn_, sql, static_cast<int>(params.size()), nullptr, values.data(),
-                              lengths.data(), formats.data(), binaryResult ? 1 : 0),
-                 sql);
+    const ParamArrays a(params);
+    return check(
+        PQexecParams(conn_, sql, static_cast<int>(params.size()), a.types.data(), a.values.data(),
+                     a.lengths.data(), a.formats.data(), binaryResult ? 1 : 0),
+        sql);
 }
 
-void Connection::copyIn(const char* copyStatement, const std::string& stream) {
-    exec(copyStatement);  // enters the COPY IN state
-    if (PQputCopyData(conn_, stream.data(), static_cast<int>(stream.size())) != 1 ||
-        PQputCopyEnd(conn_, nullptr) != 1) {
-        throw DatabaseError(std::string("Central store (PostgreSQL): COPY failed: ") +
-                            PQerrorMessage(conn_));
+std::vector<Result> Connection::pipeline(const std::vector<Statement>& statements) {
+    if (PQenterPipelineMode(conn_) != 1) lost("cannot start a pipeline");
+    // Leaves pipeline mode however this ends, so that the connection is
+    // either reusable or visibly broken.
+    struct Exit {
+        pg_conn* c;
+        ~Exit() {
+            if (PQpipelineStatus(c) != PQ_PIPELINE_OFF) PQexitPipelineMode(c);
+        }
+    } exit{conn_};
+    for (const Statement& st : statements) {
+        const ParamArrays a(st.params);
+        if (PQsendQueryParams(conn_, st.sql, static_cast<int>(st.params.size()), a.types.data(),
+                              a.values.data(), a.lengths.data(), a.formats.data(),
+                              st.binaryResult ? 1 : 0) != 1) {
+            lost("cannot send a statement");
+        }
     }
-    Result r = check(PQgetResult(conn_), copyStatement);
-    while (PGresult* extra = PQgetResult(conn_)) PQclear(extra);
+    if (PQpipelineSync(conn_) != 1) lost("cannot send a statement");
+
+    std::vector<Result> results;
+    results.reserve(statements.size());
+    PGresult* firstError = nullptr;
+    const char* failedSql = nullptr;
+    for (const Statement& st : statements) {
+        PGresult* r = PQgetResult(conn_);
+        if (!r) {
+            if (firstError) PQclear(firstError);
+            lost("connection lost in a pipeline");
+        }
+        while (PGresult* end = PQgetResult(conn_)) PQclear(end);  // ends each statement
+        const ExecStatusType status = PQresultStatus(r);
+        if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) {
+            results.emplace_back(r);
+        } else if (!firstError && status != PGRES_PIPELINE_ABORTED) {
+            firstError = r;
+            failedSql = st.sql;
+        } else {
+            PQclear(r);
+        }
+    }
+    PGresult* sync = PQgetResult(conn_);
+    const bool synced = sync && PQresultStatus(sync) == PGRES_PIPELINE_SYNC;
+    if (sync) PQclear(sync);
+    if (firstError) fail(firstError, failedSql);
+    if (!synced) lost("connection lost in a pipeline");
+    return results;
 }
 
 Pool::Pool(std::string conninfo, int size, std::function<void(Connection&)> prepare)
     : conninfo_(std::move(conninfo)), size_(size > 0 ? size : 1), prepare_(std::move(prepare)) {}
+
+std::unique_ptr<Connection> Pool::connect() {
+    auto c = std::make_unique<Connection>(conninfo_);
+    if (prepare_) prepare_(*c);
+    return c;
+}
 
 Pool::Lease Pool::acquire() {
     std::unique_lock lock(mutex_);
@@ -189,15 +296,24 @@ Pool::Lease Pool::acquire() {
     ++open_;
     lock.unlock();
     try {
-        auto c = std::make_unique<Connection>(conninfo_);
-        if (prepare_) prepare_(*c);
-        return Lease(*this, std::move(c));
+        return Lease(*this, connect());
     } catch (...) {
         lock.lock();
         --open_;
         available_.notify_one();
         throw;
     }
+}
+
+void Pool::dropIdle() {
+    std::vector<std::unique_ptr<Connection>> dropped;
+    {
+        std::lock_guard lock(mutex_);
+        dropped.swap(idle_);
+        open_ -= static_cast<int>(dropped.size());
+        available_.notify_all();
+    }
+    // Closed outside the lock: closing a dead socket may take a moment.
 }
 
 void Pool::release(std::unique_ptr<Connection> c) {
@@ -210,8 +326,14 @@ void Pool::release(std::unique_ptr<Connection> c) {
     available_.notify_one();
 }
 
+void Pool::Lease::reconnect() {
+    c_.reset();  // the slot stays this lease's; released as empty if connecting fails
+    pool_->dropIdle();
+    c_ = pool_->connect();
+}
+
 Pool::Lease::~Lease() {
-    if (pool_ && c_) pool_->release(std::move(c_));
+    if (pool_) pool_->release(std::move(c_));
 }
 
 }  // namespace qel::server::pg

@@ -9,6 +9,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "core/error.h"
@@ -20,31 +21,83 @@ struct pg_result;
 namespace qel::server::pg {
 
 // A PostgreSQL error with its SQLSTATE code ("40P01" deadlock, "40001"
-// serialization failure), so that callers can retry what is retryable.
+// serialization failure), so that callers can retry what is retryable, and
+// whether the connection itself was lost (server restarted, network cut).
 class PgError : public DatabaseError {
   public:
-    PgError(const std::string& message, std::string sqlstate)
-        : DatabaseError(message), sqlstate_(std::move(sqlstate)) {}
+    PgError(const std::string& message, std::string sqlstate, bool connectionLost = false)
+        : DatabaseError(message), sqlstate_(std::move(sqlstate)), connectionLost_(connectionLost) {}
     const std::string& sqlstate() const { return sqlstate_; }
     bool retryable() const { return sqlstate_ == "40P01" || sqlstate_ == "40001"; }
+    bool connectionLost() const { return connectionLost_; }
 
   private:
     std::string sqlstate_;
+    bool connectionLost_;
+};
+
+// Type OIDs of the parameters sent in binary form.
+enum class Oid : unsigned {
+    unknown = 0,
+    bytea = 17,
+    int8 = 20,
+    text = 25,
+    float8 = 701,
+    byteaArray = 1001,
+    textArray = 1009,
+    int8Array = 1016,
+    float8Array = 1022,
+};
+
+// A one-dimensional array parameter in PostgreSQL's binary array format, so
+// that one statement carries thousands of rows (unnest) without quoting.
+class ArrayBuilder {
+  public:
+    // `element` is text, bytea, int8 or float8.
+    explicit ArrayBuilder(Oid element);
+    void text(std::string_view v);
+    void bytes(std::span<const std::uint8_t> v);
+    void int8(std::int64_t v);
+    void float8(double v);
+    void null();
+    std::size_t size() const { return count_; }
+    // The finished array (header with its length).
+    std::string take();
+    Oid arrayType() const;
+
+  private:
+    void be(std::uint64_t v, int bytes);
+    Oid element_;
+    std::string data_;
+    std::size_t count_ = 0;
+    bool nulls_ = false;
 };
 
 // A statement parameter: text (also numbers in their text form), binary
-// bytea, or null.
+// (bytea, or an array from ArrayBuilder), or null.
 struct Param {
-    std::string text;
+    std::string owned;  // text, or an owned binary value
     std::span<const std::uint8_t> bytes;
     bool binary = false;
     bool null = false;
+    Oid type = Oid::unknown;
 
     static Param of(std::string_view v) { return {std::string(v), {}, false, false}; }
     static Param of(double v);
     static Param of(std::int64_t v) { return {std::to_string(v), {}, false, false}; }
-    static Param blob(std::span<const std::uint8_t> b) { return {{}, b, true, false}; }
+    static Param blob(std::span<const std::uint8_t> b) { return {{}, b, true, false, Oid::bytea}; }
+    static Param array(ArrayBuilder& a) {
+        const Oid type = a.arrayType();
+        return {a.take(), {}, true, false, type};
+    }
     static Param none() { return {{}, {}, false, true}; }
+};
+
+// One statement of a pipeline.
+struct Statement {
+    const char* sql;
+    std::vector<Param> params;
+    bool binaryResult = false;
 };
 
 class Result {
@@ -67,25 +120,6 @@ class Result {
     pg_result* r_;
 };
 
-// The binary COPY stream of rows for "COPY ... FROM STDIN (FORMAT binary)".
-class CopyBuffer {
-  public:
-    CopyBuffer();
-    void row(int fields);
-    void text(std::string_view v);
-    void bytes(std::span<const std::uint8_t> v);
-    void float8(double v);
-    void int8(std::int64_t v);
-    void int4(std::int32_t v);
-    // The finished stream (adds the trailer once).
-    const std::string& finish();
-
-  private:
-    void be(std::uint64_t v, int bytes);
-    std::string data_;
-    bool finished_ = false;
-};
-
 // One libpq connection. Not thread-safe: a Pool hands it to one thread at a time.
 class Connection {
   public:
@@ -97,15 +131,22 @@ class Connection {
     bool healthy() const;
     Result exec(const char* sql);
     Result exec(const char* sql, const std::vector<Param>& params, bool binaryResult = false);
-    void copyIn(const char* copyStatement, const std::string& stream);
+    // Sends the statements in one pipeline (one round trip) and answers
+    // their results in order. The first failure is thrown once the pipeline
+    // is done; what followed it did not run. Callers wrap the statements in
+    // BEGIN ... COMMIT when they must apply together.
+    std::vector<Result> pipeline(const std::vector<Statement>& statements);
 
   private:
     Result check(pg_result* r, const char* sql);
+    [[noreturn]] void fail(pg_result* r, const char* sql);
+    [[noreturn]] void lost(const char* what);
     pg_conn* conn_;
 };
 
-// A bounded set of connections shared by the server's threads; a broken
-// connection is replaced on its next lease.
+// A bounded set of connections shared by the server's threads. A lease
+// whose connection broke is not given back; after a lost connection the idle
+// ones, likely cut by the same restart, are dropped too.
 class Pool {
   public:
     // `prepare` runs once on every new connection (session set-up).
@@ -114,10 +155,15 @@ class Pool {
     class Lease {
       public:
         Lease(Pool& pool, std::unique_ptr<Connection> c) : pool_(&pool), c_(std::move(c)) {}
-        Lease(Lease&&) = default;
+        Lease(Lease&& o) noexcept : pool_(std::exchange(o.pool_, nullptr)), c_(std::move(o.c_)) {}
+        Lease& operator=(Lease&&) = delete;
         ~Lease();
         Connection& operator*() { return *c_; }
         Connection* operator->() { return c_.get(); }
+        // Replaces this lease's connection with a new one (after a lost
+        // connection) and drops the pool's idle connections. Throws
+        // DatabaseError when the server cannot be reached.
+        void reconnect();
 
       private:
         Pool* pool_;
@@ -127,6 +173,8 @@ class Pool {
 
   private:
     void release(std::unique_ptr<Connection> c);
+    std::unique_ptr<Connection> connect();
+    void dropIdle();
 
     std::string conninfo_;
     int size_;

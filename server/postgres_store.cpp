@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <numeric>
+#include <type_traits>
 
 #include "central_store.h"
 #include "fleet_status.h"
@@ -8,7 +9,6 @@
 namespace qel::server {
 namespace {
 
-using pg::CopyBuffer;
 using pg::Param;
 
 // Version 1 of the central tables. Later versions add their steps after it;
@@ -83,17 +83,8 @@ CREATE TABLE IF NOT EXISTS day_summary (
 CREATE INDEX IF NOT EXISTS day_summary_by_day ON day_summary (day);
 )sql";
 
-// Staging tables of one session, emptied at every commit.
-constexpr const char* kSessionSetup = R"sql(
-SET client_min_messages = warning;
-CREATE TEMP TABLE IF NOT EXISTS row_stage (
-    table_name text, row_key bytea, content bytea) ON COMMIT DELETE ROWS;
-CREATE TEMP TABLE IF NOT EXISTS sale_stage (
-    row_key bytea, store text, station text, day double precision, amount bigint)
-    ON COMMIT DELETE ROWS;
-CREATE TEMP TABLE IF NOT EXISTS key_stage (
-    ord integer, table_name text, row_key bytea) ON COMMIT DELETE ROWS;
-)sql";
+// Session set-up of every pooled connection.
+constexpr const char* kSessionSetup = "SET client_min_messages = warning";
 
 constexpr int kSchemaVersion = 1;
 constexpr int kRetries = 5;
@@ -132,29 +123,79 @@ std::vector<const SaleFact*> lastOfEachSale(const std::vector<SaleFact>& sales) 
     return unique;
 }
 
-// A text[] literal of plain names (table names: letters, digits, '_').
-std::string textArray(const std::vector<std::string>& items) {
-    std::string out = "{";
-    for (const std::string& s : items) {
-        if (out.size() > 1) out += ',';
-        out += '"';
-        for (char c : s) {
-            if (c == '"' || c == '\\') out += '\\';
-            out += c;
+std::vector<const DaySummary*> lastOfEachDay(const std::vector<DaySummary>& days) {
+    std::vector<const DaySummary*> out;
+    for (const DaySummary& d : days) {
+        auto same = std::find_if(out.begin(), out.end(), [&](const DaySummary* o) {
+            return o->store == d.store && o->station == d.station && o->day == d.day;
+        });
+        if (same != out.end()) {
+            *same = &d;
+        } else {
+            out.push_back(&d);
         }
-        out += '"';
     }
-    return out + "}";
+    return out;
 }
 
-std::string intArray(const std::vector<std::int64_t>& items) {
-    std::string out = "{";
-    for (std::int64_t v : items) {
-        if (out.size() > 1) out += ',';
-        out += std::to_string(v);
+std::vector<const StationDate*> lastOfEachName(const std::vector<StationDate>& dates) {
+    std::vector<const StationDate*> out;
+    for (const StationDate& d : dates) {
+        auto same = std::find_if(out.begin(), out.end(),
+                                 [&](const StationDate* o) { return o->name == d.name; });
+        if (same != out.end()) {
+            *same = &d;
+        } else {
+            out.push_back(&d);
+        }
     }
-    return out + "}";
+    return out;
 }
+
+// The statements of one transfer. Each carries its rows as arrays, so the
+// whole transfer is one pipeline: one round trip and one commit.
+constexpr const char* kUpsertRows =
+    "INSERT INTO export_row (table_name, row_key, store, station, content, received_at) "
+    "SELECT t, k, $1, $2, c, $3 FROM unnest($4::text[], $5::bytea[], $6::bytea[]) AS u(t, k, c) "
+    "ORDER BY t, k ON CONFLICT (table_name, row_key) DO UPDATE SET store = excluded.store, "
+    "station = excluded.station, content = excluded.content, received_at = excluded.received_at "
+    "WHERE export_row.content IS DISTINCT FROM excluded.content";
+constexpr const char* kUpsertSales =
+    "INSERT INTO sale_day (row_key, store, station, day, amount) "
+    "SELECT k, s, c, d, a FROM unnest($1::bytea[], $2::text[], $3::text[], $4::float8[], "
+    "$5::int8[]) AS u(k, s, c, d, a) ORDER BY k ON CONFLICT (row_key) DO UPDATE SET "
+    "store = excluded.store, station = excluded.station, day = excluded.day, "
+    "amount = excluded.amount";
+constexpr const char* kUpsertSummaries =
+    "INSERT INTO day_summary (store, station, day, sales, amount, received_at) "
+    "SELECT s, c, d, n, a, $1 FROM unnest($2::text[], $3::text[], $4::float8[], $5::int8[], "
+    "$6::int8[]) AS u(s, c, d, n, a) ORDER BY s, c, d ON CONFLICT (store, station, day) DO UPDATE "
+    "SET sales = excluded.sales, amount = excluded.amount, received_at = excluded.received_at";
+constexpr const char* kAddDayCounts =
+    "INSERT INTO station_day_count (store, station, day, table_name, received, refused) "
+    "SELECT $1, $2, $3, n, r, x FROM unnest($4::text[], $5::int8[], $6::int8[]) AS u(n, r, x) "
+    "ORDER BY n ON CONFLICT (day, store, station, table_name) DO UPDATE SET "
+    "received = station_day_count.received + excluded.received, "
+    "refused = station_day_count.refused + excluded.refused";
+constexpr const char* kUpsertDates =
+    "INSERT INTO station_date (store, station, name, value, received_at) "
+    "SELECT $1, $2, n, v, $3 FROM unnest($4::text[], $5::float8[]) AS u(n, v) ORDER BY n "
+    "ON CONFLICT (store, station, name) DO UPDATE SET value = excluded.value, "
+    "received_at = excluded.received_at";
+constexpr const char* kRecordTransfer =
+    "INSERT INTO station_activity (store, station, last_contact, last_transfer) "
+    "VALUES ($1, $2, $3, $3) ON CONFLICT (store, station) DO UPDATE SET "
+    "last_contact = GREATEST(station_activity.last_contact, excluded.last_contact), "
+    "last_transfer = GREATEST(station_activity.last_transfer, excluded.last_transfer)";
+constexpr const char* kRecordContact =
+    "INSERT INTO station_activity (store, station, last_contact) VALUES ($1, $2, $3) "
+    "ON CONFLICT (store, station) DO UPDATE SET last_contact = "
+    "GREATEST(station_activity.last_contact, excluded.last_contact)";
+// Each key is one index probe (a correlated subquery), whatever the size of
+// the table: a join lets the planner hash the whole table for a few hundred keys.
+constexpr const char* kContents =
+    "SELECT (SELECT e.content FROM export_row e WHERE e.table_name = u.t AND e.row_key = u.k) "
+    "FROM unnest($1::text[], $2::bytea[]) WITH ORDINALITY AS u(t, k, n) ORDER BY u.n";
 
 class PostgresStore final : public CentralStore {
   public:
@@ -180,183 +221,217 @@ class PostgresStore final : public CentralStore {
     }
 
     void putBatch(const InsertBatch& batch) override {
-        const auto rows = lastOfEachKey(batch.rows);
-        CopyBuffer rowStream;
-        for (const StoredRow* r : rows) {
-            rowStream.row(3);
-            rowStream.text(r->table);
-            rowStream.bytes(r->key);
-            rowStream.bytes(r->content);
-        }
-        rowStream.finish();
-        CopyBuffer saleStream;
-        for (const SaleFact* s : lastOfEachSale(batch.sales)) {
-            saleStream.row(5);
-            saleStream.bytes(s->key);
-            saleStream.text(s->store);
-            saleStream.text(s->station);
-            saleStream.float8(s->day.value());
-            saleStream.int8(s->amount);
-        }
-        saleStream.finish();
-        std::vector<std::string> tables;
-        std::vector<std::int64_t> received, refused;
-        for (const TableTally& t : tallyBatch(batch)) {
-            tables.push_back(t.table);
-            received.push_back(t.received);
-            refused.push_back(t.refused);
-        }
         const Param store = Param::of(batch.store), station = Param::of(batch.station);
         const Param at = Param::of(batch.receivedAt.value());
-        const Param day = Param::of(batch.receivedAt.date().value());
-
-        auto c = pool_.acquire();
-        withRetry(*c, [&](pg::Connection& t) {
-            if (!rows.empty()) {
-                t.copyIn("COPY row_stage FROM STDIN (FORMAT binary)", rowStream.finish());
-                t.exec(
-                    "INSERT INTO export_row (table_name, row_key, store, station, content, "
-                    "received_at) SELECT table_name, row_key, $1, $2, content, $3 FROM row_stage "
-                    "ORDER BY table_name, row_key ON CONFLICT (table_name, row_key) DO UPDATE SET "
-                    "store = excluded.store, station = excluded.station, content = "
-                    "excluded.content, received_at = excluded.received_at "
-                    "WHERE export_row.content IS DISTINCT FROM excluded.content",
-                    {store, station, at});
+        std::vector<pg::Statement> work;
+        work.push_back({"BEGIN", {}});
+        if (!batch.rows.empty()) {
+            pg::ArrayBuilder tables(pg::Oid::text), keys(pg::Oid::bytea), contents(pg::Oid::bytea);
+            for (const StoredRow* r : lastOfEachKey(batch.rows)) {
+                tables.text(r->table);
+                keys.bytes(r->key);
+                contents.bytes(r->content);
             }
-            if (!batch.sales.empty()) {
-                t.copyIn("COPY sale_stage FROM STDIN (FORMAT binary)", saleStream.finish());
-                t.exec(
-                    "INSERT INTO sale_day (row_key, store, station, day, amount) "
-                    "SELECT row_key, store, station, day, amount FROM sale_stage ORDER BY row_key "
-                    "ON CONFLICT (row_key) DO UPDATE SET store = excluded.store, station = "
-                    "excluded.station, day = excluded.day, amount = excluded.amount");
+            work.push_back({kUpsertRows,
+                            {store, station, at, Param::array(tables), Param::array(keys),
+                             Param::array(contents)}});
+        }
+        if (!batch.sales.empty()) {
+            pg::ArrayBuilder keys(pg::Oid::bytea), stores(pg::Oid::text), stations(pg::Oid::text),
+                days(pg::Oid::float8), amounts(pg::Oid::int8);
+            for (const SaleFact* f : lastOfEachSale(batch.sales)) {
+                keys.bytes(f->key);
+                stores.text(f->store);
+                stations.text(f->station);
+                days.float8(f->day.value());
+                amounts.int8(f->amount);
             }
-            for (const DaySummary& d : batch.summaries) {
-                t.exec(
-                    "INSERT INTO day_summary (store, station, day, sales, amount, received_at) "
-                    "VALUES ($1, $2, $3, $4, $5, $6) ON CONFLICT (store, station, day) DO UPDATE "
-                    "SET sales = excluded.sales, amount = excluded.amount, "
-                    "received_at = excluded.received_at",
-                    {Param::of(d.store), Param::of(d.station), Param::of(d.day.value()),
-                     Param::of(d.sales), Param::of(d.amount), at});
+            work.push_back({kUpsertSales,
+                            {Param::array(keys), Param::array(stores), Param::array(stations),
+                             Param::array(days), Param::array(amounts)}});
+        }
+        if (!batch.summaries.empty()) {
+            pg::ArrayBuilder stores(pg::Oid::text), stations(pg::Oid::text), days(pg::Oid::float8),
+                sales(pg::Oid::int8), amounts(pg::Oid::int8);
+            for (const DaySummary* d : lastOfEachDay(batch.summaries)) {
+                stores.text(d->store);
+                stations.text(d->station);
+                days.float8(d->day.value());
+                sales.int8(d->sales);
+                amounts.int8(d->amount);
             }
-            if (!tables.empty()) {
-                t.exec(
-                    "INSERT INTO station_day_count (store, station, day, table_name, received, "
-                    "refused) SELECT $1, $2, $3, n, r, x FROM unnest($4::text[], $5::bigint[], "
-                    "$6::bigint[]) AS u(n, r, x) ORDER BY n ON CONFLICT (day, store, station, "
-                    "table_name) DO UPDATE SET received = station_day_count.received + "
-                    "excluded.received, refused = station_day_count.refused + excluded.refused",
-                    {store, station, day, Param::of(textArray(tables)),
-                     Param::of(intArray(received)), Param::of(intArray(refused))});
+            work.push_back({kUpsertSummaries,
+                            {at, Param::array(stores), Param::array(stations), Param::array(days),
+                             Param::array(sales), Param::array(amounts)}});
+        }
+        const auto tallies = tallyBatch(batch);
+        if (!tallies.empty()) {
+            pg::ArrayBuilder names(pg::Oid::text), received(pg::Oid::int8), refused(pg::Oid::int8);
+            for (const TableTally& t : tallies) {
+                names.text(t.table);
+                received.int8(t.received);
+                refused.int8(t.refused);
             }
-            for (const StationDate& d : batch.dates) putDate(t, batch.store, batch.station, d, at);
-            t.exec(
-                "INSERT INTO station_activity (store, station, last_contact, last_transfer) "
-                "VALUES ($1, $2, $3, $3) ON CONFLICT (store, station) DO UPDATE SET "
-                "last_contact = GREATEST(station_activity.last_contact, excluded.last_contact), "
-                "last_transfer = GREATEST(station_activity.last_transfer, excluded.last_transfer)",
-                {store, station, at});
-        });
+            work.push_back({kAddDayCounts,
+                            {store, station, Param::of(batch.receivedAt.date().value()),
+                             Param::array(names), Param::array(received), Param::array(refused)}});
+        }
+        if (!batch.dates.empty()) {
+            pg::ArrayBuilder names(pg::Oid::text), values(pg::Oid::float8);
+            for (const StationDate* d : lastOfEachName(batch.dates)) {
+                names.text(d->name);
+                if (d->value) {
+                    values.float8(d->value->value());
+                } else {
+                    values.null();
+                }
+            }
+            work.push_back(
+                {kUpsertDates, {store, station, at, Param::array(names), Param::array(values)}});
+        }
+        // The transfer is also the station's contact: no separate write for it.
+        work.push_back({kRecordTransfer, {store, station, at}});
+        work.push_back({"COMMIT", {}});
+        withConnection([&](pg::Connection& c) { withRetry(c, [&] { c.pipeline(work); }); });
     }
 
     std::vector<std::optional<Bytes>> getContents(const std::vector<RowRef>& refs) override {
         std::vector<std::optional<Bytes>> out(refs.size());
         if (refs.empty()) return out;
-        CopyBuffer keys;
-        for (std::size_t i = 0; i < refs.size(); ++i) {
-            keys.row(3);
-            keys.int4(static_cast<std::int32_t>(i));
-            keys.text(refs[i].table);
-            keys.bytes(refs[i].key);
+        pg::ArrayBuilder tables(pg::Oid::text), keys(pg::Oid::bytea);
+        for (const RowRef& ref : refs) {
+            tables.text(ref.table);
+            keys.bytes(ref.key);
         }
-        keys.finish();
-        auto c = pool_.acquire();
-        withRetry(*c, [&](pg::Connection& t) {
-            t.copyIn("COPY key_stage FROM STDIN (FORMAT binary)", keys.finish());
-            pg::Result r = t.exec(
-                "SELECT k.ord::text, e.content FROM key_stage k JOIN export_row e "
-                "ON e.table_name = k.table_name AND e.row_key = k.row_key",
-                {}, true);
+        const std::vector<Param> params = {Param::array(tables), Param::array(keys)};
+        withConnection([&](pg::Connection& c) {
+            pg::Result r = c.exec(kContents, params, true);
+            if (static_cast<std::size_t>(r.rows()) != refs.size()) {
+                throw DatabaseError("Central store (PostgreSQL): " + std::to_string(r.rows()) +
+                                    " contents answered for " + std::to_string(refs.size()) +
+                                    " keys");
+            }
             for (int i = 0; i < r.rows(); ++i) {
-                // ord came back as text in a binary result: its bytes are the digits.
-                const auto digits = r.bytes(i, 0);
-                const std::size_t ord = std::stoul(std::string(digits.begin(), digits.end()));
-                const auto content = r.bytes(i, 1);
-                out.at(ord) = Bytes(content.begin(), content.end());
+                if (r.isNull(i, 0)) continue;
+                const auto content = r.bytes(i, 0);
+                out[static_cast<std::size_t>(i)] = Bytes(content.begin(), content.end());
             }
         });
         return out;
     }
 
     std::optional<DateTime> lastCleanup(std::string_view store, std::string_view station) override {
-        auto c = pool_.acquire();
-        pg::Result r =
-            c->exec("SELECT MAX(cleaned_at) FROM station_cleanup WHERE store = $1 AND station = $2",
-                    {Param::of(store), Param::of(station)});
-        const auto v = r.optionalFloat8(0, 0);
-        if (!v) return std::nullopt;
-        return DateTime(*v);
+        return withConnection([&](pg::Connection& c) -> std::optional<DateTime> {
+            pg::Result r = c.exec(
+                "SELECT MAX(cleaned_at) FROM station_cleanup WHERE store = $1 AND station = $2",
+                {Param::of(store), Param::of(station)});
+            const auto v = r.optionalFloat8(0, 0);
+            if (!v) return std::nullopt;
+            return DateTime(*v);
+        });
     }
 
     void recordCleanup(std::string_view store, std::string_view station, DateTime at) override {
-        auto c = pool_.acquire();
-        c->exec("INSERT INTO station_cleanup (store, station, cleaned_at) VALUES ($1, $2, $3)",
-                {Param::of(store), Param::of(station), Param::of(at.value())});
+        // Not an upsert: a retry after a lost connection may add the same
+        // cleanup twice, which changes no answer (the latest one counts).
+        withConnection([&](pg::Connection& c) {
+            c.exec("INSERT INTO station_cleanup (store, station, cleaned_at) VALUES ($1, $2, $3)",
+                   {Param::of(store), Param::of(station), Param::of(at.value())});
+        });
     }
 
     void recordRequest(std::string_view kind, std::string_view store, std::string_view station,
                        DateTime day, std::string_view argument, DateTime receivedAt) override {
-        auto c = pool_.acquire();
-        c->exec(
-            "INSERT INTO station_request (kind, store, station, day, argument, received_at) "
-            "VALUES ($1, $2, $3, $4, $5, $6) ON CONFLICT (kind, store, station, day, argument) "
-            "DO UPDATE SET received_at = excluded.received_at",
-            {Param::of(kind), Param::of(store), Param::of(station), Param::of(day.value()),
-             Param::of(argument), Param::of(receivedAt.value())});
+        withConnection([&](pg::Connection& c) {
+            c.exec(
+                "INSERT INTO station_request (kind, store, station, day, argument, received_at) "
+                "VALUES ($1, $2, $3, $4, $5, $6) ON CONFLICT (kind, store, station, day, argument) "
+                "DO UPDATE SET received_at = excluded.received_at",
+                {Param::of(kind), Param::of(store), Param::of(station), Param::of(day.value()),
+                 Param::of(argument), Param::of(receivedAt.value())});
+        });
     }
 
     void recordDate(std::string_view store, std::string_view station, const StationDate& date,
                     DateTime receivedAt) override {
-        auto c = pool_.acquire();
-        putDate(*c, store, station, date, Param::of(receivedAt.value()));
+        pg::ArrayBuilder names(pg::Oid::text), values(pg::Oid::float8);
+        names.text(date.name);
+        if (date.value) {
+            values.float8(date.value->value());
+        } else {
+            values.null();
+        }
+        const std::vector<Param> params = {Param::of(store), Param::of(station),
+                                           Param::of(receivedAt.value()), Param::array(names),
+                                           Param::array(values)};
+        withConnection([&](pg::Connection& c) { c.exec(kUpsertDates, params); });
     }
 
     std::int64_t rowCount(std::string_view table) override {
-        auto c = pool_.acquire();
-        if (table.empty()) return c->exec("SELECT COUNT(*) FROM export_row").int64(0, 0);
-        return c->exec("SELECT COUNT(*) FROM export_row WHERE table_name = $1", {Param::of(table)})
-            .int64(0, 0);
+        return withConnection([&](pg::Connection& c) {
+            if (table.empty()) return c.exec("SELECT COUNT(*) FROM export_row").int64(0, 0);
+            return c
+                .exec("SELECT COUNT(*) FROM export_row WHERE table_name = $1", {Param::of(table)})
+                .int64(0, 0);
+        });
     }
 
     std::int64_t requestCount(std::string_view kind) override {
-        auto c = pool_.acquire();
-        return c->exec("SELECT COUNT(*) FROM station_request WHERE kind = $1", {Param::of(kind)})
-            .int64(0, 0);
+        return withConnection([&](pg::Connection& c) {
+            return c.exec("SELECT COUNT(*) FROM station_request WHERE kind = $1", {Param::of(kind)})
+                .int64(0, 0);
+        });
     }
 
     std::optional<DateTime> reportedDate(std::string_view store, std::string_view station,
                                          std::string_view name) override {
-        auto c = pool_.acquire();
-        pg::Result r = c->exec(
-            "SELECT value FROM station_date WHERE store = $1 AND station = $2 AND name = $3",
-            {Param::of(store), Param::of(station), Param::of(name)});
-        if (r.rows() == 0 || r.isNull(0, 0)) return std::nullopt;
-        return DateTime(r.float8(0, 0));
+        return withConnection([&](pg::Connection& c) -> std::optional<DateTime> {
+            pg::Result r = c.exec(
+                "SELECT value FROM station_date WHERE store = $1 AND station = $2 AND name = $3",
+                {Param::of(store), Param::of(station), Param::of(name)});
+            if (r.rows() == 0 || r.isNull(0, 0)) return std::nullopt;
+            return DateTime(r.float8(0, 0));
+        });
     }
 
     void touchStation(std::string_view store, std::string_view station, DateTime at) override {
-        auto c = pool_.acquire();
-        c->exec(
-            "INSERT INTO station_activity (store, station, last_contact) VALUES ($1, $2, $3) "
-            "ON CONFLICT (store, station) DO UPDATE SET last_contact = "
-            "GREATEST(station_activity.last_contact, excluded.last_contact)",
-            {Param::of(store), Param::of(station), Param::of(at.value())});
+        // The last contact is a monitoring time that the next call writes
+        // again: its commit does not wait for the disk, so a call that only
+        // reads costs no flush. Rows and verdicts never take this path.
+        const std::vector<pg::Statement> work = {
+            {"BEGIN", {}},
+            {"SET LOCAL synchronous_commit TO off", {}},
+            {kRecordContact, {Param::of(store), Param::of(station), Param::of(at.value())}},
+            {"COMMIT", {}}};
+        withConnection([&](pg::Connection& c) { withRetry(c, [&] { c.pipeline(work); }); });
     }
 
     std::vector<StationStatus> fleet(DateTime today, DateTime since) override;
 
   private:
+    // Runs `work` on a pooled connection. A connection the server cut (a
+    // restart, a failover) is replaced and the work runs once more, so no
+    // station sees the error: every call here is an idempotent upsert or a read.
+    template <typename Work>
+    std::invoke_result_t<Work&, pg::Connection&> withConnection(Work&& work) {
+        auto lease = pool_.acquire();
+        try {
+            return work(*lease);
+        } catch (const pg::PgError& e) {
+            if (!e.connectionLost()) throw;
+        }
+        lease.reconnect();
+        return work(*lease);
+    }
+
+    static void rollbackQuietly(pg::Connection& c) {
+        try {
+            c.exec("ROLLBACK");
+        } catch (...) {
+            // The connection is broken; the pool drops it.
+        }
+    }
+
     template <typename Work>
     void transaction(pg::Connection& c, Work&& work) {
         c.exec("BEGIN");
@@ -364,96 +439,83 @@ class PostgresStore final : public CentralStore {
             work(c);
             c.exec("COMMIT");
         } catch (...) {
-            try {
-                c.exec("ROLLBACK");
-            } catch (...) {
-                // The connection is broken; the pool drops it.
-            }
+            rollbackQuietly(c);
             throw;
         }
     }
 
     // Two servers storing overlapping rows can deadlock despite the sorted
     // order (index pages, the counters); PostgreSQL then aborts one, which
-    // simply runs again.
+    // simply runs again. `work` runs a whole transaction (BEGIN ... COMMIT).
     template <typename Work>
     void withRetry(pg::Connection& c, Work&& work) {
         for (int attempt = 1;; ++attempt) {
             try {
-                transaction(c, work);
+                work();
                 return;
             } catch (const pg::PgError& e) {
+                if (!e.connectionLost()) rollbackQuietly(c);
                 if (!e.retryable() || attempt >= kRetries) throw;
             }
         }
-    }
-
-    static void putDate(pg::Connection& c, std::string_view store, std::string_view station,
-                        const StationDate& date, const Param& at) {
-        c.exec(
-            "INSERT INTO station_date (store, station, name, value, received_at) "
-            "VALUES ($1, $2, $3, $4, $5) ON CONFLICT (store, station, name) DO UPDATE SET "
-            "value = excluded.value, received_at = excluded.received_at",
-            {Param::of(store), Param::of(station), Param::of(date.name),
-             date.value ? Param::of(date.value->value()) : Param::none(), at});
     }
 
     pg::Pool pool_;
 };
 
 std::vector<StationStatus> PostgresStore::fleet(DateTime today, DateTime since) {
-    FleetBuilder fleet;
-    auto c = pool_.acquire();
-    // One snapshot for the four reads.
-    c->exec("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY");
-    try {
-        pg::Result a =
-            c->exec("SELECT store, station, last_contact, last_transfer FROM station_activity");
-        for (int i = 0; i < a.rows(); ++i) {
-            auto date = [&](int col) -> std::optional<DateTime> {
-                if (auto v = a.optionalFloat8(i, col)) return DateTime(*v);
-                return std::nullopt;
-            };
-            fleet.activity(a.text(i, 0), a.text(i, 1), date(2), date(3));
-        }
-        pg::Result cl = c->exec(
-            "SELECT store, station, MAX(cleaned_at) FROM station_cleanup GROUP BY store, station");
-        for (int i = 0; i < cl.rows(); ++i) {
-            fleet.cleanup(cl.text(i, 0), cl.text(i, 1), DateTime(cl.float8(i, 2)));
-        }
-        pg::Result t = c->exec(
-            "SELECT store, station, table_name, received, refused FROM station_day_count "
-            "WHERE day = $1",
-            {Param::of(today.date().value())});
-        for (int i = 0; i < t.rows(); ++i) {
-            fleet.tableCount(t.text(i, 0), t.text(i, 1), t.text(i, 2), t.int64(i, 3),
-                             t.int64(i, 4));
-        }
-        pg::Result d = c->exec(
-            "SELECT s.store, s.station, s.day, s.sales, s.amount, COALESCE(h.n, 0), "
-            "COALESCE(h.a, 0) FROM day_summary s LEFT JOIN (SELECT store, station, day, "
-            "COUNT(*) AS n, SUM(amount) AS a FROM sale_day WHERE day >= $1 "
-            "GROUP BY store, station, day) h ON h.store = s.store AND h.station = s.station "
-            "AND h.day = s.day WHERE s.day >= $1",
-            {Param::of(since.date().value())});
-        for (int i = 0; i < d.rows(); ++i) {
-            DayShortfall day;
-            day.day = DateTime(d.float8(i, 2));
-            day.reportedSales = d.int64(i, 3);
-            day.reportedAmount = d.int64(i, 4);
-            day.heldSales = d.int64(i, 5);
-            day.heldAmount = d.int64(i, 6);
-            fleet.day(d.text(i, 0), d.text(i, 1), day);
-        }
-        c->exec("COMMIT");
-    } catch (...) {
+    return withConnection([&](pg::Connection& connection) {
+        FleetBuilder fleet;
+        pg::Connection* c = &connection;
+        // One snapshot for the four reads.
+        c->exec("BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY");
         try {
-            c->exec("ROLLBACK");
+            pg::Result a =
+                c->exec("SELECT store, station, last_contact, last_transfer FROM station_activity");
+            for (int i = 0; i < a.rows(); ++i) {
+                auto date = [&](int col) -> std::optional<DateTime> {
+                    if (auto v = a.optionalFloat8(i, col)) return DateTime(*v);
+                    return std::nullopt;
+                };
+                fleet.activity(a.text(i, 0), a.text(i, 1), date(2), date(3));
+            }
+            pg::Result cl = c->exec(
+                "SELECT store, station, MAX(cleaned_at) FROM station_cleanup GROUP BY store, "
+                "station");
+            for (int i = 0; i < cl.rows(); ++i) {
+                fleet.cleanup(cl.text(i, 0), cl.text(i, 1), DateTime(cl.float8(i, 2)));
+            }
+            pg::Result t = c->exec(
+                "SELECT store, station, table_name, received, refused FROM station_day_count "
+                "WHERE day = $1",
+                {Param::of(today.date().value())});
+            for (int i = 0; i < t.rows(); ++i) {
+                fleet.tableCount(t.text(i, 0), t.text(i, 1), t.text(i, 2), t.int64(i, 3),
+                                 t.int64(i, 4));
+            }
+            pg::Result d = c->exec(
+                "SELECT s.store, s.station, s.day, s.sales, s.amount, COALESCE(h.n, 0), "
+                "COALESCE(h.a, 0) FROM day_summary s LEFT JOIN (SELECT store, station, day, "
+                "COUNT(*) AS n, SUM(amount) AS a FROM sale_day WHERE day >= $1 "
+                "GROUP BY store, station, day) h ON h.store = s.store AND h.station = s.station "
+                "AND h.day = s.day WHERE s.day >= $1",
+                {Param::of(since.date().value())});
+            for (int i = 0; i < d.rows(); ++i) {
+                DayShortfall day;
+                day.day = DateTime(d.float8(i, 2));
+                day.reportedSales = d.int64(i, 3);
+                day.reportedAmount = d.int64(i, 4);
+                day.heldSales = d.int64(i, 5);
+                day.heldAmount = d.int64(i, 6);
+                fleet.day(d.text(i, 0), d.text(i, 1), day);
+            }
+            c->exec("COMMIT");
         } catch (...) {
+            rollbackQuietly(*c);
+            throw;
         }
-        throw;
-    }
-    return fleet.take();
+        return fleet.take();
+    });
 }
 
 }  // namespace

@@ -117,7 +117,6 @@ void PostgresCluster::start() {
     if (::chown(folder_.c_str(), uid, gid) != 0) {
         throw std::runtime_error("cannot give " + folder_.string() + " to the PostgreSQL user");
     }
-    const auto log = folder_ / "server.log";
     const pid_t init = spawn({(bin_ / "initdb").string(), "-D", (folder_ / "data").string(), "-A",
                               "trust", "-U", "qel", "-E", "UTF8", "--locale=C", "--no-sync"},
                              folder_ / "initdb.log", uid, gid);
@@ -126,30 +125,47 @@ void PostgresCluster::start() {
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
         throw std::runtime_error("initdb failed; see " + (folder_ / "initdb.log").string());
     }
-    for (int attempt = 0; attempt < 5 && pid_ < 0; ++attempt) {
-        port_ = freeLoopbackPort();
-        const pid_t pid = spawn(
-            {(bin_ / "postgres").string(), "-D", (folder_ / "data").string(), "-p",
-             std::to_string(port_), "-k", folder_.string(), "-c", "listen_addresses=127.0.0.1",
-             "-c", "max_connections=200", "-c", "shared_buffers=128MB"},
-            log, uid, gid);
-        const std::string ping = "host=127.0.0.1 port=" + std::to_string(port_) +
-                                 " user=qel dbname=postgres connect_timeout=2";
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        while (std::chrono::steady_clock::now() < deadline) {
-            if (PQping(ping.c_str()) == PQPING_OK) {
-                pid_ = pid;
-                break;
-            }
-            if (::waitpid(pid, &status, WNOHANG) == pid) break;  // exited: port taken?
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        if (pid_ < 0 && ::waitpid(pid, &status, WNOHANG) == 0) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, &status, 0);
-        }
+    uid_ = uid;
+    gid_ = gid;
+    for (int attempt = 0; attempt < 5 && pid_ < 0; ++attempt) launch(freeLoopbackPort());
+    if (pid_ < 0) {
+        throw std::runtime_error("postgres did not start; see " +
+                                 (folder_ / "server.log").string());
     }
-    if (pid_ < 0) throw std::runtime_error("postgres did not start; see " + log.string());
+}
+
+void PostgresCluster::launch(int port) {
+    port_ = port;
+    const auto log = folder_ / "server.log";
+    const pid_t pid =
+        spawn({(bin_ / "postgres").string(), "-D", (folder_ / "data").string(), "-p",
+               std::to_string(port_), "-k", folder_.string(), "-c", "listen_addresses=127.0.0.1",
+               "-c", "max_connections=200", "-c", "shared_buffers=128MB"},
+              log, uid_, gid_);
+    const std::string ping = "host=127.0.0.1 port=" + std::to_string(port_) +
+                             " user=qel dbname=postgres connect_timeout=2";
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    int status = 0;
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (PQping(ping.c_str()) == PQPING_OK) {
+            pid_ = pid;
+            return;
+        }
+        if (::waitpid(pid, &status, WNOHANG) == pid) return;  // exited: port taken?
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    if (::waitpid(pid, &status, WNOHANG) == 0) {
+        ::kill(pid, SIGKILL);
+        ::waitpid(pid, &status, 0);
+    }
+}
+
+void PostgresCluster::restart() {
+    stopServer();
+    launch(port_);
+    if (pid_ < 0) {
+        throw std::runtime_error("postgres did not restart on port " + std::to_string(port_));
+    }
 }
 
 std::string PostgresCluster::uri(const std::string& database) const {
@@ -170,6 +186,12 @@ std::string PostgresCluster::createDatabase() {
 }
 
 void PostgresCluster::stop() {
+    stopServer();
+    std::error_code ec;
+    if (!folder_.empty()) std::filesystem::remove_all(folder_, ec);
+}
+
+void PostgresCluster::stopServer() {
     if (pid_ > 0) {
         ::kill(pid_, SIGINT);  // fast shutdown: ends the sessions, then exits
         int status = 0;
@@ -184,8 +206,6 @@ void PostgresCluster::stop() {
         }
         pid_ = -1;
     }
-    std::error_code ec;
-    if (!folder_.empty()) std::filesystem::remove_all(folder_, ec);
 }
 
 PostgresCluster::~PostgresCluster() {

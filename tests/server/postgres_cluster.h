@@ -27,15 +27,23 @@ class PostgresCluster {
     std::string createDatabase();
     int port() const { return port_; }
 
+    // Stops the server (ending every session, as an operator's restart does)
+    // and starts it again on the same port and data. Throws when it cannot.
+    void restart();
+
   private:
     PostgresCluster() = default;
     void start();
     void stop();
+    void stopServer();
+    void launch(int port);  // sets pid_ when the server answers on `port`
     std::string uri(const std::string& database) const;
 
     std::filesystem::path folder_;
     std::filesystem::path bin_;
     pid_t pid_ = -1;
+    uid_t uid_ = 0;
+    gid_t gid_ = 0;
     int port_ = 0;
     int databases_ = 0;
 };

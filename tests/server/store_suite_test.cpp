@@ -131,7 +131,9 @@ TEST_P(StoreTest, FleetShowsActivityCountsAndDayCompleteness) {
     b.sales = {sale("001", "1", kDay, 12300), sale("001", "2", kDay, 4500),
                sale("001", "2", kDay, 4500), sale("001", "8", yesterday, 10000),
                sale("001", "9", yesterday, 990000)};
-    b.summaries = {{"0001", "001", kDay, 3, 12300 + 4500 + 7000},
+    // A day summarised twice in one batch: the later summary counts.
+    b.summaries = {{"0001", "001", kDay, 99, 1},
+                   {"0001", "001", kDay, 3, 12300 + 4500 + 7000},
                    {"0001", "001", yesterday, 4, 10000 + 990000 + 2 * 500}};
     b.refusedByTable = {{"VENDA", 1}, {"MOVCAIXA", 2}};
     store_->putBatch(b);
