@@ -13,6 +13,7 @@
 
 #include "application_server.h"
 #include "central_store.h"
+#include "child_process.h"
 #include "contracts/net/net_connection.h"
 #include "core/clock.h"
 #include "core/error.h"
@@ -223,6 +224,44 @@ TEST_F(FaultProxyTest, ARefusalBeforeTheBodyIsReadReachesTheAgent) {
     } catch (const ServerError& e) {
         EXPECT_THAT(e.what(), HasSubstr("larger than the server's limit"));
     }
+}
+
+// The program applies the listed faults at the given rate and reports them on SIGTERM.
+TEST_F(FaultProxyTest, TheProgramBreaksCallsAtRandomAndReportsOnSigterm) {
+    const auto usage = testing::runChild(
+        {FAULT_PROXY, "--listen-port", "0", "--upstream", "127.0.0.1:1", "--faults", "cut"}, {},
+        folder);
+    EXPECT_EQ(usage.exitCode, 2);
+    EXPECT_THAT(usage.err, HasSubstr("unknown fault \"cut\""));
+
+    testing::ChildProcess child(
+        {FAULT_PROXY, "--listen-port", "0", "--upstream", "127.0.0.1:" + std::to_string(serverPort),
+         "--seed", "9", "--rate", "1", "--faults", "server-error"},
+        {}, folder);
+    const std::string prefix = "listening on 127.0.0.1:";
+    std::string out;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while ((out = child.outSoFar()).find('\n') == std::string::npos &&
+           std::chrono::steady_clock::now() < deadline) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    ASSERT_EQ(out.rfind(prefix, 0), 0u) << out;
+    const int port = std::stoi(out.substr(prefix.size()));
+    httplib::Client client("127.0.0.1", port);
+    client.set_read_timeout(30, 0);
+    auto health = client.Get("/health");  // not a call: never broken
+    ASSERT_TRUE(health);
+    EXPECT_EQ(health->status, 200);
+    auto refused = client.Post("/call/a/b", "x", "application/msgpack");
+    ASSERT_TRUE(refused);
+    EXPECT_EQ(refused->status, 503);
+
+    child.signal(SIGTERM);
+    const auto result = child.wait();
+    EXPECT_EQ(result.exitCode, 0);
+    EXPECT_THAT(result.out, HasSubstr("requests forwarded: 1\n"));
+    EXPECT_THAT(result.out, HasSubstr("server-error: 1\n"));
+    EXPECT_THAT(result.out, HasSubstr("cut-after-commit: 0\n"));
 }
 
 // Every corruption the proxy makes is refused by the protocol's decoder, plain
