@@ -295,7 +295,13 @@ CallOutcome ApplicationServer::cleanupDue(const Caller& caller, const VariantArr
     if (last) {
         const DateTimeParts l = last->parts();
         const DateTimeParts t = clock_.today().parts();
-        due = monthly ? (l.year != t.year || l.month != t.month) : last->date() != clock_.today();
+        if (monthly) {
+            due = l.year != t.year || l.month != t.month;
+        } else if (cleanupEveryMinutes_ > 0) {
+            due = clock_.now() >= last->addMinutes(cleanupEveryMinutes_);
+        } else {
+            due = last->date() != clock_.today();
+        }
     }
     out.answer = protocol::successAnswer(Variant(due));
     return out;

@@ -49,6 +49,10 @@ Options:
   --header-timeout S      seconds a new connection has to send its first
                           request head (default 10)
   --read-timeout S        seconds a request body may take to arrive (default 60)
+  --cleanup-every-minutes N
+                          lab setting for fault runs: a station's daily
+                          cleanup is due again N minutes after its last one
+                          (default: once per calendar day)
   --quiet                 no log line per call
   --help, -h              this text
   --version               the program's version
@@ -75,6 +79,7 @@ const std::vector<qel::cli::OptionSpec> kOptions = {
     {"--threads"},
     {"--header-timeout"},
     {"--read-timeout"},
+    {"--cleanup-every-minutes"},
     {"--quiet", false},
 };
 
@@ -146,6 +151,7 @@ int serve(const qel::cli::ParsedOptions& given) {
         if (!qel::server::isPostgresLocation(db)) qel::server::requireCentralStoreOrEmpty(db);
         auto store = qel::server::openCentralStore(db);
         qel::server::ApplicationServer app(*store, clock);
+        app.setCleanupEveryMinutes(given.number("--cleanup-every-minutes", 0, 0, 1e6));
         qel::server::Monitoring monitor(*store, clock, monitoring);
         monitor.install(options);
         qel::server::HttpServer server(app, options);

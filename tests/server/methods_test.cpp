@@ -99,6 +99,19 @@ TEST_F(Methods, EveryMethodOfEveryObjectAnswers) {
     EXPECT_THROW(callChecked(exp, "getLimpezaDiaria", {Variant(1), Variant("001")}), ServerError);
 }
 
+TEST_F(Methods, ALabCleanupPeriodMakesTheDailyCleanupDueAgainAfterItsMinutes) {
+    auto& exp = connections_->netInsereServidor;
+    const VariantArray station{Variant("0001"), Variant("001")};
+    app_->setCleanupEveryMinutes(10);
+    callChecked(exp, "setDtUltimaLimpeza", station);
+    clock_.set(clock_.now().addMinutes(9.9));
+    EXPECT_FALSE(callChecked(exp, "getLimpezaDiaria", station).asBoolean());
+    clock_.set(clock_.now().addMinutes(0.2));
+    EXPECT_TRUE(callChecked(exp, "getLimpezaDiaria", station).asBoolean());
+    // The monthly cleanup keeps its calendar rule.
+    EXPECT_FALSE(callChecked(exp, "getLimpezaMensal", station).asBoolean());
+}
+
 TEST_F(Methods, RowsOfEveryFieldTypeAreStoredOnceAndConfirmed) {
     const VariantArray packets = samplePacketArray(5);
     insert(packets);
