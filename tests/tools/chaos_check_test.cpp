@@ -1,0 +1,183 @@
+// The chaos checker against a real station database (shadows installed, rows
+// written by the simulator) and a real SQLite central store.
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "central_rows.h"
+#include "central_store.h"
+#include "checked_tables.h"
+#include "core/clock.h"
+#include "core/error.h"
+#include "db/connection.h"
+#include "export_rows.h"
+#include "row_check.h"
+#include "shadow.h"
+#include "simulator/simulator.h"
+#include "sqlite_file.h"
+#include "table_rules.h"
+
+namespace qel::chaos {
+namespace {
+
+namespace fs = std::filesystem;
+
+class ChaosCheck : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() /
+               ("chaos-check-" + std::to_string(::testing::UnitTest::GetInstance()->random_seed()) +
+                "-" + ::testing::UnitTest::GetInstance()->current_test_info()->name());
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+        station_ = dir_ / "QELCAIXA.db";
+        simulator::Options o;
+        o.dbPath = station_.string();
+        o.stations = 1;
+        o.days = 0;
+        simulator::fillStation(o);
+        installShadows(station_);
+        installShadows(station_);  // a second install changes nothing
+        simulator::Database db(station_.string());
+        simulator::addPendingSales(db.get(), "0001", "001", 12,
+                                   *simulator::parseIso("2026-12-07 10:00:00.000"), 3);
+        store_ = server::openSqliteStore(dir_ / "central.db");
+    }
+    void TearDown() override {
+        store_.reset();
+        fs::remove_all(dir_);
+    }
+
+    void sql(const std::string& text) {
+        SqliteFile db(station_, false);
+        db.execute(text);
+    }
+
+    // Stores, as the server would, every current row of the checked tables
+    // (the station's live rows, not the shadows), then flags the sales sent.
+    void exportEverything() {
+        SystemClock clock;
+        db::Connection c(
+            clock, "Provider=SQLite;Data Source=" + dir_.string() + ";Initial Catalog=QELCAIXA");
+        server::InsertBatch batch;
+        batch.store = "0001";
+        batch.station = "001";
+        for (const CheckedTable& t : checkedTables()) {
+            const Dataset data = c.query("SELECT * FROM " + std::string(t.table));
+            const auto& rule = server::tableRules()[static_cast<std::size_t>(t.element)];
+            const server::PacketView view(rule, data);
+            for (std::size_t r = 0; r < data.recordCount(); ++r) {
+                server::StoredRow row{std::string(rule.table), {}, {}};
+                ASSERT_FALSE(view.analyse(r, nullptr, "0001/001", row.key, row.content));
+                batch.rows.push_back(std::move(row));
+            }
+        }
+        c.close();
+        store_->putBatch(batch);
+        std::string flags;
+        for (const CheckedTable& t : checkedTables()) {
+            if (!t.flag.empty()) {
+                flags += "UPDATE " + std::string(t.table) + " SET " + std::string(t.flag) +
+                         " = 'S' WHERE " + std::string(t.flag) + " <> 'S';";
+            }
+        }
+        sql(flags);
+    }
+
+    TableCheck check(std::string_view table) {
+        auto central = openCentralRows((dir_ / "central.db").string());
+        for (TableCheck& t : checkRows({station_}, *central)) {
+            if (t.table == table) return t;
+        }
+        ADD_FAILURE() << "no table " << table;
+        return {};
+    }
+
+    fs::path dir_, station_;
+    std::unique_ptr<server::CentralStore> store_;
+};
+
+TEST_F(ChaosCheck, ExportedRowsHeldCentrallyPassAndWaitingRowsArePending) {
+    const TableCheck before = check("VENDA");
+    EXPECT_EQ(before.written, 12);
+    EXPECT_EQ(before.pending, 12);
+    EXPECT_EQ(before.lost, 0);
+
+    exportEverything();
+    for (const TableCheck& t :
+         checkRows({station_}, *openCentralRows((dir_ / "central.db").string()))) {
+        EXPECT_EQ(t.lost, 0) << t.table;
+        EXPECT_EQ(t.pending, 0) << t.table;
+        EXPECT_EQ(t.duplicates + t.unexpected, 0) << t.table;
+        EXPECT_EQ(t.written, t.settled) << t.table;
+    }
+    // The acknowledgement's own columns change nothing; the cleanup's
+    // deletion of exported rows loses nothing that is held.
+    sql("UPDATE VENDA SET DTEXPVENDA = '2026-12-07 10:30:00.000', NRSEQVENDAMSDE = NRSEQVENDA;"
+        "DELETE FROM ITEMVENDA WHERE NRSEQVENDA = (SELECT MIN(NRSEQVENDA) FROM VENDA);");
+    EXPECT_EQ(check("VENDA").lost, 0);
+    const TableCheck items = check("ITEMVENDA");
+    EXPECT_GT(items.deleted, 0);
+    EXPECT_EQ(items.lost, 0);
+}
+
+TEST_F(ChaosCheck, RowsMissingCentrallyAreLostAndThoseStillFlaggedAreFalselyFlagged) {
+    // A sale deleted at the station before it was ever sent...
+    sql("DELETE FROM VENDA WHERE NRSEQVENDA = (SELECT MAX(NRSEQVENDA) FROM VENDA)");
+    exportEverything();
+    // ...and one changed, then flagged without being sent again.
+    sql("UPDATE VENDA SET VRTOTVENDA = VRTOTVENDA + 1, IDIMPVENDA = 'A' WHERE NRSEQVENDA = "
+        "(SELECT MIN(NRSEQVENDA) FROM VENDA); UPDATE VENDA SET IDIMPVENDA = 'S';");
+    const TableCheck t = check("VENDA");
+    EXPECT_EQ(t.written, 12);
+    EXPECT_EQ(t.deleted, 1);
+    EXPECT_EQ(t.lost, 2);
+    EXPECT_EQ(t.falselyFlagged, 1);
+    EXPECT_EQ(t.pending, 0);
+    ASSERT_EQ(t.examples.size(), 2u);
+    const std::string both = t.examples[0] + "\n" + t.examples[1];
+    EXPECT_NE(both.find("falsely flagged, held with other content"), std::string::npos) << both;
+    EXPECT_NE(both.find("lost (deleted), not held"), std::string::npos) << both;
+}
+
+TEST_F(ChaosCheck, CentralRowsNoStationWroteAreUnexpectedAndSecondCopiesAreDuplicates) {
+    exportEverything();
+    {
+        SqliteFile central(dir_ / "central.db", false);
+        // A second copy of a sale under another key, and a row of content
+        // no station ever had.
+        central.execute(
+            "INSERT INTO export_row SELECT table_name, row_key || X'00', store, station, content, "
+            "received_at FROM export_row WHERE table_name = 'VENDA' LIMIT 1;"
+            "INSERT INTO export_row SELECT table_name, row_key || X'01', store, station, "
+            "content || X'00', received_at FROM export_row WHERE table_name = 'VENDA' LIMIT 1;"
+            // Another store's rows are not this station's business.
+            "INSERT INTO export_row SELECT table_name, row_key || X'02', '0009', station, "
+            "content || X'01', received_at FROM export_row WHERE table_name = 'VENDA' LIMIT 1;");
+    }
+    const TableCheck t = check("VENDA");
+    EXPECT_EQ(t.duplicates, 1);
+    EXPECT_EQ(t.unexpected, 1);
+    EXPECT_EQ(t.lost, 0);
+}
+
+TEST_F(ChaosCheck, SalesOpenAtTheTillAreNotPendingAndAStationWithoutShadowsIsRefused) {
+    sql("UPDATE VENDA SET IDSITUVENDA = 'P' WHERE NRSEQVENDA = (SELECT MIN(NRSEQVENDA) FROM "
+        "VENDA)");
+    const TableCheck t = check("VENDA");
+    EXPECT_EQ(t.open, 1);
+    EXPECT_EQ(t.pending, 11);
+
+    const fs::path bare = dir_ / "bare.db";
+    simulator::Options o;
+    o.dbPath = bare.string();
+    o.stations = 1;
+    o.days = 0;
+    simulator::fillStation(o);
+    auto central = openCentralRows((dir_ / "central.db").string());
+    EXPECT_THROW(checkRows({bare}, *central), Error);
+}
+
+}  // namespace
+}  // namespace qel::chaos

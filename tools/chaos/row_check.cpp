@@ -1,0 +1,197 @@
+#include "row_check.h"
+
+#include <map>
+#include <set>
+
+#include "checked_tables.h"
+#include "core/clock.h"
+#include "core/error.h"
+#include "db/connection.h"
+#include "export_rows.h"
+#include "table_rules.h"
+#include "table_shape.h"
+
+namespace qel::chaos {
+namespace {
+
+constexpr std::size_t kExamples = 5;
+
+// Per shadow row, in rowid order: 'D' deleted at the station, 'S' flagged
+// exported (its own flag, or its sale's), 'O' of a sale still open at the
+// till (situation "P", never sent until the till closes it), 'P' waiting.
+std::string stateQuery(const CheckedTable& t, const TableShape& shape) {
+    const std::string table(t.table);
+    const std::string live =
+        "EXISTS (SELECT 1 FROM " + table + " L WHERE " + keyMatch(shape.key, "L", "S");
+    std::string exported;
+    if (!t.flag.empty()) {
+        exported = live + " AND L." + sqlName(t.flag) + " = 'S')";
+    } else {
+        exported =
+            "NOT EXISTS (SELECT 1 FROM VENDA V WHERE V.CDFILIAL IS S.CDFILIAL AND V.CDCAIXA IS "
+            "S.CDCAIXA AND V.NRSEQVENDA IS S.NRSEQVENDA AND V.IDIMPVENDA <> 'S')";
+    }
+    std::string open;
+    if (hasSaleKey(shape)) open = " WHEN " + openSale("S") + " THEN 'O'";
+    return "SELECT CASE WHEN NOT " + live + ") THEN 'D' WHEN " + exported + " THEN 'S'" + open +
+           " ELSE 'P' END FROM " + shadowName(t.table) + " S ORDER BY S.rowid";
+}
+
+// The caller a row came from: its own store and station when it names them.
+std::string sourceOf(const Dataset& data, std::size_t row, const std::string& fallback) {
+    const int store = data.findField("CDFILIAL"), station = data.findField("CDCAIXA");
+    if (store < 0 || station < 0) return fallback;
+    const Row& r = data.rows()[row];
+    const Variant& s = r[static_cast<std::size_t>(store)];
+    const Variant& c = r[static_cast<std::size_t>(station)];
+    if (s.isEmpty() || c.isEmpty()) return fallback;
+    return s.asString() + "/" + c.asString();
+}
+
+std::string describe(const Dataset& data, std::size_t row, const TableShape& shape,
+                     std::string_view what) {
+    std::string text(what);
+    for (const std::string& k : shape.key) {
+        const int column = data.findField(k);
+        if (column < 0) continue;
+        text += " " + k + "=" + data.rows()[row][static_cast<std::size_t>(column)].asString();
+    }
+    return text;
+}
+
+struct StationFile {
+    std::filesystem::path path;
+    std::string firstStation;  // "store/station" of its first CAIXA row
+};
+
+class TableChecker {
+  public:
+    TableChecker(const CheckedTable& t, CentralRows& central) : t_(t) {
+        out_.table = std::string(t.table);
+        for (CentralRow& row : central.table(rule().table)) {
+            held_.emplace(std::move(row.key),
+                          Held{std::move(row.content), row.store + "/" + row.station, false});
+        }
+    }
+
+    void addStation(const StationFile& file, std::set<std::string>& callers) {
+        SqliteFile raw(file.path, true);
+        const TableShape shape = readShape(raw, shadowName(t_.table));
+        if (shape.columns.empty()) {
+            throw Error(file.path.string() + " has no shadow of " + std::string(t_.table) +
+                        ": install the shadows before the run (qelexp-chaos-check --prepare)");
+        }
+        TableShape liveShape = readShape(raw, t_.table);
+        std::vector<char> states;
+        raw.query(stateQuery(t_, liveShape), {},
+                  [&](sqlite3_stmt* stmt) { states.push_back(columnText(stmt, 0)[0]); });
+        raw.query("SELECT CDFILIAL || '/' || CDCAIXA FROM CAIXA", {},
+                  [&](sqlite3_stmt* stmt) { callers.insert(columnText(stmt, 0)); });
+
+        SystemClock clock;
+        db::Connection station(clock,
+                               "Provider=SQLite;Data Source=" + file.path.parent_path().string() +
+                                   ";Initial Catalog=" + file.path.filename().string());
+        const Dataset data =
+            station.query("SELECT * FROM " + shadowName(t_.table) + " ORDER BY rowid");
+        station.close();
+        if (data.recordCount() != states.size()) {
+            throw Error(file.path.string() + ": the shadow of " + std::string(t_.table) +
+                        " changed while it was read");
+        }
+        const server::PacketView view(rule(), data);
+        for (std::size_t r = 0; r < data.recordCount(); ++r) {
+            ++out_.written;
+            Bytes key, content;
+            const auto reason =
+                view.analyse(r, nullptr, sourceOf(data, r, file.firstStation), key, content);
+            contents_.insert(content);
+            bool heldSame = false, heldOther = false;
+            if (!reason) {
+                const auto it = held_.find(key);
+                if (it != held_.end()) {
+                    it->second.matched = true;
+                    heldSame = it->second.content == content;
+                    heldOther = !heldSame;
+                }
+            }
+            const char state = states[r];
+            if (state == 'O') {
+                ++out_.open;
+                continue;
+            }
+            if (state == 'P') {
+                ++out_.pending;
+                example(data, r, liveShape, "pending");
+                continue;
+            }
+            ++out_.settled;
+            if (state == 'D') ++out_.deleted;
+            if (heldSame) continue;
+            ++out_.lost;
+            if (state == 'S') ++out_.falselyFlagged;
+            std::string what = state == 'S' ? "falsely flagged" : "lost (deleted)";
+            if (reason) {
+                what += ", no central key: " + *reason;
+            } else {
+                what += heldOther ? ", held with other content" : ", not held";
+            }
+            example(data, r, liveShape, what);
+        }
+    }
+
+    TableCheck finish(const std::set<std::string>& callers) {
+        for (auto& [key, held] : held_) {
+            if (held.matched || !callers.contains(held.source)) continue;
+            if (contents_.contains(held.content)) {
+                ++out_.duplicates;
+            } else {
+                ++out_.unexpected;
+            }
+        }
+        return std::move(out_);
+    }
+
+  private:
+    struct Held {
+        Bytes content;
+        std::string source;
+        bool matched;
+    };
+    const server::TableRule& rule() const {
+        return server::tableRules()[static_cast<std::size_t>(t_.element)];
+    }
+    void example(const Dataset& data, std::size_t row, const TableShape& shape,
+                 const std::string& what) {
+        if (out_.examples.size() < kExamples)
+            out_.examples.push_back(describe(data, row, shape, what));
+    }
+
+    const CheckedTable& t_;
+    TableCheck out_;
+    std::map<Bytes, Held> held_;
+    std::set<Bytes> contents_;
+};
+
+std::string firstStation(const std::filesystem::path& file) {
+    SqliteFile raw(file, true);
+    return raw.scalar("SELECT CDFILIAL || '/' || CDCAIXA FROM CAIXA ORDER BY 1 LIMIT 1");
+}
+
+}  // namespace
+
+std::vector<TableCheck> checkRows(const std::vector<std::filesystem::path>& stationFiles,
+                                  CentralRows& central) {
+    std::vector<StationFile> files;
+    for (const auto& path : stationFiles) files.push_back({path, firstStation(path)});
+    std::vector<TableCheck> out;
+    for (const CheckedTable& t : checkedTables()) {
+        TableChecker checker(t, central);
+        std::set<std::string> callers;
+        for (const StationFile& file : files) checker.addStation(file, callers);
+        out.push_back(checker.finish(callers));
+    }
+    return out;
+}
+
+}  // namespace qel::chaos

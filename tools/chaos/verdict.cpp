@@ -1,0 +1,117 @@
+#include "verdict.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <numeric>
+
+namespace qel::chaos {
+namespace {
+
+std::string fixed(double v, int decimals) {
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, "%.*f", decimals, v);
+    return buffer;
+}
+
+std::string cell(std::int64_t v, int width) {
+    std::string s = std::to_string(v);
+    return std::string(static_cast<std::size_t>(std::max(0, width - int(s.size()))), ' ') + s;
+}
+
+void printTables(std::ostream& out, const std::vector<TableCheck>& tables, TableCheck& total) {
+    out << "table              written  settled  deleted     lost  f.flagged  pending  dupl.  "
+           "unexp.   open\n";
+    for (const TableCheck& t : tables) {
+        std::string name = t.table;
+        name.resize(16, ' ');
+        out << name << cell(t.written, 10) << cell(t.settled, 9) << cell(t.deleted, 9)
+            << cell(t.lost, 9) << cell(t.falselyFlagged, 11) << cell(t.pending, 9)
+            << cell(t.duplicates, 7) << cell(t.unexpected, 8) << cell(t.open, 7) << "\n";
+        total.written += t.written, total.settled += t.settled, total.deleted += t.deleted;
+        total.lost += t.lost, total.falselyFlagged += t.falselyFlagged;
+        total.pending += t.pending, total.duplicates += t.duplicates;
+        total.unexpected += t.unexpected, total.open += t.open;
+    }
+    out << "total           " << cell(total.written, 10) << cell(total.settled, 9)
+        << cell(total.deleted, 9) << cell(total.lost, 9) << cell(total.falselyFlagged, 11)
+        << cell(total.pending, 9) << cell(total.duplicates, 7) << cell(total.unexpected, 8)
+        << cell(total.open, 7) << "\n";
+    out << "(open: rows of sales still open at the till, which no agent sends yet)\n";
+    for (const TableCheck& t : tables) {
+        for (const std::string& e : t.examples) out << "  " << t.table << ": " << e << "\n";
+    }
+}
+
+}  // namespace
+
+bool report(std::ostream& out, const std::vector<TableCheck>& tables, const RunFigures& figures,
+            const Floors& floors) {
+    std::vector<std::string> failures;
+    TableCheck total;
+    printTables(out, tables, total);
+    if (total.lost > 0) failures.push_back(std::to_string(total.lost) + " rows lost");
+    if (total.falselyFlagged > 0)
+        failures.push_back(std::to_string(total.falselyFlagged) + " rows falsely flagged");
+    if (total.duplicates > 0)
+        failures.push_back(std::to_string(total.duplicates) + " rows duplicated");
+    if (total.pending > 0)
+        failures.push_back(std::to_string(total.pending) + " rows pending after the drain");
+    if (total.written < floors.rowsWritten) {
+        failures.push_back("only " + std::to_string(total.written) + " rows written (floor " +
+                           std::to_string(floors.rowsWritten) + ")");
+    }
+    out << "rows written: " << total.written << " (floor " << floors.rowsWritten << ")\n";
+    if (!floors.why.empty()) out << "floors lowered: " << floors.why << "\n";
+
+    if (figures.recovery) {
+        out << "fault                    fired  recovered  median s   max s\n";
+        std::int64_t fired = 0;
+        for (const FaultTally& f : figures.recovery->faults) {
+            std::string name = f.kind;
+            name.resize(22, ' ');
+            out << name << cell(f.fired, 8) << cell(f.recovered, 11) << "  "
+                << (f.medianSeconds ? fixed(*f.medianSeconds, 1) : "-") << "  "
+                << (f.maxSeconds ? fixed(*f.maxSeconds, 1) : "-") << "\n";
+            fired += f.fired;
+            if (f.fired < floors.faultsPerKind) {
+                failures.push_back(f.kind + " fired " + std::to_string(f.fired) + " times (floor " +
+                                   std::to_string(floors.faultsPerKind) + ")");
+            }
+        }
+        out << "faults fired: " << fired << " (floor per kind " << floors.faultsPerKind << ")\n";
+        auto restarts = figures.recovery->restartToExport;
+        if (!restarts.empty()) {
+            std::sort(restarts.begin(), restarts.end());
+            const double mean =
+                std::accumulate(restarts.begin(), restarts.end(), 0.0) / double(restarts.size());
+            out << "restart to first export: " << restarts.size() << " restarts, median "
+                << fixed(restarts[restarts.size() / 2], 1) << " s, mean " << fixed(mean, 1)
+                << " s, max " << fixed(restarts.back(), 1) << " s";
+            if (figures.recovery->restartsWithoutExport > 0)
+                out << ", " << figures.recovery->restartsWithoutExport << " without export";
+            out << "\n";
+        }
+    }
+    if (figures.storedRows > 0) {
+        out << "central store: " << figures.storedRows << " rows, " << figures.storedBytes
+            << " content bytes\n";
+        if (figures.sentRows)
+            out << "resend ratio (rows received / stored): "
+                << fixed(double(*figures.sentRows) / double(figures.storedRows), 3) << "\n";
+        if (figures.sentBytes && figures.storedBytes > 0)
+            out << "resend ratio (request bytes / stored content bytes): "
+                << fixed(double(*figures.sentBytes) / double(figures.storedBytes), 3) << "\n";
+    }
+    if (figures.seed) out << "seed: " << *figures.seed << "\n";
+    if (!figures.replay.empty()) out << "replay: " << figures.replay << "\n";
+    if (failures.empty()) {
+        out << "PASS\n";
+        return true;
+    }
+    out << "FAIL:";
+    for (const std::string& f : failures) out << " " << f << ";";
+    out << "\n";
+    return false;
+}
+
+}  // namespace qel::chaos
