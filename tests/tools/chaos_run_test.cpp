@@ -1,0 +1,141 @@
+// The chaos run's own parts: the seeded schedule, the recovery tally from
+// the journal and the run logs, and the unwritable run-log folder.
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "fault_kinds.h"
+#include "journal.h"
+#include "recovery.h"
+#include "run_logs.h"
+#include "schedule.h"
+#include "station_faults.h"
+
+namespace qel::chaos {
+namespace {
+
+namespace fs = std::filesystem;
+
+fs::path freshFolder(const std::string& name) {
+    const fs::path dir = fs::temp_directory_path() / ("chaos-run-" + name);
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    return dir;
+}
+
+TEST(ChaosSchedule, TheSameSeedReplaysTheSameScheduleAndEveryKindGetsItsShare) {
+    ScheduleSettings s;
+    s.seed = 42;
+    s.durationMs = 600'000;
+    s.agents = 3;
+    s.perKind = 20;
+    const auto a = planFaults(s), b = planFaults(s);
+    auto flat = [](const std::vector<std::vector<PlannedFault>>& lanes) {
+        std::vector<std::tuple<std::int64_t, std::string, int, std::int64_t>> out;
+        for (const auto& lane : lanes)
+            for (const auto& f : lane) out.emplace_back(f.atMs, f.kind, f.agent, f.parameter);
+        return out;
+    };
+    EXPECT_EQ(flat(a), flat(b));
+    s.seed = 43;
+    EXPECT_NE(flat(a), flat(planFaults(s)));
+
+    ASSERT_EQ(a.size(), 4u);
+    std::map<std::string, int> count;
+    for (std::size_t lane = 0; lane < a.size(); ++lane) {
+        std::int64_t previous = -1;
+        for (const PlannedFault& f : a[lane]) {
+            ++count[std::string(f.kind)];
+            EXPECT_EQ(f.agent, static_cast<int>(lane) - 1);
+            EXPECT_GE(f.atMs, previous);
+            EXPECT_LT(f.atMs, s.durationMs);
+            previous = f.atMs;
+        }
+    }
+    for (const FaultKind& k : faultKinds()) EXPECT_EQ(count[std::string(k.name)], 20) << k.name;
+}
+
+TEST(ChaosRecovery, AFaultCountsAsRecoveredOnceItsAgentsExportedInALaterSecond) {
+    const fs::path dir = freshFolder("recovery");
+    {
+        Journal journal(dir / "journal.tsv");
+        const DateTime t = DateTime::parse("07/12/2026 10:00:00");
+        journal.add({t.addSeconds(0.4), "agent-kill", "station-001"});
+        journal.add({t.addSeconds(0.4), "restart", "station-001"});
+        journal.add({t.addSeconds(5), "server-kill", "server"});
+        journal.add({t.addSeconds(30), "log-unwritable", "station-002"});
+    }
+    const auto journal = readJournal(dir / "journal.tsv");
+    ASSERT_EQ(journal.size(), 4u);
+    EXPECT_EQ(journal[2].target, "server");
+
+    // Run logs of two agents: station-001 exports in the fault's own second
+    // (not after it, as far as a log line can tell), then at 10:00:02.
+    auto log = [&](const std::string& agent, const std::vector<std::string>& times) {
+        fs::create_directories(dir / agent / "Dados" / "Qel_Exp");
+        std::ofstream out(dir / agent / "Dados" / "Qel_Exp" / "Qel_Exp071226.txt",
+                          std::ios::binary);
+        for (const std::string& t : times) {
+            out << "07/12/2026 " << t << " - EXPORTA\xC7\xC3O REALIZADA COM SUCESSO\r\n";
+            out << "07/12/2026 " << t << " - QelExp Executando: N\xE3o\r\n";
+        }
+    };
+    log("station-001", {"10:00:00", "10:00:02", "10:00:09"});
+    log("station-002", {"10:00:07"});
+    const auto exports = completedExportsByAgent(dir);
+    ASSERT_EQ(exports.at("station-001").size(), 3u);
+
+    const RecoveryReport r = tallyRecoveries(journal, exports);
+    auto tally = [&](std::string_view kind) {
+        for (const FaultTally& t : r.faults)
+            if (t.kind == kind) return t;
+        return FaultTally{};
+    };
+    EXPECT_EQ(tally("agent-kill").fired, 1);
+    EXPECT_EQ(tally("agent-kill").recovered, 1);
+    EXPECT_NEAR(*tally("agent-kill").maxSeconds, 1.6, 0.01);
+    // A shared fault recovers when the last agent has exported again.
+    EXPECT_EQ(tally("server-kill").recovered, 1);
+    EXPECT_NEAR(*tally("server-kill").maxSeconds, 4.0, 0.01);
+    EXPECT_EQ(tally("log-unwritable").fired, 1);
+    EXPECT_EQ(tally("log-unwritable").recovered, 0);
+    EXPECT_EQ(tally("delay").fired, 0);
+    ASSERT_EQ(r.restartToExport.size(), 1u);
+    EXPECT_NEAR(r.restartToExport[0], 1.6, 0.01);
+    fs::remove_all(dir);
+}
+
+TEST(ChaosRunLogFolder, AnUnwritableFolderComesBackWithEveryLine) {
+    const fs::path dir = freshFolder("folder");
+    const fs::path logs = dir / "Dados" / "Qel_Exp";
+    fs::create_directories(logs);
+    std::ofstream(logs / "Qel_Exp071226.txt") << "older\n";
+    {
+        UnwritableFolder blocked(logs);
+        std::error_code ec;
+        fs::create_directories(logs, ec);
+        EXPECT_TRUE(ec);  // what the agent meets, root included
+        blocked.restore();
+    }
+    EXPECT_TRUE(fs::is_directory(logs));
+    {
+        // The agent made a new folder between the two steps of a restore.
+        UnwritableFolder blocked(logs);
+        fs::remove(logs);
+        fs::create_directories(logs);
+        std::ofstream(logs / "Qel_Exp071226.txt") << "newer\n";
+        blocked.restore();
+    }
+    std::ifstream in(logs / "Qel_Exp071226.txt");
+    std::stringstream text;
+    text << in.rdbuf();
+    EXPECT_EQ(text.str(), "older\nnewer\n");
+    EXPECT_FALSE(fs::exists(dir / "Dados" / "Qel_Exp.aside"));
+    fs::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace qel::chaos

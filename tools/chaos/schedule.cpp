@@ -1,0 +1,58 @@
+#include "schedule.h"
+
+#include <algorithm>
+
+#include "fault_kinds.h"
+#include "splitmix.h"
+
+namespace qel::chaos {
+namespace {
+
+// The parameter each kind draws: the pass of the crash point (1..3), a delay
+// in milliseconds, or how long a lock or an unwritable folder is held.
+std::int64_t drawParameter(std::string_view kind, SplitMix64& random) {
+    if (kind.starts_with("agent-kill-")) return random.between(1, 3);
+    if (kind == "delay") return random.between(500, 4000);
+    if (kind == "database-locked") return random.between(2000, 6000);  // beyond the busy timeout
+    if (kind == "log-unwritable") return random.between(3000, 15000);
+    return 0;
+}
+
+}  // namespace
+
+std::vector<std::vector<PlannedFault>> planFaults(const ScheduleSettings& s) {
+    SplitMix64 random(s.seed);
+    std::vector<std::vector<PlannedFault>> lanes(static_cast<std::size_t>(s.agents) + 1);
+    std::vector<PlannedFault> all;
+    for (const FaultKind& k : faultKinds()) {
+        for (int i = 0; i < s.perKind; ++i) {
+            PlannedFault f;
+            f.kind = k.name;
+            f.agent = k.scope == FaultScope::Agent
+                          ? static_cast<int>(random.below(static_cast<std::uint64_t>(s.agents)))
+                          : -1;
+            f.parameter = drawParameter(k.name, random);
+            all.push_back(f);
+        }
+    }
+    // Fisher-Yates with our own generator: std::shuffle's use of the engine is
+    // not the same in every standard library.
+    for (std::size_t i = all.size(); i > 1; --i) {
+        std::swap(all[i - 1], all[random.below(i)]);
+    }
+    for (const PlannedFault& f : all) lanes[static_cast<std::size_t>(f.agent + 1)].push_back(f);
+    for (auto& lane : lanes) {
+        // Evenly spread slots over the duration, each fault at a random
+        // moment of its slot.
+        const auto n = static_cast<std::int64_t>(lane.size());
+        for (std::int64_t i = 0; i < n; ++i) {
+            const std::int64_t slot = s.durationMs / std::max<std::int64_t>(n, 1);
+            lane[static_cast<std::size_t>(i)].atMs =
+                i * slot + static_cast<std::int64_t>(random.below(
+                               static_cast<std::uint64_t>(std::max<std::int64_t>(slot, 1))));
+        }
+    }
+    return lanes;
+}
+
+}  // namespace qel::chaos

@@ -1,0 +1,33 @@
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+#include <vector>
+
+namespace qel::chaos {
+
+// One fault the run will fire: when (milliseconds after the faults start, at
+// the earliest: a fault waits for the one before it on the same lane), what,
+// on which agent (for faults that hit every agent, -1), and a parameter the
+// fault draws once here so that it replays too (the crash point's pass
+// number, a delay, how long a lock or an unwritable folder lasts).
+struct PlannedFault {
+    std::int64_t atMs = 0;
+    std::string_view kind;
+    int agent = -1;
+    std::int64_t parameter = 0;
+};
+
+struct ScheduleSettings {
+    std::uint64_t seed = 1;
+    std::int64_t durationMs = 0;  // the faults are spread over this time
+    int agents = 3;
+    int perKind = 20;  // firings planned per fault kind
+};
+
+// The faults of a run, by lane: lane 0 for the faults that hit every agent
+// (server and connection), lane 1 + i for agent i. Each lane is in time
+// order; lanes run side by side. The same settings give the same schedule.
+std::vector<std::vector<PlannedFault>> planFaults(const ScheduleSettings& settings);
+
+}  // namespace qel::chaos

@@ -1,0 +1,88 @@
+#include "station_setup.h"
+
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <fstream>
+
+#include "checked_tables.h"
+#include "core/error.h"
+#include "process.h"
+#include "shadow.h"
+#include "sqlite_file.h"
+#include "table_shape.h"
+
+namespace qel::chaos {
+namespace {
+
+void writeRegistry(const StationFolder& s, int proxyPort) {
+    std::ofstream out(s.registry);
+    out << "[HKEY_LOCAL_MACHINE\\Software\\MORADEX\\Sistemas Integrados Moradex\\Orbel]\n"
+        << "IPServer = 127.0.0.1:" << proxyPort << "\n"
+        << "StringConexao = Provider=SQLite;Initial Catalog=QELCAIXA;Data Source="
+        << s.folder.string() << "\n";
+    if (!out) throw IoError("cannot write " + s.registry.string());
+}
+
+}  // namespace
+
+std::vector<StationFolder> createStore(const StoreSettings& settings) {
+    const auto base = settings.work / "store.db";
+    Processes processes;
+    const pid_t pid =
+        processes.spawn({settings.simulator.string(), "--db", base.string(), "--separate",
+                         "--stations", std::to_string(settings.stations), "--days", "0", "--quiet"},
+                        settings.work, {}, settings.work / "simulator.log");
+    const auto status = processes.waitFor(pid, std::chrono::minutes(2));
+    if (!status || status->signaled || status->code != 0) {
+        throw Error("the simulator could not create the store (see " +
+                    (settings.work / "simulator.log").string() + ")");
+    }
+    std::vector<StationFolder> out;
+    for (int i = 1; i <= settings.stations; ++i) {
+        char code[16];
+        std::snprintf(code, sizeof code, "%03d", i);
+        StationFolder s;
+        s.name = std::string("station-") + code;
+        s.store = "0001";
+        s.station = code;
+        s.folder = settings.work / "agents" / s.name;
+        s.database = s.folder / "QELCAIXA.db";
+        s.registry = s.folder / "registry.conf";
+        s.agent = s.folder / "QelExp";
+        std::filesystem::create_directories(s.folder);
+        std::filesystem::rename(settings.work / ("store-0001-" + std::string(code) + ".db"),
+                                s.database);
+        std::filesystem::copy_file(settings.agent, s.agent,
+                                   std::filesystem::copy_options::overwrite_existing);
+        writeRegistry(s, settings.proxyPort);
+        {
+            SqliteFile db(s.database, false);
+            // Exports every minute unless the agent's timer is shortened; a
+            // daily cleanup with a retention of about a minute and a half, so
+            // that each cleanup the server allows deletes exported rows.
+            db.execute(
+                "UPDATE PARAVEND SET NRMINEXPVENDA = '1';"
+                "UPDATE CAIXA SET IDFREQLIMPVENDA = 'D', NRDIASVENDAMSDE = '0,001';");
+        }
+        installShadows(s.database);
+        out.push_back(std::move(s));
+    }
+    return out;
+}
+
+long long waitingRows(const std::filesystem::path& database) {
+    SqliteFile db(database, true);
+    long long total = 0;
+    for (const CheckedTable& t : checkedTables()) {
+        if (t.flag.empty()) continue;
+        const std::string table(t.table);
+        std::string sql =
+            "SELECT COUNT(*) FROM " + table + " T WHERE T." + sqlName(t.flag) + " <> 'S'";
+        if (hasSaleKey(readShape(db, table))) sql += " AND NOT " + openSale("T");
+        total += std::stoll(db.scalar(sql));
+    }
+    return total;
+}
+
+}  // namespace qel::chaos

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <vector>
+
+namespace qel::chaos {
+
+// One simulated station on a machine of its own: its folder holds the
+// agent's executable, its registry file, its database and its run logs.
+struct StationFolder {
+    std::string name;  // "station-001"
+    std::string store, station;
+    std::filesystem::path folder;
+    std::filesystem::path database;  // <folder>/QELCAIXA.db
+    std::filesystem::path registry;  // <folder>/registry.conf
+    std::filesystem::path agent;     // <folder>/QelExp
+};
+
+struct StoreSettings {
+    std::filesystem::path work;       // the run's folder
+    std::filesystem::path simulator;  // qelexp-simulator
+    std::filesystem::path agent;      // QelExp, copied into each station's folder
+    int stations = 3;
+    int proxyPort = 0;  // where the agents find the server
+};
+
+// Creates the store: one database per station (the simulator's --separate
+// mode, parameter tables only, a daily cleanup with a retention of minutes
+// so that it deletes exported rows during the run), the agents' folders and
+// registry files, and the shadows the checker needs. Throws on failure.
+std::vector<StationFolder> createStore(const StoreSettings& settings);
+
+// The rows still waiting for export in a station database (sales and the
+// tables with an export flag of their own).
+long long waitingRows(const std::filesystem::path& database);
+
+}  // namespace qel::chaos
