@@ -4,6 +4,9 @@
 #   ./qelexp.sh test-sanitize   the same under AddressSanitizer + UndefinedBehaviorSanitizer
 #   ./qelexp.sh build           build into ./build
 #   ./qelexp.sh demo            build, then run agent + server + simulated station end to end
+#   ./qelexp.sh chaos [--seed N] [--minutes M] [--short] [--central postgres]
+#                               build, then run a simulated store under faults and check that
+#                               no row is lost, duplicated or falsely flagged (docs/reliability.md)
 #   ./qelexp.sh bench           build and run the benchmarks (Release)
 #   ./qelexp.sh deps            only install the Debian packages the build needs
 #   ./qelexp.sh format          reformat the sources with clang-format
@@ -81,6 +84,7 @@ case "${1:-test}" in
         ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1 \
             run_tests build-sanitize ;;
     demo) deps; configure_build build -DQEL_WERROR=ON; exec tools/demo.sh build ;;
+    chaos) shift; deps; configure_build build -DQEL_WERROR=ON; exec build/tools/chaos/qelexp-chaos "$@" ;;
     bench) deps; BUILD_TYPE=Release configure_build build-release -DQEL_BUILD_TESTS=OFF; exec tools/bench.sh build-release ;;
     windows) windows_build ;;
     windows-test) windows_build; tools/windows/run_tests.sh build-windows ;;
@@ -90,5 +94,5 @@ case "${1:-test}" in
         (cd build-package && cpack -G DEB -B packages >/dev/null)
         ls -1 build-package/packages/*.deb ;;
     format) find src server tools tests bench fuzz -name '*.cpp' -o -name '*.h' 2>/dev/null | xargs clang-format -i ;;
-    *) sed -n '2,12p' "$0"; exit 2 ;;
+    *) sed -n '2,15p' "$0"; exit 2 ;;
 esac

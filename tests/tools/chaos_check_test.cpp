@@ -141,6 +141,32 @@ TEST_F(ChaosCheck, RowsMissingCentrallyAreLostAndThoseStillFlaggedAreFalselyFlag
     EXPECT_NE(both.find("lost (deleted), not held"), std::string::npos) << both;
 }
 
+TEST_F(ChaosCheck, MovementsLeftUnflaggedBesideTheirFlaggedSaleAreUnflaggedOrStranded) {
+    // The movements of one sale are never sent, every other row is; then the
+    // movements of that sale and of another wait again beside their flagged
+    // sales, as when the agent dies between the sale's acknowledgement and
+    // the movements'.
+    const std::string a = "(SELECT MIN(NRSEQVENDA) FROM MOVCAIXA)";
+    const std::string b = "(SELECT MAX(NRSEQVENDA) FROM MOVCAIXA)";
+    sql("CREATE TABLE HIDDEN AS SELECT * FROM MOVCAIXA WHERE NRSEQVENDA = " + a +
+        "; DELETE FROM MOVCAIXA WHERE NRSEQVENDA = " + a);
+    exportEverything();
+    sql("INSERT INTO MOVCAIXA SELECT * FROM HIDDEN; UPDATE MOVCAIXA SET IDIMPMOVCAIXA = 'N' WHERE "
+        "NRSEQVENDA IN (" +
+        a + ", " + b + ");");
+    SqliteFile db(station_, true);
+    const auto hidden = std::stoll(db.scalar("SELECT COUNT(*) FROM HIDDEN"));
+    const auto waiting =
+        std::stoll(db.scalar("SELECT COUNT(*) FROM MOVCAIXA WHERE IDIMPMOVCAIXA = 'N'"));
+    ASSERT_GT(hidden, 0);
+    ASSERT_GT(waiting, hidden);
+    const TableCheck t = check("MOVCAIXA");
+    EXPECT_EQ(t.stranded, hidden);
+    EXPECT_EQ(t.unflagged, waiting - hidden);
+    EXPECT_EQ(t.pending, 0);
+    EXPECT_EQ(t.lost, 0);
+}
+
 TEST_F(ChaosCheck, CentralRowsNoStationWroteAreUnexpectedAndSecondCopiesAreDuplicates) {
     exportEverything();
     {

@@ -15,7 +15,7 @@
 #include "cli/command_line.h"
 #include "core/clock.h"
 #include "core/error.h"
-#include "fault_proxy.h"
+#include "fault_proxy/fault_proxy.h"
 #include "fault_runner.h"
 #include "recovery.h"
 #include "row_check.h"
@@ -166,7 +166,8 @@ int run(const qel::cli::ParsedOptions& given) {
             std::this_thread::sleep_for(500ms);
         }
         for (std::thread& t : threads) t.join();
-        proxy.arm(qel::faults::ProxyFault::None);
+        runner.finish();
+        proxy.disarm();
         std::cout
             << "faults done after "
             << std::chrono::duration_cast<std::chrono::seconds>(Steady::now() - started).count()

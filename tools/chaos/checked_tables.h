@@ -16,6 +16,9 @@ struct CheckedTable {
     // Columns the agent's acknowledgement (or cleanup) writes after sending:
     // a change of these alone is not a new version of the row.
     std::vector<std::string_view> ackColumns = {};
+    // Its rows are selected only with a sale still waiting: once the sale is
+    // flagged, a row of it left unflagged is never sent again.
+    bool onlyWithItsSale = false;
 };
 
 // The tables a selling station writes and the agent exports as whole rows

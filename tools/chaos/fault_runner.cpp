@@ -5,7 +5,7 @@
 #include <thread>
 
 #include "core/clock.h"
-#include "fault_proxy.h"
+#include "fault_proxy/fault_proxy.h"
 #include "station_faults.h"
 
 namespace qel::chaos {
@@ -38,6 +38,19 @@ FaultRunner::FaultRunner(faults::FaultProxy& proxy, ServerControl& server,
       agents_(agents),
       journal_(journal),
       timerSeconds_(timerSeconds) {}
+
+FaultRunner::~FaultRunner() {
+    finish();
+}
+
+void FaultRunner::finish() {
+    std::vector<std::thread> locks;
+    {
+        std::lock_guard lock(mutex_);
+        locks.swap(locks_);
+    }
+    for (std::thread& t : locks) t.join();
+}
 
 void FaultRunner::note(std::string_view kind, const std::string& target) {
     journal_.add({SystemClock().now(), std::string(kind), target});
@@ -76,8 +89,16 @@ void FaultRunner::fire(const PlannedFault& f) {
         crashPoint(agent, f);
     } else if (f.kind == "database-locked") {
         note(f.kind, name);
-        holdExclusiveLock(agent.station().database,
-                          kAgentBusyTimeout + std::chrono::milliseconds(f.parameter));
+        const auto database = agent.station().database;
+        const auto hold = kAgentBusyTimeout + std::chrono::milliseconds(f.parameter);
+        std::lock_guard lock(mutex_);
+        locks_.emplace_back([database, hold] {
+            try {
+                holdExclusiveLock(database, hold);
+            } catch (const std::exception&) {
+                // Another lock on the same file held it past our own wait.
+            }
+        });
     } else if (f.kind == "log-unwritable") {
         UnwritableFolder folder(agent.station().folder / "Dados" / "Qel_Exp");
         note(f.kind, name);
@@ -100,7 +121,7 @@ void FaultRunner::proxyFault(const PlannedFault& f) {
         }
         std::this_thread::sleep_for(20ms);
     }
-    proxy_.arm(ProxyFault::None);
+    proxy_.disarm();
     miss(f.kind);
 }
 

@@ -4,6 +4,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "agent_control.h"
@@ -26,7 +27,10 @@ class FaultRunner {
                 std::vector<std::unique_ptr<AgentControl>>& agents, Journal& journal,
                 int timerSeconds);
 
+    ~FaultRunner();
     void fire(const PlannedFault& fault);
+    // Waits for the locks still held.
+    void finish();
     std::map<std::string, int> missed() const;
 
   private:
@@ -42,6 +46,7 @@ class FaultRunner {
     int timerSeconds_;
     mutable std::mutex mutex_;
     std::map<std::string, int> missed_;
+    std::vector<std::thread> locks_;  // a lock is held beside the lane's next faults
 };
 
 }  // namespace qel::chaos

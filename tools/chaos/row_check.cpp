@@ -22,7 +22,9 @@ constexpr std::size_t kExamples = 5;
 
 // Per shadow row, in rowid order: 'D' deleted at the station, 'S' flagged
 // exported (its own flag, or its sale's), 'O' of a sale still open at the
-// till (situation "P", never sent until the till closes it), 'P' waiting.
+// till (situation "P", never sent until the till closes it), 'U' left
+// unflagged though its sale is flagged (no selection takes it again), 'P'
+// waiting.
 std::string stateQuery(const CheckedTable& t, const TableShape& shape) {
     const std::string table(t.table);
     const std::string live =
@@ -36,7 +38,10 @@ std::string stateQuery(const CheckedTable& t, const TableShape& shape) {
             "S.CDCAIXA AND V.NRSEQVENDA IS S.NRSEQVENDA AND V.IDIMPVENDA <> 'S')";
     }
     std::string open;
-    if (hasSaleKey(shape)) open = " WHEN " + openSale("S") + " THEN 'O'";
+    if (hasSaleKey(shape)) {
+        open = " WHEN " + openSale("S") + " THEN 'O'";
+        if (t.onlyWithItsSale) open += " WHEN " + saleSettled("S") + " THEN 'U'";
+    }
     return "SELECT CASE WHEN NOT " + live + ") THEN 'D' WHEN " + exported + " THEN 'S'" + open +
            " ELSE 'P' END FROM " + shadowName(t.table) + " S ORDER BY S.rowid";
 }
@@ -166,6 +171,15 @@ class TableChecker {
             const char state = states[r];
             if (state == 'O') {
                 ++out_.open;
+                continue;
+            }
+            if (state == 'U') {
+                if (heldSame) {
+                    ++out_.unflagged;
+                } else {
+                    ++out_.stranded;
+                    example(data, r, liveShape, "stranded: its sale is flagged, it is not held");
+                }
                 continue;
             }
             if (state == 'P') {

@@ -43,6 +43,15 @@ std::string openSale(std::string_view alias) {
            ".NRSEQVENDA AND V.IDSITUVENDA = 'P')";
 }
 
+std::string saleSettled(std::string_view alias) {
+    const std::string a(alias);
+    return "(" + a +
+           ".NRSEQVENDA IS NOT NULL AND NOT EXISTS (SELECT 1 FROM VENDA V WHERE "
+           "V.CDFILIAL IS " +
+           a + ".CDFILIAL AND V.CDCAIXA IS " + a + ".CDCAIXA AND V.NRSEQVENDA IS " + a +
+           ".NRSEQVENDA AND V.IDIMPVENDA <> 'S'))";
+}
+
 std::string sqlName(std::string_view name) {
     std::string out = "\"";
     for (char c : name) {

@@ -27,6 +27,9 @@ bool hasSaleKey(const TableShape& shape);
 // "The sale of row `alias` is still open at the till" (situation "P").
 std::string openSale(std::string_view alias);
 
+// "The row `alias` belongs to a sale that is flagged exported or gone".
+std::string saleSettled(std::string_view alias);
+
 // A SQL identifier in double quotes.
 std::string sqlName(std::string_view name);
 

@@ -20,23 +20,26 @@ std::string cell(std::int64_t v, int width) {
 
 void printTables(std::ostream& out, const std::vector<TableCheck>& tables, TableCheck& total) {
     out << "table              written  settled  deleted     lost  f.flagged  pending  dupl.  "
-           "unexp.   open\n";
+           "unexp.   open  unflagged  stranded\n";
     for (const TableCheck& t : tables) {
         std::string name = t.table;
         name.resize(16, ' ');
         out << name << cell(t.written, 10) << cell(t.settled, 9) << cell(t.deleted, 9)
             << cell(t.lost, 9) << cell(t.falselyFlagged, 11) << cell(t.pending, 9)
-            << cell(t.duplicates, 7) << cell(t.unexpected, 8) << cell(t.open, 7) << "\n";
+            << cell(t.duplicates, 7) << cell(t.unexpected, 8) << cell(t.open, 7)
+            << cell(t.unflagged, 11) << cell(t.stranded, 10) << "\n";
         total.written += t.written, total.settled += t.settled, total.deleted += t.deleted;
         total.lost += t.lost, total.falselyFlagged += t.falselyFlagged;
         total.pending += t.pending, total.duplicates += t.duplicates;
         total.unexpected += t.unexpected, total.open += t.open;
+        total.unflagged += t.unflagged, total.stranded += t.stranded;
     }
     out << "total           " << cell(total.written, 10) << cell(total.settled, 9)
         << cell(total.deleted, 9) << cell(total.lost, 9) << cell(total.falselyFlagged, 11)
         << cell(total.pending, 9) << cell(total.duplicates, 7) << cell(total.unexpected, 8)
-        << cell(total.open, 7) << "\n";
-    out << "(open: rows of sales still open at the till, which no agent sends yet)\n";
+        << cell(total.open, 7) << cell(total.unflagged, 11) << cell(total.stranded, 10) << "\n";
+    out << "(open: of sales still open at the till, not sent yet; unflagged: held centrally but "
+           "never flagged, as their sale was, so never sent again)\n";
     for (const TableCheck& t : tables) {
         for (const std::string& e : t.examples) out << "  " << t.table << ": " << e << "\n";
     }
@@ -54,6 +57,9 @@ bool report(std::ostream& out, const std::vector<TableCheck>& tables, const RunF
         failures.push_back(std::to_string(total.falselyFlagged) + " rows falsely flagged");
     if (total.duplicates > 0)
         failures.push_back(std::to_string(total.duplicates) + " rows duplicated");
+    if (total.stranded > 0)
+        failures.push_back(std::to_string(total.stranded) +
+                           " rows stranded (never to be sent, not held centrally)");
     if (total.pending > 0)
         failures.push_back(std::to_string(total.pending) + " rows pending after the drain");
     if (total.written < floors.rowsWritten) {
