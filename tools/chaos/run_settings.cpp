@@ -15,7 +15,7 @@ RunSettings settingsFrom(const cli::ParsedOptions& given, const std::filesystem:
     s.shortRun = given.has("--short");
     if (s.shortRun) {
         s.minutes = 3;
-        s.perKind = 7;
+        s.perKind = 8;
         s.faultFloor = 5;
         s.rowFloor = 2'000;
         s.floorsNote =
