@@ -63,21 +63,23 @@ bool drain(const std::vector<StationFolder>& stations, const std::vector<AgentCo
     // written; then a few periods for transfers that failed.
     const auto deadline =
         std::chrono::steady_clock::now() + 4min + std::chrono::seconds(20 * timerSeconds);
-    std::optional<DateTime> emptySince;
+    bool empty = false;
+    DateTime emptySince;
     while (std::chrono::steady_clock::now() < deadline) {
         for (AgentControl* a : agents) a->ensureRunning();
         long long waiting = 0;
         for (const StationFolder& s : stations) waiting += waitingRows(s.database);
         if (waiting > 0) {
-            emptySince.reset();
-        } else if (!emptySince) {
+            empty = false;
+        } else if (!empty) {
+            empty = true;
             emptySince = SystemClock().now();
         } else {
             bool allExported = true;
             for (const StationFolder& s : stations) {
                 const auto done = completedExports(s.folder);
                 allExported =
-                    allExported && !done.empty() && done.back() > emptySince->addSeconds(1);
+                    allExported && !done.empty() && done.back() > emptySince.addSeconds(1);
             }
             if (allExported) return true;
         }
