@@ -93,7 +93,8 @@ class Platform {
                                                          std::string_view valueName) const = 0;
 
     // Notification-area icon with a one-item popup menu. Choosing the item
-    // calls `onMenuItem` (from inside waitForStopRequest, on the main thread).
+    // calls `onMenuItem` (from inside waitForStopRequest, on the main thread)
+    // and then ends that wait as a stop request does.
     virtual void installTrayIcon(std::string_view tip, std::string_view menuItem,
                                  std::function<void()> onMenuItem) = 0;
     virtual void removeTrayIcon() = 0;

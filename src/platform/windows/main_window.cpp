@@ -132,8 +132,11 @@ LRESULT MainWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
             if (lParam == kTrayMenuMouseMessage) showPopupMenu();
             break;  // and then the default handling, as every message
         case WM_COMMAND:
-            if (HIWORD(wParam) == 0 && LOWORD(wParam) == kMenuItemCommand && onMenuItem_) {
-                onMenuItem_();
+            if (HIWORD(wParam) == 0 && LOWORD(wParam) == kMenuItemCommand) {
+                if (onMenuItem_) onMenuItem_();
+                // The choice ends the message loop's wait at once instead of
+                // at the loop's next wake, which may be a minute away.
+                requestStop();
                 return 0;
             }
             break;

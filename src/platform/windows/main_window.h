@@ -31,8 +31,9 @@ class MainWindow {
 
     // Adds the notification-area icon (flags message | icon | tip, callback
     // 1025, icon id 0). A right button on it pops up `menuItem`; choosing
-    // it calls `onMenuItem` on this thread. Returns false when the shell
-    // refuses the icon.
+    // it calls `onMenuItem` on this thread and then requests the stop, so
+    // pumpUntilStopped returns at once. Returns false when the shell refuses
+    // the icon.
     bool installTrayIcon(const std::wstring& tip, const std::wstring& menuItem,
                          std::function<void()> onMenuItem);
     void removeTrayIcon();

@@ -1,8 +1,9 @@
 // Usage: window_probe MARKER_FILE
 // Shows how the agent's hidden main window behaves: installs the tray icon
 // with "Fechar Programa", prints "ready HANDLE" and runs the message loop.
-// Choosing the menu item writes "chosen" to MARKER_FILE and stops the loop;
-// the probe then removes its icon, adds "ended" and exits with code 0.
+// Choosing the menu item writes "chosen" to MARKER_FILE, which alone ends
+// the wait for a stop (the probe does not ask for one); the probe then removes its icon, adds
+// "ended" and exits with code 0.
 #include <cstdio>
 #include <fstream>
 
@@ -15,7 +16,6 @@ int main(int argc, char** argv) {
     auto& window = platform.mainWindow();
     platform.installTrayIcon("window_probe", "Fechar Programa", [&] {
         std::ofstream(marker, std::ios::app | std::ios::binary) << "chosen\n";
-        window.requestStop();
     });
     std::printf("ready %lld\n", static_cast<long long>(reinterpret_cast<INT_PTR>(window.handle())));
     std::fflush(stdout);
