@@ -139,6 +139,7 @@ TEST_F(CentralConsumers, CentralConnectionKeepsServerAndCredentialsAndSwapsTheCa
         << "[Software\\MORADEX\\Sistemas Integrados Moradex\\Orbel]\n"
         << "StringConexao = Provider=SQLOLEDB.1;User ID=sa;Initial Catalog=LOJA;"
            "Persist Security Info=False;Data Source=SRV01\n";
+    registryWritten();
     dm->adcBancoCentralBeforeConnect(probe);
     EXPECT_EQ(probe.connectionString(),
               "Provider=SQLOLEDB.1;User ID=sa;Persist Security Info=False;Initial "

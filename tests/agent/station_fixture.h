@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -17,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "../test_registry.h"
 #include "core/clock.h"
 #include "core/text.h"
 #include "db/connection.h"
@@ -29,7 +29,7 @@ namespace qel::testing {
 
 inline void runScript(const std::filesystem::path& file, std::string_view script) {
     sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_open(file.string().c_str(), &db), SQLITE_OK);
     char* error = nullptr;
     const int rc = sqlite3_exec(db, std::string(script).c_str(), nullptr, nullptr, &error);
     const std::string message = error ? error : "";
@@ -43,14 +43,13 @@ class StationFixture : public ::testing::Test {
     void SetUp() override {
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
         dir = std::filesystem::temp_directory_path() /
-              ("qel_station_" + std::to_string(getpid()) + "_" + info->test_suite_name() + "_" +
-               info->name());
+              ("qel_station_" + std::to_string(platform::createPlatform()->currentProcessId()) +
+               "_" + info->test_suite_name() + "_" + info->name());
         std::filesystem::remove_all(dir);
         std::filesystem::create_directories(dir);
         runScript(dir / "QELCAIXA.db", definitions::stationSchemaSqlite());
         runScript(dir / "CENTRAL.db", definitions::centralSchemaSqlite());
         writeRegistry("");
-        setenv("QELEXP_REGISTRY", (dir / "registry.conf").c_str(), 1);
 
         platform = platform::createPlatform();
         runLog = std::make_unique<log::RunLog>(dir, clock);
@@ -65,7 +64,7 @@ class StationFixture : public ::testing::Test {
     void TearDown() override {
         station.reset();
         dm.reset();
-        unsetenv("QELEXP_REGISTRY");
+        clearRegistryFile();
         if (!HasFailure()) std::filesystem::remove_all(dir);
     }
 
@@ -79,7 +78,10 @@ class StationFixture : public ::testing::Test {
             << "[HKEY_LOCAL_MACHINE\\Software\\MORADEX\\Sistemas Integrados Moradex\\Orbel]\n"
             << "StringConexao = " << stationConnectionString() << "\n"
             << extra;
+        useRegistryFile(dir / "registry.conf");
     }
+    // After a test wrote the registry file itself.
+    void registryWritten() { useRegistryFile(dir / "registry.conf"); }
 
     // Runs SQL on the station database outside the agent.
     void sql(std::string_view statement, const db::Params& params = {}) {

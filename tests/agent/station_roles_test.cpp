@@ -36,6 +36,7 @@ class StationRoles : public qel::testing::StationFixture {
             << "[HKEY_LOCAL_MACHINE\\Software\\MORADEX\\Sistemas Integrados Moradex\\Orbel]\n"
             << "StringConexao = Provider=SQLite;Initial Catalog=QELCAIXA;Data Source="
             << (dir / "missing" / "folder").string() << "\n";
+        registryWritten();
         dm->adcCaixa.close();
     }
 };

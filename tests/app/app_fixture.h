@@ -7,7 +7,6 @@
 
 #include <gtest/gtest.h>
 #include <sqlite3.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -16,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "../test_registry.h"
 #include "app/main_window.h"
 #include "core/clock.h"
 #include "core/text.h"
@@ -49,7 +49,7 @@ class RecordingPlatform : public platform::PlatformWrapper {
 
 inline void runSql(const std::filesystem::path& file, std::string_view script) {
     sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+    ASSERT_EQ(sqlite3_open(file.string().c_str(), &db), SQLITE_OK);
     char* error = nullptr;
     const int rc = sqlite3_exec(db, std::string(script).c_str(), nullptr, nullptr, &error);
     const std::string message = error ? error : "";
@@ -60,7 +60,7 @@ inline void runSql(const std::filesystem::path& file, std::string_view script) {
 
 inline std::string queryText(const std::filesystem::path& file, const std::string& sql) {
     sqlite3* db = nullptr;
-    sqlite3_open(file.c_str(), &db);
+    sqlite3_open(file.string().c_str(), &db);
     sqlite3_stmt* st = nullptr;
     std::string out;
     if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) == SQLITE_OK) {
@@ -79,9 +79,9 @@ class AppFixture : public ::testing::Test {
   protected:
     void SetUp() override {
         const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        dir =
-            std::filesystem::temp_directory_path() / ("qel_app_" + std::to_string(getpid()) + "_" +
-                                                      info->test_suite_name() + "_" + info->name());
+        dir = std::filesystem::temp_directory_path() /
+              ("qel_app_" + std::to_string(platform::createPlatform()->currentProcessId()) + "_" +
+               info->test_suite_name() + "_" + info->name());
         std::filesystem::remove_all(dir);
         std::filesystem::create_directories(dir);
         runSql(station(),
@@ -90,7 +90,7 @@ class AppFixture : public ::testing::Test {
             << "[HKEY_LOCAL_MACHINE\\Software\\MORADEX\\Sistemas Integrados Moradex\\Orbel]\n"
             << "StringConexao = Provider=SQLite;Initial Catalog=QELCAIXA;Data Source="
             << dir.string() << "\n";
-        setenv("QELEXP_REGISTRY", (dir / "registry.conf").c_str(), 1);
+        useRegistryFile(dir / "registry.conf");
         real = platform::createPlatform();
         platform = std::make_unique<RecordingPlatform>(*real);
         runLog = std::make_unique<log::RunLog>(dir, clock);
@@ -98,7 +98,7 @@ class AppFixture : public ::testing::Test {
 
     void TearDown() override {
         window.reset();
-        unsetenv("QELEXP_REGISTRY");
+        clearRegistryFile();
         if (!HasFailure()) std::filesystem::remove_all(dir);
     }
 

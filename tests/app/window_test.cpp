@@ -54,12 +54,12 @@ TEST_F(StartUp, CommandLineNamesTheStationAndTheFileStillGivesTheFiscalPrinterTy
                         "CDFILIAL = '0001' AND CDCAIXA = '002'"),
               "N");
     EXPECT_EQ(w.state.QtdExecucoes, 1);
-    // No icon on POSIX, but the handle file is written for the next instance.
+    // The handle file is written for the next instance (POSIX: the process id).
     std::ifstream handle(dir / "lastHandle.txt");
     std::string text;
     std::getline(handle, text);
     if (!text.empty() && text.back() == '\r') text.pop_back();
-    EXPECT_EQ(text, std::to_string(getpid()));
+    EXPECT_EQ(text, std::to_string(real->windowHandle()));
 }
 
 TEST_F(StartUp, ParameterFileNamesTheStationAndTheDatabaseItsShop) {
@@ -149,7 +149,7 @@ TEST_F(StartUp, ACollectorStationEndsWithoutExporting) {
     EXPECT_TRUE(logHas("Filial: 0001 Caixa: 002 Loja: 03"));
     EXPECT_FALSE(logHas("Chama BuscaVendas"));
     EXPECT_THAT(platform->askedFor, ElementsAre("QelExp.exe"));
-    EXPECT_THAT(platform->terminated, ElementsAre(11, getpid()));
+    EXPECT_THAT(platform->terminated, ElementsAre(11, real->currentProcessId()));
 
     // Exact comparison: a lower-case c exports.
     runSql(station(), "UPDATE CAIXA SET IDCOLETOR = 'c'");
