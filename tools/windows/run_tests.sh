@@ -3,7 +3,8 @@
 #   tools/windows/run_tests.sh BUILD_FOLDER [ctest arguments...]
 # When the Linux build (QELEXP_LINUX_BUILD, default ./build) holds the
 # application server, it is started on a free loopback port for the tests
-# that call it (QELEXP_TEST_SERVER).
+# that call it (QELEXP_TEST_SERVER), and its station simulator fills the
+# station of the QelExp.exe end-to-end test (QELEXP_TEST_STATION).
 # A Wine prefix of its own in a temporary folder, no debug output, no
 # debugger on a crash (it would wait for ever), one Xvfb for the window and
 # tray tests; both are stopped by their own process ids at the end.
@@ -35,8 +36,16 @@ if [ -x "$server" ]; then
     "$server" --listen 127.0.0.1 --port "$port" --db "$work/central.db" --quiet >"$work/server.log" 2>&1 &
     server_pid=$!
     for _ in $(seq 100); do grep -q listening "$work/server.log" && break; sleep 0.1; done
-    export QELEXP_TEST_SERVER="127.0.0.1:$port"
+    export QELEXP_TEST_SERVER="127.0.0.1:$port" QELEXP_TEST_SERVER_DB="$work/central.db"
     echo "application server on $QELEXP_TEST_SERVER"
+fi
+# A station with pending sales for QelExp.exe end to end (its own store code,
+# so that its rows on the server are told apart from other tests').
+simulator=${QELEXP_LINUX_BUILD:-build}/tools/simulator/qelexp-simulator
+if [ -x "$simulator" ]; then
+    "$simulator" --db "$work/station.db" --store 0714 --stations 1 --days 1 --sales-per-day 30 \
+        --pending 30 --seed 12 --quiet
+    export QELEXP_TEST_STATION="$work/station.db"
 fi
 
 echo "Wine prefix $WINEPREFIX on display $DISPLAY"
