@@ -66,6 +66,17 @@ std::string queryText(const fs::path& file, const std::string& sql) {
     return out;
 }
 
+// The popup menu (window class "#32768") that process `pid` shows.
+HWND visibleMenuOf(DWORD pid) {
+    for (HWND menu = FindWindowExW(nullptr, nullptr, L"#32768", nullptr); menu;
+         menu = FindWindowExW(nullptr, menu, L"#32768", nullptr)) {
+        DWORD owner = 0;
+        GetWindowThreadProcessId(menu, &owner);
+        if (owner == pid && IsWindowVisible(menu)) return menu;
+    }
+    return nullptr;
+}
+
 class AgentOnWindows : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -200,14 +211,7 @@ TEST_F(AgentOnWindows, ExportsOnceThenTheTrayMenuEndsItAndTheRestartLeavesOneAge
     PostMessageW(window, qel::platform::windows::kTrayCallbackMessage, 0,
                  qel::platform::windows::kTrayMenuMouseMessage);
     HWND menu = nullptr;
-    ASSERT_TRUE(eventually(
-        [&] {
-            menu = FindWindowW(L"#32768", nullptr);
-            DWORD menuOwner = 0;
-            if (menu) GetWindowThreadProcessId(menu, &menuOwner);
-            return menu && menuOwner == agent.pid() && IsWindowVisible(menu);
-        },
-        60s));
+    ASSERT_TRUE(eventually([&] { return (menu = visibleMenuOf(agent.pid())) != nullptr; }, 60s));
     EXPECT_TRUE(agent.running()) << "opening the menu alone must not end the agent";
     PostMessageW(menu, WM_KEYDOWN, VK_DOWN, 0);
     PostMessageW(menu, WM_KEYDOWN, VK_RETURN, 0);
