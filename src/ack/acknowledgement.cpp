@@ -6,7 +6,10 @@
 namespace qel::agent {
 
 bool verdictIsOk(const Dataset& results) {
-    return results.field("IDSITUACAO").asString() == kVerdictOk;
+    const FieldRef verdict = results.field("IDSITUACAO");
+    // Verdicts are texts: compared in place, without a copy per row.
+    if (const std::string* text = verdict.value().get<std::string>()) return *text == kVerdictOk;
+    return verdict.asString() == kVerdictOk;
 }
 
 db::Params paramsFromRow(const definitions::Statement& command, const Dataset& results) {
@@ -29,7 +32,12 @@ db::Params paramsFromRow(const definitions::Statement& command, const Dataset& r
         const FieldRef field = results.field(fieldName);
         switch (p.type) {
             case definitions::ParamType::String:
-                params.set(p.name, Variant(field.asString()));
+                // A text is its own text form: the value is taken as it is.
+                if (field.value().kind() == VariantKind::String) {
+                    params.set(p.name, field.value());
+                } else {
+                    params.set(p.name, Variant(field.asString()));
+                }
                 break;
             case definitions::ParamType::Integer:
                 params.set(p.name, field.isNull() ? Variant::null() : Variant(field.asInteger()));

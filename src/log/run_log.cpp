@@ -15,16 +15,29 @@ namespace {
     throw IoError(std::string(std::strerror(error)) + ": " + path.string());
 }
 
-// Writes `bytes` to a new or existing file, opening and closing it here.
-void writeFile(const std::filesystem::path& path, const std::string& bytes, const char* mode) {
+std::FILE* openFile(const std::filesystem::path& path, const char* mode) {
 #ifdef _WIN32
     // Windows paths are UTF-16: the narrow fopen would lose every character
     // outside the ANSI code page.
     std::wstring wideMode(mode, mode + std::strlen(mode));
-    std::FILE* file = _wfopen(path.c_str(), wideMode.c_str());
+    return _wfopen(path.c_str(), wideMode.c_str());
 #else
-    std::FILE* file = std::fopen(path.c_str(), mode);
+    return std::fopen(path.c_str(), mode);
 #endif
+}
+
+// Writes `bytes` to a new or existing file, opening and closing it here.
+// `folder`, when given, is created when the file cannot be opened for want
+// of it (it was deleted, or this is the first line).
+void writeFile(const std::filesystem::path& path, const std::string& bytes, const char* mode,
+               const std::filesystem::path* folder = nullptr) {
+    std::FILE* file = openFile(path, mode);
+    if (!file && errno == ENOENT && folder != nullptr) {
+        std::error_code ec;
+        std::filesystem::create_directories(*folder, ec);
+        if (ec) throw IoError(ec.message() + ": " + folder->string());
+        file = openFile(path, mode);
+    }
     if (!file) raiseIo(path, errno);
     const bool written = std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
     const int writeError = errno;
@@ -36,11 +49,9 @@ void writeFile(const std::filesystem::path& path, const std::string& bytes, cons
 }  // namespace
 
 RunLog::RunLog(std::filesystem::path executableFolder, const Clock& clock)
-    : executableFolder_(std::move(executableFolder)), clock_(clock) {}
-
-std::filesystem::path RunLog::folder() const {
-    return executableFolder_ / "Dados" / "Qel_Exp";
-}
+    : executableFolder_(std::move(executableFolder)),
+      folder_(executableFolder_ / "Dados" / "Qel_Exp"),
+      clock_(clock) {}
 
 std::filesystem::path RunLog::fileFor(DateTime day) const {
     return folder() / ("Qel_Exp" + day.format("DDMMYY") + ".txt");
@@ -53,14 +64,11 @@ std::filesystem::path RunLog::lastHandleFile() const {
 void RunLog::GravaLog(std::string_view message) {
     std::lock_guard lock(mutex_);
     const DateTime now = clock_.now();
-    std::error_code ec;
-    std::filesystem::create_directories(folder(), ec);
-    if (ec) throw IoError(ec.message() + ": " + folder().string());
     std::string line = now.toFullText();
     line += " - ";
     line += message;
     line += "\r\n";
-    writeFile(fileFor(now), text::utf8ToCp1252(line), "ab");
+    writeFile(fileFor(now), text::utf8ToCp1252(line), "ab", &folder_);
 }
 
 void RunLog::GravaLastHandle(std::string_view text) {

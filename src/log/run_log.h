@@ -30,7 +30,7 @@ class RunLog {
     // Replaces "lastHandle.txt" by a file holding `text` as its one line.
     void GravaLastHandle(std::string_view text);
 
-    std::filesystem::path folder() const;
+    const std::filesystem::path& folder() const { return folder_; }
     std::filesystem::path fileFor(DateTime day) const;
     std::filesystem::path lastHandleFile() const;
 
@@ -41,6 +41,7 @@ class RunLog {
 
   private:
     std::filesystem::path executableFolder_;
+    std::filesystem::path folder_;  // built once: every line is written there
     const Clock& clock_;
     std::mutex mutex_;
 };

@@ -5,6 +5,7 @@
 #include "core/error.h"
 #include "export/data_module.h"
 #include "log/messages.h"
+#include "protocol/codec.h"
 #include "selection/packet_split.h"
 #include "selection/result_fields.h"
 #include "selection/sent_rows.h"
@@ -45,18 +46,22 @@ void TdtmExportaVenda::ExportaDados(DateTime DtUltAtuExtrato, DateTime DtUltAtuM
         GravaLog("Início da exportação das vendas para o servidor: " + day());
         // Usually one part; a backlog too large for one call goes in several,
         // all stored before any is verified, so a failure acknowledges nothing.
-        std::vector<Variant> parts;
-        if (PacotesExportacao.isArray()) {
-            for (VariantArray& part : splitPacketArray(PacotesExportacao.asArray(), maxCallBytes)) {
-                parts.emplace_back(std::move(part));
-            }
+        // Each part is encoded (and compressed) once for both of its calls.
+        std::vector<net::EncodedArgument> parts;
+        Bytes whole = protocol::encode(PacotesExportacao);
+        if (whole.size() <= maxCallBytes || !PacotesExportacao.isArray()) {
+            parts.emplace_back(std::move(whole));  // not an array: the server says what is wrong
         } else {
-            parts.push_back(PacotesExportacao);  // the server says what is wrong with it
+            whole = Bytes();
+            for (VariantArray& part : splitPacketArray(PacotesExportacao.asArray(), maxCallBytes)) {
+                parts.emplace_back(protocol::encode(Variant(std::move(part))));
+            }
         }
-        for (const Variant& part : parts) {
+        for (const net::EncodedArgument& part : parts) {
             contracts::CheckResultServ(
-                server.call("setInsereServidor", {Variant(run.CDFILIAL), Variant(run.CDCAIXA),
-                                                  Variant(run.CDLOJA), part}),
+                server.call("setInsereServidor",
+                            {Variant(run.CDFILIAL), Variant(run.CDCAIXA), Variant(run.CDLOJA)},
+                            part),
                 true, 0);
         }
         contracts::CheckResultServ(server.call("getMinDTULTATUEXT", {Variant(DtUltAtuExtrato)}),
@@ -66,10 +71,10 @@ void TdtmExportaVenda::ExportaDados(DateTime DtUltAtuExtrato, DateTime DtUltAtuM
         GravaLog("Fim da exportação das vendas para o servidor: " + day());
         GravaLog("Início da verificação das vendas no servidor: " + day());
         std::vector<Variant> answers;
-        for (const Variant& part : parts) {
+        for (const net::EncodedArgument& part : parts) {
             answers.push_back(contracts::CheckResultServ(
-                server.call("getVerificaExportacao",
-                            {Variant(run.CDFILIAL), Variant(run.CDCAIXA), part}),
+                server.call("getVerificaExportacao", {Variant(run.CDFILIAL), Variant(run.CDCAIXA)},
+                            part),
                 true, 0));
         }
         const Variant ResultadosServidor = joinVerificationAnswers(answers);

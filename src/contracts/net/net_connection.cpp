@@ -5,7 +5,6 @@
 #include "core/error.h"
 #include "protocol/codec.h"
 #include "protocol/envelope.h"
-#include "protocol/gzip.h"
 
 namespace qel::net {
 namespace {
@@ -119,23 +118,29 @@ void TNetConnection::close() {
 }
 
 Variant TNetConnection::call(std::string_view method, const VariantArray& args) {
+    return call(method, args, nullptr);
+}
+
+Variant TNetConnection::call(std::string_view method, const VariantArray& args,
+                             const EncodedArgument& last) {
+    return call(method, args, &last);
+}
+
+Variant TNetConnection::call(std::string_view method, const VariantArray& args,
+                             const EncodedArgument* last) {
     if (!connected_) {
         throw ServerError("Not connected to the application server (" + ServerName + "." +
                           std::string(method) + ")");
     }
     if (BeforeCall) BeforeCall(method);
-    const Bytes body = protocol::encodeRequest(ServerName, method, args);
+    RequestBody body = requestBody(ServerName, method, args, last, Settings.compress);
     httplib::Request req;
     req.method = "POST";
     req.path = "/call/" + ServerName + "/" + std::string(method);
     req.headers.emplace("Accept-Encoding", "gzip");
     req.headers.emplace("Content-Type", kContentType);
-    if (Settings.compress && body.size() >= protocol::kCompressThreshold) {
-        req.body = protocol::gzipCompress(body);
-        req.headers.emplace("Content-Encoding", "gzip");
-    } else {
-        req.body.assign(reinterpret_cast<const char*>(body.data()), body.size());
-    }
+    if (body.gzipped) req.headers.emplace("Content-Encoding", "gzip");
+    req.body = std::move(body.data);
     std::string answer;
     bool tooLarge = false;
     req.content_receiver = [&](const char* data, std::size_t n, std::uint64_t, std::uint64_t) {

@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "contracts/net/request_body.h"
 #include "core/variant.h"
 
 namespace qel::net {
@@ -62,9 +63,12 @@ class TNetConnection {
     // or time-out, and on an answer that is not valid MessagePack of this
     // protocol or is larger than Settings.maxAnswerBytes.
     Variant call(std::string_view method, const VariantArray& args);
+    // The same with `last`, encoded beforehand, as the argument after `args`.
+    Variant call(std::string_view method, const VariantArray& args, const EncodedArgument& last);
 
   private:
     std::string where() const;
+    Variant call(std::string_view method, const VariantArray& args, const EncodedArgument* last);
 
     // The HTTP transport of the open connection: cpp-httplib on POSIX,
     // WinHTTP on Windows (net_connection_winhttp.cpp).

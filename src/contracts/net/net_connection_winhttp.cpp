@@ -229,20 +229,25 @@ void TNetConnection::close() {
 }
 
 Variant TNetConnection::call(std::string_view method, const VariantArray& args) {
+    return call(method, args, nullptr);
+}
+
+Variant TNetConnection::call(std::string_view method, const VariantArray& args,
+                             const EncodedArgument& last) {
+    return call(method, args, &last);
+}
+
+Variant TNetConnection::call(std::string_view method, const VariantArray& args,
+                             const EncodedArgument* last) {
     if (!connected_) {
         throw ServerError("Not connected to the application server (" + ServerName + "." +
                           std::string(method) + ")");
     }
     if (BeforeCall) BeforeCall(method);
-    const Bytes encoded = protocol::encodeRequest(ServerName, method, args);
+    const RequestBody request = requestBody(ServerName, method, args, last, Settings.compress);
     std::wstring headers = L"Content-Type: application/msgpack\r\nAccept-Encoding: gzip\r\n";
-    std::string body;
-    if (Settings.compress && encoded.size() >= protocol::kCompressThreshold) {
-        body = protocol::gzipCompress(encoded);
-        headers += L"Content-Encoding: gzip\r\n";
-    } else {
-        body.assign(reinterpret_cast<const char*>(encoded.data()), encoded.size());
-    }
+    if (request.gzipped) headers += L"Content-Encoding: gzip\r\n";
+    const std::string& body = request.data;
     const std::string what = ServerName + "." + std::string(method) + " at " + where();
     const auto answer =
         session_->send(L"POST", "/call/" + ServerName + "/" + std::string(method), headers, body,
