@@ -157,11 +157,17 @@ class FaultPoints : public qel::testing::ExportFixture {
     std::map<std::string, std::int64_t> expected;
 };
 
-TEST_F(FaultPoints, EveryStationDatabaseCallOfARunMayFailOnce) {
+// A run makes some two hundred station database calls. Each test takes every
+// fourth k, so that the shards run side by side and each stays well inside
+// the per-test time limit under the sanitizers.
+constexpr int kShards = 4;
+class DatabaseFaultPoints : public FaultPoints, public ::testing::WithParamInterface<int> {};
+
+TEST_P(DatabaseFaultPoints, EveryStationDatabaseCallOfARunMayFailOnce) {
     reference();
     if (HasFatalFailure()) return;
     ASSERT_GT(callsOfOneRun.first, 10);
-    for (int k = 1; k <= callsOfOneRun.first; ++k) {
+    for (int k = 1 + GetParam(); k <= callsOfOneRun.first; k += kShards) {
         SCOPED_TRACE("database call " + std::to_string(k) + " of " +
                      std::to_string(callsOfOneRun.first));
         faultyThenClean(k, 0);
@@ -170,10 +176,10 @@ TEST_F(FaultPoints, EveryStationDatabaseCallOfARunMayFailOnce) {
     }
 }
 
-TEST_F(FaultPoints, EveryStationDatabaseCallOfARunMayFailForEver) {
+TEST_P(DatabaseFaultPoints, EveryStationDatabaseCallOfARunMayFailForEver) {
     reference();
     if (HasFatalFailure()) return;
-    for (int k = 1; k <= callsOfOneRun.first; ++k) {
+    for (int k = 1 + GetParam(); k <= callsOfOneRun.first; k += kShards) {
         SCOPED_TRACE("database calls from " + std::to_string(k) + " of " +
                      std::to_string(callsOfOneRun.first));
         faultyThenClean(k, 0, true);
@@ -181,6 +187,8 @@ TEST_F(FaultPoints, EveryStationDatabaseCallOfARunMayFailForEver) {
         if (HasFailure()) break;
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Shard, DatabaseFaultPoints, ::testing::Range(0, kShards));
 
 TEST_F(FaultPoints, EveryServerCallOfARunMayFailForEver) {
     reference();
