@@ -1,5 +1,6 @@
 #include "http_exchange.h"
 
+#include <algorithm>
 #include <cstdio>
 
 #include "protocol/codec.h"
@@ -76,6 +77,14 @@ const StationGrant* grantOf(const Credentials& credentials, std::string_view aut
 
 bool isMessagePack(std::string_view type) {
     return type.rfind("application/msgpack", 0) == 0 || type.rfind("application/x-msgpack", 0) == 0;
+}
+
+std::size_t expectedCallMemory(std::size_t contentLength, bool gzipped, const CallLimits& limits,
+                               std::size_t budgetCapacity) {
+    const std::size_t decodedBound =
+        limits.maxDecodedBytes + (gzipped ? limits.maxRequestBytes : std::size_t{0});
+    const std::size_t decoded = std::min(contentLength * kDecodedPerEncodedByte, decodedBound);
+    return std::min(contentLength + decoded, std::max(budgetCapacity, contentLength));
 }
 
 Answer executeCall(ApplicationServer& app, CallInput& input, const CallLimits& limits,

@@ -51,6 +51,16 @@ struct CallLimits {
     bool compressAnswers = true;
 };
 
+// The memory a call is expected to hold once decoded, reserved when its head
+// arrives: its body plus its decoded values, which real packets of sales
+// make about six times their encoded size. Bounded by what the limits let
+// the call ever hold and by the whole budget, so a request the server could
+// serve alone is never refused for its estimate. A call that turns out
+// larger grows its reservation as it decodes.
+inline constexpr std::size_t kDecodedPerEncodedByte = 6;
+std::size_t expectedCallMemory(std::size_t contentLength, bool gzipped, const CallLimits& limits,
+                               std::size_t budgetCapacity);
+
 // One call whose body has been read in full.
 struct CallInput {
     std::string object;

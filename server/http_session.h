@@ -148,7 +148,13 @@ class Session : public std::enable_shared_from_this<Session<Stream>> {
             return refuseBeforeBody(refusal(411, "A call needs a Content-Length"));
         }
         if (*length > shared_.limits.maxRequestBytes) return refuseBeforeBody(tooLarge());
-        if (!reservation_.growTo(*length)) {
+        // Reserving what the call will hold decoded, not only its body, lets
+        // as many simultaneous large calls in as fit and refuses the rest
+        // now, instead of letting all of them start and run out together.
+        const std::size_t expected =
+            expectedCallMemory(static_cast<std::size_t>(*length), encoding == "gzip",
+                               shared_.limits, shared_.budget.capacity());
+        if (!reservation_.growTo(expected)) {
             Answer a = refusal(503,
                                "The server is holding as many large requests as its memory "
                                "allows; try again shortly");

@@ -9,6 +9,7 @@
 
 #include "core/dataset.h"
 #include "core/error.h"
+#include "http_exchange.h"
 #include "loopback_fixture.h"
 #include "protocol/envelope.h"
 #include "protocol/gzip.h"
@@ -188,6 +189,49 @@ TEST_F(HostileClients, MemoryBeyondTheSharedBudgetOrTheDecodedBoundIsRefused) {
                     "application/msgpack", "Connection: close\r\n"),
         closed);
     EXPECT_EQ(a.status, 200);
+}
+
+TEST_F(HostileClients, SimultaneousLargeCallsAreAdmittedAsFarAsTheirDecodedSizeFits) {
+    // Each call holds its body and about six times that decoded: two such
+    // calls fit in the budget, a third must be refused before its body comes.
+    const std::string body = bodyOf(protocol::encodeRequest(
+        "Exp.rdmInsereServidor", "setInsereServidor",
+        {Variant("0001"), Variant("001"), Variant("01"), Variant(samplePacketArray(100))}));
+    server::HttpServerOptions options;
+    const std::size_t each = body.size() * (1 + server::kDecodedPerEncodedByte);
+    options.maxInFlightBytes = 2 * each + each / 2;
+    serve(std::move(options));
+    const std::string head =
+        "POST /call/Exp.rdmInsereServidor/setInsereServidor HTTP/1.1\r\n"
+        "Host: 127.0.0.1\r\nContent-Type: application/msgpack\r\n"
+        "Content-Length: " +
+        std::to_string(body.size()) + "\r\nExpect: 100-continue\r\n\r\n";
+    // The heads go one after the other; each is answered before its body is sent.
+    auto admit = [&](RawClient& c) {
+        bool closed = false;
+        c.send(head);
+        return parseAnswers(c.readAnswers(closed)).status;
+    };
+    std::vector<std::unique_ptr<RawClient>> clients;
+    std::vector<int> statuses;
+    for (int i = 0; i < 4; ++i) {
+        clients.push_back(std::make_unique<RawClient>(port_));
+        statuses.push_back(admit(*clients.back()));
+    }
+    EXPECT_EQ(statuses, (std::vector<int>{100, 100, 503, 503}));
+
+    // The two admitted calls run in full; their shares come back afterwards.
+    for (int i = 0; i < 2; ++i) {
+        bool closed = false;
+        clients[i]->send(body);
+        const Answers a = parseAnswers(clients[i]->readAnswers(closed));
+        EXPECT_EQ(a.status, 200);
+        EXPECT_EQ(failureText(a.body), "<not a failure envelope>");
+    }
+    clients.clear();
+    RawClient next(port_);
+    EXPECT_EQ(admit(next), 100);
+    EXPECT_GT(store_->rowCount(), 0);
 }
 
 // Opens as many descriptors as the test may (it holds both ends of each connection).
