@@ -53,19 +53,17 @@ class Variant {
     Variant(std::int64_t value) : value_(value) {}
     Variant(double value) : value_(value) {}
     Variant(Decimal value) : value_(value) {}
-    Variant(const char* value) : value_(std::string(value)) {}
+    Variant(const char* value) : value_(std::in_place_type<std::string>, value) {}
     Variant(std::string value) : value_(std::move(value)) {}
-    Variant(std::string_view value) : value_(std::string(value)) {}
+    // Builds the text in place: decoders fill rows with these.
+    Variant(std::string_view value) : value_(std::in_place_type<std::string>, value) {}
     Variant(DateTime value) : value_(value) {}
     Variant(Bytes value) : value_(std::move(value)) {}
     Variant(VariantArray value) : value_(std::move(value)) {}
     Variant(std::shared_ptr<const Dataset> packet) : value_(std::move(packet)) {}
 
-    static Variant null() {
-        Variant v;
-        v.value_ = NullTag{};
-        return v;
-    }
+    explicit Variant(NullTag) : value_(NullTag{}) {}
+    static Variant null() { return Variant(NullTag{}); }
     // An array of `count` unassigned elements.
     static Variant array(std::size_t count) { return Variant(VariantArray(count)); }
 

@@ -27,7 +27,7 @@ std::shared_ptr<const Dataset> everyTypePacket() {
                Variant(Decimal{-123456789012, 2}), Variant(DateTime::fromDate(2026, 12, 6)),
                Variant(DateTime::fromDateTime(2026, 12, 6, 9, 52, 13, 999)), Variant(true),
                Variant(Bytes{0, 255, 1})});
-    ds.append({Variant("Pão de queijo ção 日本"), Variant(-1), Variant(0.1),
+    ds.append({Variant("Pão de queijo com requeijão, ção 日本"), Variant(-1), Variant(0.1),
                Variant(Decimal{5, 18}), Variant(DateTime(0.0)), Variant(DateTime(-1.25)),
                Variant(false), Variant(Bytes{})});
     // Nulls and unassigned values in every kind of field stay apart.
@@ -193,6 +193,41 @@ TEST(Codec, PacketRowsMustMatchTheirFields) {
     expectRejected(packetWithRow("Decimal", {0x91, 0x05}), "of type Decimal");
     expectRejected(packetWithRow("Money", {0x91, 0x05}), "unknown field type");
     expectRejected(packetWithRow("Blob", {0x91, 0x91, 0x05}), "of kind Array");
+    // Values in rows are held to the same checks as anywhere else.
+    expectRejected(
+        packetWithRow("DateTime", {0x91, 0xD7, kExtDateTime, 0x7F, 0xF0, 0, 0, 0, 0, 0, 0}),
+        "out of range");
+    expectRejected(
+        packetWithRow("Decimal", {0x91, 0xC7, 9, kExtDecimal, 19, 0, 0, 0, 0, 0, 0, 0, 1}),
+        "scale");
+    expectRejected(packetWithRow("String", {0x91, 0xD9, 2, 'a', 0xFF}), "UTF-8");
+    expectRejected(packetWithRow("String", {0x91, 0xD9, 3, 'a'}), "truncated");
+    // A one-byte unsigned integer in a Float field comes back as a float too.
+    const Variant widened = decode(packetWithRow("Float", {0x91, 0xCC, 200}));
+    EXPECT_EQ(widened.asPacket().rows()[0][0].kind(), VariantKind::Float);
+    EXPECT_EQ(widened.asPacket().rows()[0][0].asFloat(), 200.0);
+}
+
+// Texts are checked a machine word at a time: a bad or multi-byte sequence at
+// any position must be found, and the bytes after a text (here a float's tag,
+// which has its high bit set) must not count against it.
+TEST(Codec, TextValidationAtEveryPositionAndLength) {
+    for (std::size_t length = 1; length <= 20; ++length) {
+        for (std::size_t at = 0; at < length; ++at) {
+            const std::string plain(length, 'x');
+            const std::string edits[] = {"\x7F", "\xC3\xA9", "\xE2\x82\xAC",
+                                         "\xFF", "\xC3",     "\xED\xA0\x80"};
+            for (std::size_t e = 0; e < std::size(edits); ++e) {
+                const std::string text = plain.substr(0, at) + edits[e] + plain.substr(at + 1);
+                const Variant value(VariantArray{Variant(text), Variant(1.5)});
+                if (e < 3) {
+                    EXPECT_TRUE(decode(encode(value)) == value) << length << " " << at;
+                } else {
+                    expectRejected(encode(value), "UTF-8");  // bad byte, cut sequence, surrogate
+                }
+            }
+        }
+    }
 }
 
 TEST(Codec, RequestsCarryObjectMethodAndArguments) {

@@ -1,247 +1,45 @@
-#include "protocol/codec.h"
+// The strict decoder of values and data packets. It faces hostile input on
+// the server: every count and length is checked against the bytes left and
+// every allocation is counted against the memory bound before it is made.
 
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <iterator>
 #include <memory>
 
 #include "core/dataset.h"
+#include "protocol/codec.h"
+#include "protocol/utf8.h"
+#include "protocol/wire.h"
 
 namespace qel::protocol {
 namespace {
 
-static_assert(std::endian::native == std::endian::little ||
-              std::endian::native == std::endian::big);
+using wire::toBig;
 
-constexpr std::uint16_t toBig(std::uint16_t v) {
-    return std::endian::native == std::endian::little ? __builtin_bswap16(v) : v;
+// Date-times beyond about 8,000 years either side of 1899 are corrupt data.
+constexpr double kMaxDays = 3.0e6;
+
+// For each VariantKind, the field types whose rows may hold it (bit per FieldType).
+constexpr unsigned bit(FieldType t) {
+    return 1u << static_cast<int>(t);
 }
-constexpr std::uint32_t toBig(std::uint32_t v) {
-    return std::endian::native == std::endian::little ? __builtin_bswap32(v) : v;
-}
-constexpr std::uint64_t toBig(std::uint64_t v) {
-    return std::endian::native == std::endian::little ? __builtin_bswap64(v) : v;
-}
-
-// ---------------------------------------------------------------- encoding
-
-// Appends to a byte vector through a raw pointer: the encoder's hot loop is
-// tiny writes. The vector grows geometrically ahead of the writes (one
-// zero-fill per growth, not per write) and is cut back to what was written
-// by finish() or the destructor.
-class Writer {
-  public:
-    explicit Writer(Bytes& out) : out_(out), used_(out.size()) {}
-    ~Writer() { finish(); }
-    Writer(const Writer&) = delete;
-    Writer& operator=(const Writer&) = delete;
-
-    void byte(std::uint8_t b) {
-        std::uint8_t* p = grow(1);
-        *p = b;
-    }
-    template <typename T>
-    void tagged(std::uint8_t tag, T bigEndianValue) {
-        std::uint8_t* p = grow(1 + sizeof(T));
-        p[0] = tag;
-        std::memcpy(p + 1, &bigEndianValue, sizeof(T));
-    }
-    void raw(const void* data, std::size_t size) {
-        if (size == 0) return;
-        std::memcpy(grow(size), data, size);
-    }
-    void finish() { out_.resize(used_); }
-
-  private:
-    std::uint8_t* grow(std::size_t n) {
-        if (out_.size() - used_ < n) out_.resize(std::max(out_.size() * 2, used_ + n + 256));
-        std::uint8_t* p = out_.data() + used_;
-        used_ += n;
-        return p;
-    }
-    Bytes& out_;
-    std::size_t used_;
+constexpr unsigned kAnyField = 0xFFu;
+constexpr unsigned kFieldTypesOfKind[] = {
+    kAnyField,                                        // Unassigned
+    kAnyField,                                        // Null
+    bit(FieldType::Boolean),                          // Boolean
+    bit(FieldType::Integer),                          // Integer (Float: converted)
+    bit(FieldType::Float),                            // Float
+    bit(FieldType::Decimal),                          // Decimal
+    bit(FieldType::String),                           // String
+    bit(FieldType::DateTime) | bit(FieldType::Date),  // DateTime
+    bit(FieldType::Blob),                             // Blob
+    0,                                                // Array
+    0,                                                // Packet
 };
-
-void writeInteger(Writer& w, std::int64_t v) {
-    if (v >= 0) {
-        if (v < 128) return w.byte(static_cast<std::uint8_t>(v));
-        if (v <= 0xFF) return w.tagged(0xCC, static_cast<std::uint8_t>(v));
-        if (v <= 0xFFFF) return w.tagged(0xCD, toBig(static_cast<std::uint16_t>(v)));
-        if (v <= 0xFFFFFFFFLL) return w.tagged(0xCE, toBig(static_cast<std::uint32_t>(v)));
-        return w.tagged(0xCF, toBig(static_cast<std::uint64_t>(v)));
-    }
-    if (v >= -32) return w.byte(static_cast<std::uint8_t>(static_cast<std::int8_t>(v)));
-    if (v >= INT8_MIN)
-        return w.tagged(0xD0, static_cast<std::uint8_t>(static_cast<std::int8_t>(v)));
-    if (v >= INT16_MIN) {
-        return w.tagged(0xD1, toBig(static_cast<std::uint16_t>(static_cast<std::int16_t>(v))));
-    }
-    if (v >= INT32_MIN) {
-        return w.tagged(0xD2, toBig(static_cast<std::uint32_t>(static_cast<std::int32_t>(v))));
-    }
-    w.tagged(0xD3, toBig(static_cast<std::uint64_t>(v)));
-}
-
-// A length prefix: the fix form when the kind has one (fixCount > 0) and n
-// fits, else the 8-, 16- or 32-bit form (tag8 0: the kind has no 8-bit form).
-void writeLength(Writer& w, std::size_t n, std::uint8_t fixBase, std::size_t fixCount,
-                 std::uint8_t tag8, std::uint8_t tag16, std::uint8_t tag32) {
-    if (n < fixCount) return w.byte(static_cast<std::uint8_t>(fixBase | n));
-    if (tag8 != 0 && n <= 0xFF) return w.tagged(tag8, static_cast<std::uint8_t>(n));
-    if (n <= 0xFFFF) return w.tagged(tag16, toBig(static_cast<std::uint16_t>(n)));
-    if (n > 0xFFFFFFFFULL) throw ProtocolError("Value too large to encode");
-    w.tagged(tag32, toBig(static_cast<std::uint32_t>(n)));
-}
-
-void writeString(Writer& w, std::string_view s) {
-    writeLength(w, s.size(), 0xA0, 32, 0xD9, 0xDA, 0xDB);
-    w.raw(s.data(), s.size());
-}
-
-void writeArrayHeader(Writer& w, std::size_t n) {
-    writeLength(w, n, 0x90, 16, 0, 0xDC, 0xDD);
-}
-
-void writeDouble(Writer& w, double d) {
-    w.tagged(0xCB, toBig(std::bit_cast<std::uint64_t>(d)));
-}
-
-const char* const kFieldTypeNames[] = {"String", "Integer",  "Float",   "Decimal",
-                                       "Date",   "DateTime", "Boolean", "Blob"};
-
-// The value of the kind the caller has just tested for.
-template <typename T>
-const T& held(const Variant& v) {
-    const T* p = v.get<T>();
-    if (!p) throw ProtocolError("Variant does not hold the kind it reports");
-    return *p;
-}
-
-void writeValue(Writer& w, const Variant& v);
-
-void writePacket(Writer& w, const Dataset& ds) {
-    w.byte(0x82);  // map of two entries
-    writeString(w, "fields");
-    writeArrayHeader(w, ds.fields().size());
-    for (const FieldDef& f : ds.fields()) {
-        w.byte(0x94);
-        writeString(w, f.name);
-        writeString(w, kFieldTypeNames[static_cast<int>(f.type)]);
-        writeInteger(w, f.size);
-        writeInteger(w, f.scale);
-    }
-    writeString(w, "rows");
-    writeArrayHeader(w, ds.rows().size());
-    for (const Row& row : ds.rows()) {
-        writeArrayHeader(w, row.size());
-        for (const Variant& v : row) writeValue(w, v);
-    }
-}
-
-void writeValue(Writer& w, const Variant& v) {
-    switch (v.kind()) {
-        case VariantKind::Unassigned:
-            w.byte(0xC7);
-            w.byte(0);
-            w.byte(static_cast<std::uint8_t>(kExtUnassigned));
-            return;
-        case VariantKind::Null:
-            return w.byte(0xC0);
-        case VariantKind::Boolean:
-            return w.byte(held<bool>(v) ? 0xC3 : 0xC2);
-        case VariantKind::Integer:
-            return writeInteger(w, held<std::int64_t>(v));
-        case VariantKind::Float:
-            return writeDouble(w, held<double>(v));
-        case VariantKind::Decimal: {
-            const Decimal& d = held<Decimal>(v);
-            std::uint8_t head[4] = {0xC7, 9, static_cast<std::uint8_t>(kExtDecimal),
-                                    static_cast<std::uint8_t>(d.scale)};
-            w.raw(head, sizeof head);
-            const std::uint64_t u = toBig(static_cast<std::uint64_t>(d.unscaled));
-            return w.raw(&u, sizeof u);
-        }
-        case VariantKind::String:
-            return writeString(w, held<std::string>(v));
-        case VariantKind::DateTime: {
-            std::uint8_t head[2] = {0xD7, static_cast<std::uint8_t>(kExtDateTime)};
-            w.raw(head, sizeof head);
-            const std::uint64_t u = toBig(std::bit_cast<std::uint64_t>(held<DateTime>(v).value()));
-            return w.raw(&u, sizeof u);
-        }
-        case VariantKind::Blob: {
-            const Bytes& b = held<Bytes>(v);
-            writeLength(w, b.size(), 0, 0, 0xC4, 0xC5, 0xC6);
-            return w.raw(b.data(), b.size());
-        }
-        case VariantKind::Array: {
-            const VariantArray& a = held<VariantArray>(v);
-            writeArrayHeader(w, a.size());
-            for (const Variant& e : a) writeValue(w, e);
-            return;
-        }
-        case VariantKind::Packet: {
-            const auto& p = held<std::shared_ptr<const Dataset>>(v);
-            if (!p) throw ProtocolError("Cannot encode an empty packet reference");
-            return writePacket(w, *p);
-        }
-    }
-}
-
-// ---------------------------------------------------------------- decoding
-
-bool validUtf8(const std::uint8_t* s, std::size_t n) {
-    std::size_t i = 0;
-    while (i < n) {
-        // Fast path over plain ASCII, eight bytes at a time.
-        while (i + 8 <= n) {
-            std::uint64_t chunk;
-            std::memcpy(&chunk, s + i, 8);
-            if (chunk & 0x8080808080808080ULL) break;
-            i += 8;
-        }
-        if (i >= n) break;
-        const std::uint8_t c = s[i];
-        if (c < 0x80) {
-            ++i;
-            continue;
-        }
-        std::size_t len;
-        std::uint32_t cp;
-        if ((c & 0xE0) == 0xC0) {
-            len = 2, cp = c & 0x1F;
-        } else if ((c & 0xF0) == 0xE0) {
-            len = 3, cp = c & 0x0F;
-        } else if ((c & 0xF8) == 0xF0) {
-            len = 4, cp = c & 0x07;
-        } else {
-            return false;
-        }
-        if (i + len > n) return false;
-        for (std::size_t k = 1; k < len; ++k) {
-            if ((s[i + k] & 0xC0) != 0x80) return false;
-            cp = (cp << 6) | (s[i + k] & 0x3F);
-        }
-        // Overlong forms, surrogates and values beyond Unicode.
-        if ((len == 2 && cp < 0x80) || (len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000) ||
-            cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-            return false;
-        }
-        i += len;
-    }
-    return true;
-}
-
-bool fieldTypeFromName(std::string_view name, FieldType& out) {
-    for (int i = 0; i < 8; ++i) {
-        if (name == kFieldTypeNames[i]) {
-            out = static_cast<FieldType>(i);
-            return true;
-        }
-    }
-    return false;
-}
+static_assert(std::size(kFieldTypesOfKind) == static_cast<std::size_t>(VariantKind::Packet) + 1);
 
 class Reader {
   public:
@@ -406,14 +204,17 @@ class Reader {
         return n;
     }
 
-    Variant string(std::size_t n) {
+    // The next n bytes as checked text, counted against the memory bound.
+    std::string_view text(std::size_t n) {
         need(n);
-        if (!validUtf8(p_, n)) fail("text is not valid UTF-8");
+        if (!validUtf8(p_, n, end_)) fail("text is not valid UTF-8");
         if (n > 15) charge(n + 1);  // shorter texts live inside the string object
         const std::string_view s(reinterpret_cast<const char*>(p_), n);
         p_ += n;
-        return Variant(s);
+        return s;
     }
+
+    Variant string(std::size_t n) { return Variant(text(n)); }
 
     std::string key() {
         const std::uint8_t tag = take();
@@ -454,7 +255,7 @@ class Reader {
                 std::uint64_t u;
                 std::memcpy(&u, data, 8);
                 const double days = std::bit_cast<double>(toBig(u));
-                if (!std::isfinite(days) || std::fabs(days) > 3.0e6) {
+                if (!std::isfinite(days) || std::fabs(days) > kMaxDays) {
                     p_ -= n;
                     fail("date-time out of range");
                 }
@@ -519,7 +320,7 @@ class Reader {
             f.name = *nameText;
             const Variant type = value(limits_.maxDepth);
             const std::string* typeText = type.get<std::string>();
-            if (!typeText || !fieldTypeFromName(*typeText, f.type)) {
+            if (!typeText || !wire::fieldTypeFromName(*typeText, f.type)) {
                 fail("unknown field type for field " + f.name);
             }
             f.size = static_cast<int>(smallInt("field size"));
@@ -533,28 +334,93 @@ class Reader {
     // Whether a decoded value may stand in a field of the given type; an
     // integer in a Float field becomes a float (encoders may shorten 2.0 to 2).
     static bool fits(FieldType type, Variant& v) {
-        switch (v.kind()) {
-            case VariantKind::Unassigned:
-            case VariantKind::Null:
+        if (kFieldTypesOfKind[static_cast<int>(v.kind())] & (1u << static_cast<int>(type))) {
+            return true;
+        }
+        if (v.kind() == VariantKind::Integer && type == FieldType::Float) {
+            v = Variant(static_cast<double>(*v.get<std::int64_t>()));
+            return true;
+        }
+        return false;
+    }
+
+    // Decodes the commonest row values straight into the row, without a
+    // temporary Variant. Returns false, having consumed nothing, for any
+    // other or malformed value: the general path then decodes it or fails
+    // with the exact reason.
+    bool fastCell(Row& row) {
+        const std::size_t left = remaining();
+        if (left == 0) return false;
+        const std::uint8_t tag = *p_;
+        if (tag <= 0x7F) {
+            ++p_;
+            row.emplace_back(static_cast<std::int64_t>(tag));
+            return true;
+        }
+        if ((tag & 0xE0) == 0xA0) {
+            ++p_;
+            row.emplace_back(text(tag & 0x1F));
+            return true;
+        }
+        switch (tag) {
+            case 0xC0:
+                ++p_;
+                row.emplace_back(Variant::NullTag{});
                 return true;
-            case VariantKind::String:
-                return type == FieldType::String;
-            case VariantKind::Integer:
-                if (type == FieldType::Float) {
-                    v = Variant(static_cast<double>(*v.get<std::int64_t>()));
-                    return true;
+            case 0xC2:
+            case 0xC3:
+                ++p_;
+                row.emplace_back(tag == 0xC3);
+                return true;
+            case 0xCB:
+                if (left < 9) return false;
+                ++p_;
+                row.emplace_back(std::bit_cast<double>(be<std::uint64_t>()));
+                return true;
+            case 0xCC:
+                if (left < 2) return false;
+                ++p_;
+                row.emplace_back(static_cast<std::int64_t>(be<std::uint8_t>()));
+                return true;
+            case 0xCD:
+                if (left < 3) return false;
+                ++p_;
+                row.emplace_back(static_cast<std::int64_t>(be<std::uint16_t>()));
+                return true;
+            case 0xCE:
+                if (left < 5) return false;
+                ++p_;
+                row.emplace_back(static_cast<std::int64_t>(be<std::uint32_t>()));
+                return true;
+            case 0xD7: {  // fixext 8: a date-time in range
+                if (left < 10 || static_cast<std::int8_t>(p_[1]) != kExtDateTime) return false;
+                std::uint64_t u;
+                std::memcpy(&u, p_ + 2, 8);
+                const double days = std::bit_cast<double>(toBig(u));
+                if (!std::isfinite(days) || std::fabs(days) > kMaxDays) return false;
+                p_ += 10;
+                row.emplace_back(DateTime(days));
+                return true;
+            }
+            case 0xC7: {  // ext 8: a decimal of valid scale
+                if (left < 12 || p_[1] != 9 || static_cast<std::int8_t>(p_[2]) != kExtDecimal) {
+                    return false;
                 }
-                return type == FieldType::Integer;
-            case VariantKind::Float:
-                return type == FieldType::Float;
-            case VariantKind::Decimal:
-                return type == FieldType::Decimal;
-            case VariantKind::DateTime:
-                return type == FieldType::DateTime || type == FieldType::Date;
-            case VariantKind::Boolean:
-                return type == FieldType::Boolean;
-            case VariantKind::Blob:
-                return type == FieldType::Blob;
+                const int scale = static_cast<std::int8_t>(p_[3]);
+                if (scale < 0 || scale > 18) return false;
+                std::uint64_t u;
+                std::memcpy(&u, p_ + 4, 8);
+                p_ += 12;
+                row.emplace_back(Decimal{static_cast<std::int64_t>(toBig(u)), scale});
+                return true;
+            }
+            case 0xD9: {
+                if (left < 2) return false;
+                const std::size_t n = p_[1];
+                p_ += 2;
+                row.emplace_back(text(n));
+                return true;
+            }
             default:
                 return false;
         }
@@ -582,7 +448,8 @@ class Reader {
             Row& row = rows.emplace_back();
             row.reserve(n);
             for (std::size_t c = 0; c < n; ++c) {
-                Variant& v = row.emplace_back(value(depth + 2));
+                if (!fastCell(row)) row.emplace_back(value(depth + 2));
+                Variant& v = row.back();
                 if (!fits(defs[c].type, v)) {
                     fail("row " + std::to_string(r) + ": field " + defs[c].name + " of type " +
                          fieldTypeName(defs[c].type) + " holds a value of kind " +
@@ -603,42 +470,11 @@ class Reader {
 
 }  // namespace
 
-void encodeTo(const Variant& value, Bytes& out) {
-    Writer w(out);
-    writeValue(w, value);
-}
-
-void encodeArrayHeaderTo(std::size_t count, Bytes& out) {
-    Writer w(out);
-    writeArrayHeader(w, count);
-}
-
-Bytes encode(const Variant& value) {
-    Bytes out;
-    out.reserve(256);
-    encodeTo(value, out);
-    return out;
-}
-
 Variant decode(std::span<const std::uint8_t> data, const DecodeLimits& limits) {
     Reader r(data, limits);
     Variant v = r.value(0);
     r.finish();
     return v;
-}
-
-Bytes encodeRequest(std::string_view object, std::string_view method, const VariantArray& args) {
-    Bytes out;
-    out.reserve(256);
-    Writer w(out);
-    w.byte(0x94);
-    writeInteger(w, kProtocolVersion);
-    writeString(w, object);
-    writeString(w, method);
-    writeArrayHeader(w, args.size());
-    for (const Variant& a : args) writeValue(w, a);
-    w.finish();
-    return out;
 }
 
 Request decodeRequest(std::span<const std::uint8_t> data, const DecodeLimits& limits) {
