@@ -13,7 +13,8 @@ flags="-std=c++20 -O1 -g -fsanitize=fuzzer,address,undefined -fno-sanitize-recov
 # the state of the rest of the tree.
 clang++ $flags -o "$out/decode_fuzzer" \
     "$root/fuzz/decode_fuzzer.cpp" \
-    "$root/src/protocol/codec.cpp" "$root/src/protocol/envelope.cpp" \
+    "$root/src/protocol/decoder.cpp" "$root/src/protocol/encoder.cpp" \
+    "$root/src/protocol/utf8.cpp" "$root/src/protocol/envelope.cpp" \
     "$root"/src/core/*.cpp -pthread
 cd "$out"
 ./decode_fuzzer -max_total_time="$seconds" -max_len=65536 -timeout=10 -rss_limit_mb=2048 \
