@@ -6,6 +6,7 @@
 #include <string>
 
 #include "ack/acknowledgement.h"
+#include "ack/sent_operator_logs.h"
 #include "definitions/statement.h"
 #include "export/data_module.h"
 
@@ -31,15 +32,22 @@ void TdtmExportaVenda::AtualizaMSDEConsumidor() {
     });
 }
 
-// Every returned operator-log row is flagged, whatever its verdict. The time
-// key is text without milliseconds, compared with the column's time with
-// its milliseconds removed.
+// Every returned operator-log row is flagged, whatever its verdict. The
+// verdict names the row by its time without milliseconds, which would also
+// match a row written in the same second after the selection: never sent,
+// it would be flagged and later deleted by the cleanup. So each verdict row
+// flags the rows of this transfer's own operator-log packet it names, each
+// by its exact time.
 void TdtmExportaVenda::AtualizaMSDELogOperQel() {
     runAcknowledgement(*this, "AtualizaMSDELogOperQel", [this] {
-        const definitions::Statement& command = definitions::statement("acmUpdLogOperQel");
+        const definitions::Statement& command = definitions::statement("acmUpdLogOperQelExato");
+        const SentOperatorLogs sent(PacotesExportacao);
         Dataset& ret = results.cdsRetLogOperQel;
         for (ret.first(); !ret.eof(); ret.next()) {
-            adcCaixa.execute(command, paramsFromRow(command, ret));
+            for (const DateTime& exact : sent.times(ret)) {
+                adcCaixa.execute(command,
+                                 paramsFromRow(command, ret, {{"P_DTHROPERQEL", Variant(exact)}}));
+            }
             GravaLog("Execute do acmUpdLogOperQel");
         }
     });

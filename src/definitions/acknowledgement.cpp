@@ -96,6 +96,20 @@ void addTableAcknowledgements(std::vector<Statement>& out) {
         ":P_CDCAIXA AND IDOPERQEL = :P_IDOPERQEL AND CDOPERRESPOP = :P_CDOPERRESPOP AND "
         "DATEADD('ms', -DATEPART('ms', DTHROPERQEL), DTHROPERQEL) = "
         "CAST_DATETIME(:P_DTHROPERQEL)"));
+    // The same flag for one sent row, named by its exact time. SQL Server
+    // keeps a datetime in steps of about 3 ms and reads it back rounded to the
+    // millisecond, so the match allows one millisecond each way; two rows of
+    // one second are at least one step apart.
+    out.push_back(command(
+        "acmUpdLogOperQelExato",
+        {storeParam(), stationParam(), text("P_IDOPERQEL"), text("P_CDOPERRESPOP"),
+         dateTime("P_DTHROPERQEL")},
+        "UPDATE LOGOPERQEL SET IDIMPLOGOPERQEL = 'S' WHERE CDFILIAL = :P_CDFILIAL AND CDCAIXA = "
+        ":P_CDCAIXA AND IDOPERQEL = :P_IDOPERQEL AND CDOPERRESPOP = :P_CDOPERRESPOP AND "
+        "DTHROPERQEL BETWEEN DATEADD(ms, -1, :P_DTHROPERQEL) AND DATEADD(ms, 1, :P_DTHROPERQEL)",
+        "UPDATE LOGOPERQEL SET IDIMPLOGOPERQEL = 'S' WHERE CDFILIAL = :P_CDFILIAL AND CDCAIXA = "
+        ":P_CDCAIXA AND IDOPERQEL = :P_IDOPERQEL AND CDOPERRESPOP = :P_CDOPERRESPOP AND "
+        "CAST_DATETIME(DTHROPERQEL) = CAST_DATETIME(:P_DTHROPERQEL)"));
     out.push_back(
         command("acmUpdLogAcesso",
                 {text("P_CDOPERADOR"), text("P_DSSISTEMA", 20), dateTime("P_DTHRACESSO")},

@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <memory>
+
 #include "result_rows.h"
 #include "station_fixture.h"
 
@@ -160,15 +162,29 @@ TEST_F(TableAcknowledgement, ConsumersFlagTheCentralPasswordOutsideTheLocalTrans
     EXPECT_EQ(lines[2].rfind("ERRO Except AtualizaMSDEConsumidor: ", 0), 0u) << lines[2];
 }
 
-TEST_F(TableAcknowledgement, OperatorLogsAreFlaggedWhateverTheVerdict) {
+// A verdict names an operator-log row by its time without milliseconds. Only
+// the rows this transfer sent are flagged: a row of the same second written
+// after the selection (.678) stays waiting, or the cleanup would delete a row
+// the server never had.
+TEST_F(TableAcknowledgement, OperatorLogsSentAreFlaggedWhateverTheVerdictAndOnlyThey) {
     sql("INSERT INTO LOGOPERQEL (CDFILIAL, CDCAIXA, IDOPERQEL, CDOPERRESPOP, DTHROPERQEL, "
-        "IDIMPLOGOPERQEL) VALUES ('0001', '001', 'AB', 'OP1', '2026-12-05 10:11:12.345', 'N')");
+        "IDIMPLOGOPERQEL) VALUES ('0001', '001', 'AB', 'OP1', '2026-12-05 10:11:12.345', 'N'), "
+        "('0001', '001', 'AB', 'OP1', '2026-12-05 10:11:59.999', 'N')");
+    const Dataset sent = dm->adcCaixa.query(
+        "SELECT CDFILIAL, CDCAIXA, IDOPERQEL, CDOPERRESPOP, DTHROPERQEL FROM LOGOPERQEL");
+    dm->PacotesExportacao = Variant::array(47);
+    dm->PacotesExportacao.asArray()[2] = Variant(std::make_shared<const Dataset>(sent));
+    sql("INSERT INTO LOGOPERQEL (CDFILIAL, CDCAIXA, IDOPERQEL, CDOPERRESPOP, DTHROPERQEL, "
+        "IDIMPLOGOPERQEL) VALUES ('0001', '001', 'AB', 'OP1', '2026-12-05 10:11:12.678', 'N')");
     dm->results.cdsRetLogOperQel =
         textRows({"CDFILIAL", "CDCAIXA", "IDOPERQEL", "CDOPERRESPOP", "DTHROPERQEL", "IDSITUACAO"},
-                 {{"0001", "001", "AB", "OP1", "2026-12-05 10:11:12", "ERRO"}});
+                 {{"0001", "001", "AB", "OP1", "05/12/2026 10:11:12", "ERRO"},
+                  {"0001", "001", "AB", "OP1", "2026-12-05 10:11:59", "OK"}});
     dm->AtualizaMSDELogOperQel();
-    EXPECT_EQ(scalar("SELECT IDIMPLOGOPERQEL FROM LOGOPERQEL"), "S");
-    EXPECT_EQ(logLines(), std::vector<std::string>{"Execute do acmUpdLogOperQel"});
+    EXPECT_EQ(scalar("SELECT GROUP_CONCAT(SUBSTR(DTHROPERQEL, 18) || IDIMPLOGOPERQEL, ' ') FROM "
+                     "(SELECT * FROM LOGOPERQEL ORDER BY DTHROPERQEL)"),
+              "12.345S 12.678N 59.999S");
+    EXPECT_EQ(logLines(), std::vector<std::string>(2, "Execute do acmUpdLogOperQel"));
 }
 
 TEST_F(TableAcknowledgement, StoredOrdersAreDeletedWithTheirNumberInTheLine) {
