@@ -6,9 +6,10 @@
 #include <string>
 
 #include "ack/acknowledgement.h"
-#include "ack/sent_operator_logs.h"
+#include "ack/sent_row_times.h"
 #include "definitions/statement.h"
 #include "export/data_module.h"
+#include "selection/catalogue.h"
 
 namespace qel::agent {
 
@@ -41,7 +42,9 @@ void TdtmExportaVenda::AtualizaMSDEConsumidor() {
 void TdtmExportaVenda::AtualizaMSDELogOperQel() {
     runAcknowledgement(*this, "AtualizaMSDELogOperQel", [this] {
         const definitions::Statement& command = definitions::statement("acmUpdLogOperQelExato");
-        const SentOperatorLogs sent(PacotesExportacao);
+        const SentRowTimes sent(PacotesExportacao, kOperatorLogEntry,
+                                {"CDFILIAL", "CDCAIXA", "IDOPERQEL", "CDOPERRESPOP"},
+                                "DTHROPERQEL");
         Dataset& ret = results.cdsRetLogOperQel;
         for (ret.first(); !ret.eof(); ret.next()) {
             for (const DateTime& exact : sent.times(ret)) {

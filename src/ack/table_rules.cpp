@@ -3,9 +3,15 @@
 // and one line names it in the run log. The whole table is one transaction.
 // Also the sequence in which the transfer runs all 22 routines.
 
+#include <string>
+#include <utility>
+#include <vector>
+
 #include "ack/acknowledgement.h"
+#include "ack/sent_row_times.h"
 #include "definitions/statement.h"
 #include "export/data_module.h"
+#include "selection/catalogue.h"
 
 namespace qel::agent {
 namespace {
@@ -41,6 +47,30 @@ void acknowledge(TdtmExportaVenda& dm, const TableRule& rule) {
         Dataset& results = dm.results.*rule.results;
         forEachOkRow(results, [&] {
             dm.adcCaixa.execute(command, paramsFromRow(command, results));
+            dm.GravaLog("Execute do " + std::string(rule.command));
+        });
+    });
+}
+
+// For verdicts that name a row by its time cut to the second: each "OK"
+// flags the rows of this transfer's own packet it names, each by its exact
+// time. A row of the same keys written in the same second after the
+// selection was never sent; flagged, it would be deleted by the cleanup
+// before the server had it.
+void acknowledgeSentTimes(TdtmExportaVenda& dm, const TableRule& rule,
+                          std::string_view exactCommand, std::size_t element,
+                          std::vector<std::string_view> keys, std::string_view time,
+                          std::string_view textForm) {
+    runAcknowledgement(dm, rule.routine, [&] {
+        const definitions::Statement& command = definitions::statement(exactCommand);
+        const SentRowTimes sent(dm.PacotesExportacao, element, std::move(keys), time, textForm);
+        const std::string timeParam = "P_" + std::string(time);
+        Dataset& results = dm.results.*rule.results;
+        forEachOkRow(results, [&] {
+            for (const DateTime& exact : sent.times(results)) {
+                dm.adcCaixa.execute(command,
+                                    paramsFromRow(command, results, {{timeParam, Variant(exact)}}));
+            }
             dm.GravaLog("Execute do " + std::string(rule.command));
         });
     });
@@ -93,13 +123,19 @@ void TdtmExportaVenda::AtualizaMSDEEndeCons() {
 void TdtmExportaVenda::AtualizaMSDELogNfce() {
     acknowledge(*this, kLogNfce);
 }
-// The command logs' time keys travel as "DD/MM/YYYY HH:MM:SS" text and must
-// match the column rendered that way.
+// The command logs' time keys travel as "DD/MM/YYYY HH:MM:SS" text, without
+// milliseconds; a text of another form names no row.
+constexpr std::string_view kCommandLogTimeText = "dd/mm/yyyy hh:nn:ss";
+
 void TdtmExportaVenda::AtualizaMSDECmdLog() {
-    acknowledge(*this, kCmdLog);
+    acknowledgeSentTimes(*this, kCmdLog, "acmUpdCmdLogExato", kCommandLogEntry,
+                         {"CDFILIAL", "NRVENDAREST", "NRCOMANDA"}, "DTHRREGISTRO",
+                         kCommandLogTimeText);
 }
 void TdtmExportaVenda::AtualizaMSDEItCmdLog() {
-    acknowledge(*this, kItCmdLog);
+    acknowledgeSentTimes(*this, kItCmdLog, "acmUpdItCmdLogExato", kCommandItemLogEntry,
+                         {"CDFILIAL", "NRVENDAREST", "NRCOMANDA", "NRPRODCOMVEN"}, "DTHRINCOMVEN",
+                         kCommandLogTimeText);
 }
 
 void TdtmExportaVenda::AtualizaMSDEResultados() {

@@ -218,6 +218,27 @@ void addTableAcknowledgements(std::vector<Statement>& out) {
         "= :P_NRVENDAREST AND NRCOMANDA = :P_NRCOMANDA AND NRPRODCOMVEN = :P_NRPRODCOMVEN AND "
         "CONVERT_STYLE(DTHRINCOMVEN,103)||' '||CONVERT_STYLE(DTHRINCOMVEN,108) = "
         ":P_DTHRINCOMVEN"));
+    // The same flags for one sent row, named by its exact time (see
+    // acmUpdLogOperQelExato for the millisecond each way).
+    out.push_back(command(
+        "acmUpdCmdLogExato",
+        {storeParam(), text("P_NRVENDAREST"), text("P_NRCOMANDA"), dateTime("P_DTHRREGISTRO")},
+        "UPDATE CMD_LOG SET IDEXPREGISTRO = 'S' WHERE CDFILIAL = :P_CDFILIAL AND NRVENDAREST = "
+        ":P_NRVENDAREST AND NRCOMANDA = :P_NRCOMANDA AND DTHRREGISTRO BETWEEN DATEADD(ms, -1, "
+        ":P_DTHRREGISTRO) AND DATEADD(ms, 1, :P_DTHRREGISTRO)",
+        "UPDATE CMD_LOG SET IDEXPREGISTRO = 'S' WHERE CDFILIAL = :P_CDFILIAL AND NRVENDAREST = "
+        ":P_NRVENDAREST AND NRCOMANDA = :P_NRCOMANDA AND CAST_DATETIME(DTHRREGISTRO) = "
+        "CAST_DATETIME(:P_DTHRREGISTRO)"));
+    out.push_back(command(
+        "acmUpdItCmdLogExato",
+        {storeParam(), text("P_NRVENDAREST"), text("P_NRCOMANDA"), text("P_NRPRODCOMVEN"),
+         dateTime("P_DTHRINCOMVEN")},
+        "UPDATE ITCMD_LOG SET IDEXPREGISTRO = 'S' WHERE CDFILIAL = :P_CDFILIAL AND NRVENDAREST "
+        "= :P_NRVENDAREST AND NRCOMANDA = :P_NRCOMANDA AND NRPRODCOMVEN = :P_NRPRODCOMVEN AND "
+        "DTHRINCOMVEN BETWEEN DATEADD(ms, -1, :P_DTHRINCOMVEN) AND DATEADD(ms, 1, :P_DTHRINCOMVEN)",
+        "UPDATE ITCMD_LOG SET IDEXPREGISTRO = 'S' WHERE CDFILIAL = :P_CDFILIAL AND NRVENDAREST "
+        "= :P_NRVENDAREST AND NRCOMANDA = :P_NRCOMANDA AND NRPRODCOMVEN = :P_NRPRODCOMVEN AND "
+        "CAST_DATETIME(DTHRINCOMVEN) = CAST_DATETIME(:P_DTHRINCOMVEN)"));
 }
 
 void addSaleAcknowledgement(std::vector<Statement>& out) {

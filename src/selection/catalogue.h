@@ -20,8 +20,10 @@ struct ExportTableEntry {
 inline constexpr std::size_t kExportTableCount = 47;
 inline constexpr std::size_t kExtractDateEntry = 25;
 inline constexpr std::size_t kCustomerMovementDateEntry = 26;
-inline constexpr std::size_t kOperatorLogEntry = 2;  // LOGOPERQEL
-inline constexpr std::size_t kSalesEntry = 16;       // VENDA
+inline constexpr std::size_t kOperatorLogEntry = 2;      // LOGOPERQEL
+inline constexpr std::size_t kSalesEntry = 16;           // VENDA
+inline constexpr std::size_t kCommandLogEntry = 44;      // CMD_LOG
+inline constexpr std::size_t kCommandItemLogEntry = 45;  // ITCMD_LOG
 
 // `TabelasExportacao`: position i is element i of the packet array.
 extern const std::array<ExportTableEntry, kExportTableCount> TabelasExportacao;

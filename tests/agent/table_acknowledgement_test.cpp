@@ -22,6 +22,14 @@ class TableAcknowledgement : public qel::testing::StationFixture {
         Dataset d = central.query(statement);
         return d.isEmpty() ? "<none>" : d.field(std::size_t{0}).asString();
     }
+
+    // Puts the rows `select` reads as element `element` of this transfer's
+    // packets, as if the selection had sent them.
+    void sendAsPacket(std::size_t element, const std::string& select) {
+        if (!dm->PacotesExportacao.isArray()) dm->PacotesExportacao = Variant::array(47);
+        const Dataset sent = dm->adcCaixa.query(select);
+        dm->PacotesExportacao.asArray()[element] = Variant(std::make_shared<const Dataset>(sent));
+    }
 };
 
 TEST_F(TableAcknowledgement, OnlyExactOkRowsAreFlaggedAndEachExecutionIsLogged) {
@@ -121,6 +129,7 @@ TEST_F(TableAcknowledgement, FloatDateAndTextTimeKeysMatchOnlyTheirOwnForm) {
     sql("INSERT INTO CMD_LOG (CDFILIAL, NRVENDAREST, NRCOMANDA, DTHRREGISTRO, IDEXPREGISTRO) "
         "VALUES ('0001', 'V1', 'C1', '2026-12-05 14:03:09.000', 'N'), "
         "('0001', 'V1', 'C2', '2026-12-05 14:03:09.000', 'N')");
+    sendAsPacket(44, "SELECT CDFILIAL, NRVENDAREST, NRCOMANDA, DTHRREGISTRO FROM CMD_LOG");
     dm->results.cdsRetCmdLog =
         textRows({"CDFILIAL", "NRVENDAREST", "NRCOMANDA", "DTHRREGISTRO", "IDSITUACAO"},
                  {{"0001", "V1", "C1", "05/12/2026 14:03:09", "OK"},
@@ -170,10 +179,8 @@ TEST_F(TableAcknowledgement, OperatorLogsSentAreFlaggedWhateverTheVerdictAndOnly
     sql("INSERT INTO LOGOPERQEL (CDFILIAL, CDCAIXA, IDOPERQEL, CDOPERRESPOP, DTHROPERQEL, "
         "IDIMPLOGOPERQEL) VALUES ('0001', '001', 'AB', 'OP1', '2026-12-05 10:11:12.345', 'N'), "
         "('0001', '001', 'AB', 'OP1', '2026-12-05 10:11:59.999', 'N')");
-    const Dataset sent = dm->adcCaixa.query(
-        "SELECT CDFILIAL, CDCAIXA, IDOPERQEL, CDOPERRESPOP, DTHROPERQEL FROM LOGOPERQEL");
-    dm->PacotesExportacao = Variant::array(47);
-    dm->PacotesExportacao.asArray()[2] = Variant(std::make_shared<const Dataset>(sent));
+    sendAsPacket(2,
+                 "SELECT CDFILIAL, CDCAIXA, IDOPERQEL, CDOPERRESPOP, DTHROPERQEL FROM LOGOPERQEL");
     sql("INSERT INTO LOGOPERQEL (CDFILIAL, CDCAIXA, IDOPERQEL, CDOPERRESPOP, DTHROPERQEL, "
         "IDIMPLOGOPERQEL) VALUES ('0001', '001', 'AB', 'OP1', '2026-12-05 10:11:12.678', 'N')");
     dm->results.cdsRetLogOperQel =
@@ -185,6 +192,45 @@ TEST_F(TableAcknowledgement, OperatorLogsSentAreFlaggedWhateverTheVerdictAndOnly
                      "(SELECT * FROM LOGOPERQEL ORDER BY DTHROPERQEL)"),
               "12.345S 12.678N 59.999S");
     EXPECT_EQ(logLines(), std::vector<std::string>(2, "Execute do acmUpdLogOperQel"));
+}
+
+// Command logs and their items are named by their time in "DD/MM/YYYY
+// HH:MM:SS": an "OK" flags the sent rows of that second and no row of the same
+// second written after the selection (.700), nor one sent but refused.
+TEST_F(TableAcknowledgement, CommandLogsSentAreFlaggedByTheirExactTimeAndOnlyThey) {
+    sql("INSERT INTO CMD_LOG (CDFILIAL, NRVENDAREST, NRCOMANDA, DTHRREGISTRO, IDEXPREGISTRO) "
+        "VALUES ('0001', 'V1', 'C1', '2026-12-05 14:03:09.100', 'N'), "
+        "('0001', 'V1', 'C1', '2026-12-05 14:03:09.400', 'N'), "
+        "('0001', 'V1', 'C1', '2026-12-05 14:03:10.000', 'N')");
+    sql("INSERT INTO ITCMD_LOG (CDFILIAL, NRVENDAREST, NRCOMANDA, NRPRODCOMVEN, DTHRINCOMVEN, "
+        "IDEXPREGISTRO) VALUES ('0001', 'V1', 'C1', '000001', '2026-12-05 23:59:59.998', 'N')");
+    sendAsPacket(44, "SELECT CDFILIAL, NRVENDAREST, NRCOMANDA, DTHRREGISTRO FROM CMD_LOG");
+    sendAsPacket(45,
+                 "SELECT CDFILIAL, NRVENDAREST, NRCOMANDA, NRPRODCOMVEN, DTHRINCOMVEN FROM "
+                 "ITCMD_LOG");
+    sql("INSERT INTO CMD_LOG (CDFILIAL, NRVENDAREST, NRCOMANDA, DTHRREGISTRO, IDEXPREGISTRO) "
+        "VALUES ('0001', 'V1', 'C1', '2026-12-05 14:03:09.700', 'N')");
+    sql("INSERT INTO ITCMD_LOG (CDFILIAL, NRVENDAREST, NRCOMANDA, NRPRODCOMVEN, DTHRINCOMVEN, "
+        "IDEXPREGISTRO) VALUES ('0001', 'V1', 'C1', '000001', '2026-12-05 23:59:59.999', 'N')");
+    dm->results.cdsRetCmdLog =
+        textRows({"CDFILIAL", "NRVENDAREST", "NRCOMANDA", "DTHRREGISTRO", "IDSITUACAO"},
+                 {{"0001", "V1", "C1", "05/12/2026 14:03:09", "OK"},
+                  {"0001", "V1", "C1", "05/12/2026 14:03:10", "ERRO"}});
+    dm->results.cdsRetItCmdLog = textRows(
+        {"CDFILIAL", "NRVENDAREST", "NRCOMANDA", "NRPRODCOMVEN", "DTHRINCOMVEN", "IDSITUACAO"},
+        {{"0001", "V1", "C1", "000001", "05/12/2026 23:59:59", "OK"}});
+
+    dm->AtualizaMSDECmdLog();
+    dm->AtualizaMSDEItCmdLog();
+
+    EXPECT_EQ(scalar("SELECT GROUP_CONCAT(SUBSTR(DTHRREGISTRO, 18) || IDEXPREGISTRO, ' ') FROM "
+                     "(SELECT * FROM CMD_LOG ORDER BY DTHRREGISTRO)"),
+              "09.100S 09.400S 09.700N 10.000N");
+    EXPECT_EQ(scalar("SELECT GROUP_CONCAT(SUBSTR(DTHRINCOMVEN, 18) || IDEXPREGISTRO, ' ') FROM "
+                     "(SELECT * FROM ITCMD_LOG ORDER BY DTHRINCOMVEN)"),
+              "59.998S 59.999N");
+    EXPECT_EQ(logLines(),
+              (std::vector<std::string>{"Execute do acmUpdCmdLog", "Execute do acmUpdItCmdLog"}));
 }
 
 TEST_F(TableAcknowledgement, StoredOrdersAreDeletedWithTheirNumberInTheLine) {
