@@ -36,6 +36,14 @@ db::Params paramsFromRow(const definitions::Statement& command, const Dataset& r
 void runAcknowledgement(TdtmExportaVenda& dm, std::string_view routine,
                         const std::function<void()>& body);
 
+// Inside the transaction that flags sales: flags the cash movements,
+// consumer extracts and NFC-e logs the server stored, as their own routines
+// will again. Their selections take them only with a sale still waiting, so
+// a sale flagged without them (the agent stopped, or their routine failed,
+// in between) would leave them unflagged for good. A table whose flags fail
+// is left to its own routine, which reports it.
+void flagSaleDependants(TdtmExportaVenda& dm);
+
 // Calls `row` for each row of the result dataset whose verdict is "OK",
 // leaving the cursor on that row.
 void forEachOkRow(Dataset& results, const std::function<void()>& row);

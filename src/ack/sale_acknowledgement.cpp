@@ -91,7 +91,9 @@ void TdtmExportaVenda::AtualizaMSDEVenda() {
         const definitions::Statement& flag = definitions::statement("acmUpdVenda");
         const definitions::Statement& exportTime = definitions::statement("acmUpdDtExpVenda");
         Dataset& ret = results.cdsRetVenda;
+        bool anySale = false;
         forEachOkRow(ret, [&] {
+            anySale = true;
             const Dataset sale = adcCaixa.query(verify, paramsFromRow(verify, ret));
             const std::string value = chooseSaleFlag(sale, ret);
             adcCaixa.execute(flag, paramsFromRow(flag, ret, {{"P_IDIMPVENDA", Variant(value)}}));
@@ -108,6 +110,7 @@ void TdtmExportaVenda::AtualizaMSDEVenda() {
             AtualizaMSDEItFidelidade();
             AtualizaMSDEMovBeneficioCons();
         });
+        if (anySale) flagSaleDependants(*this);
     });
 }
 

@@ -78,6 +78,18 @@ void acknowledgeSentTimes(TdtmExportaVenda& dm, const TableRule& rule,
 
 }  // namespace
 
+void flagSaleDependants(TdtmExportaVenda& dm) {
+    for (const TableRule* rule : {&kMovCaixa, &kExtratoCons, &kLogNfce}) {
+        try {
+            const definitions::Statement& command = definitions::statement(rule->command);
+            Dataset& results = dm.results.*rule->results;
+            forEachOkRow(results,
+                         [&] { dm.adcCaixa.execute(command, paramsFromRow(command, results)); });
+        } catch (const std::exception&) {
+        }
+    }
+}
+
 void TdtmExportaVenda::AtualizaMSDEOperador() {
     acknowledge(*this, kOperador);
 }

@@ -175,6 +175,42 @@ TEST_F(SaleAcknowledgement, TheSaleAcknowledgesItsMovementLoyaltyAndBenefitRows)
                           }));
 }
 
+// The agent may stop right after the sales' transaction: the movements and
+// NFC-e logs the server stored are flagged in it already, since no later
+// transfer would select them again. A refused row stays waiting, and a
+// dependant table that cannot be flagged does not hold back the sales.
+TEST_F(SaleAcknowledgement, StoredMovementsAndNfceLogsAreFlaggedWithTheirSales) {
+    sale("0000000001", "F", "V1");
+    sql("INSERT INTO MOVCAIXA (CDFILIAL, CDCAIXA, DTABERCAIX, NRSEQUMOVI, NRSEQVENDA, "
+        "IDIMPMOVCAIXA) VALUES ('0001', '001', '2026-12-06 08:00:00.000', '000001', "
+        "'0000000001', 'I'), ('0001', '001', '2026-12-06 08:00:00.000', '000002', '0000000001', "
+        "'I')");
+    sql("INSERT INTO LOGNFCE (CDFILIAL, CDCAIXA, NRSEQVENDA, NRSEQLOGNFCE, IDIMPLOGNFCE) VALUES "
+        "('0001', '001', '0000000001', '1', 'N')");
+    sql("INSERT INTO EXTRATOCONS (CDCLIENTE, CDCONSUMIDOR, CDFAMILISALD, DTMOVEXTCONS, "
+        "NRSEQMOVEXT, IDIMPEXTRATO) VALUES ('C1', 'K1', 'F1', '2026-12-06 08:01:00.000', '1', "
+        "'N')");
+    dm->results.cdsRetMovCaixa =
+        textRows({"CDFILIAL", "CDCAIXA", "DTABERCAIX", "NRSEQUMOVI", "IDSITUACAO"},
+                 {{"0001", "001", "2026-12-06 08:00:00", "000001", "OK"},
+                  {"0001", "001", "2026-12-06 08:00:00", "000002", "ERRO"}});
+    dm->results.cdsRetLogNfce =
+        textRows({"CDFILIAL", "CDCAIXA", "NRSEQVENDA", "NRSEQLOGNFCE", "IDSITUACAO"},
+                 {{"0001", "001", "0000000001", "1", "OK"}});
+    dm->results.cdsRetExtratoCons = textRows({"CDCLIENTE", "IDSITUACAO"}, {{"C1", "OK"}});
+    returned({{"0000000001", "OK", "F", "V1"}});
+
+    dm->AtualizaMSDEVenda();
+
+    EXPECT_EQ(flag("0000000001"), "S");
+    EXPECT_EQ(scalar("SELECT GROUP_CONCAT(IDIMPMOVCAIXA, '') FROM (SELECT * FROM MOVCAIXA ORDER "
+                     "BY NRSEQUMOVI)"),
+              "SI");
+    EXPECT_EQ(scalar("SELECT IDIMPLOGNFCE FROM LOGNFCE"), "S");
+    EXPECT_EQ(scalar("SELECT IDIMPEXTRATO FROM EXTRATOCONS"), "N");
+    EXPECT_EQ(logLines(), std::vector<std::string>{"Execute do acmUpdVenda(S) - 0000000001 - F/F"});
+}
+
 TEST_F(SaleAcknowledgement, AFailureInASaleStepUndoesEverySaleOfTheTransfer) {
     sale("0000000001", "F", "V1");
     sale("0000000002", "F", "V1");
