@@ -5,6 +5,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 #include <httplib.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -19,6 +21,7 @@
 #include "core/error.h"
 #include "fault_proxy/corruption.h"
 #include "fault_proxy/fault_proxy.h"
+#include "fault_proxy/socket_io.h"
 #include "http_server.h"
 #include "protocol/codec.h"
 #include "protocol/envelope.h"
@@ -339,6 +342,49 @@ TEST(FaultProxyFraming, ChunkedAnswersPassWholeAndTruncatedCopiesAreReframed) {
     }
     chunked.stop();
     serving.join();
+}
+
+// The server closed the kept-alive connection while it was idle: the part
+// of the cut request must reach the server on a new connection, or the cut
+// would count without having happened.
+TEST(FaultProxyCut, ACutRequestAfterTheServerIdleClosedReachesTheServerAnew) {
+    const Listener upstream = listenOnLoopback(0);
+    FaultProxy proxy("127.0.0.1", upstream.port, 7);
+    const int client = connectTo("127.0.0.1", proxy.port());
+    ASSERT_GE(client, 0);
+    // A bound for a broken test, not a figure under test.
+    const auto accepted = [&] {
+        pollfd waiting{upstream.fd, POLLIN, 0};
+        return ::poll(&waiting, 1, 20'000) == 1 ? ::accept(upstream.fd, nullptr, nullptr) : -1;
+    };
+    const std::string request = "POST /call/a/b HTTP/1.1\r\nHost: x\r\nContent-Length: 10\r\n\r\n";
+    ASSERT_TRUE(sendAll(client, request + "0123456789"));
+    const int first = accepted();
+    ASSERT_GE(first, 0);
+    SocketReader fromProxy(first), fromServer(client);
+    std::string body;
+    ASSERT_TRUE(fromProxy.readHead());
+    ASSERT_TRUE(fromProxy.readExactly(10, body));
+    ASSERT_TRUE(sendAll(first, "HTTP/1.1 200 OK\r\nContent-Length: 2\r\n\r\nok"));
+    ASSERT_TRUE(fromServer.readHead());
+    ::close(first);  // idle close
+
+    proxy.arm(ProxyFault::CutDuringRequest);
+    ASSERT_TRUE(sendAll(client, request + "abcdefghij"));
+    const int second = accepted();
+    ASSERT_GE(second, 0) << "the cut request never reached the server";
+    SocketReader reached(second);
+    const auto head = reached.readHead();
+    ASSERT_TRUE(head);
+    EXPECT_EQ(*head, request);
+    std::string rest;
+    reached.readToEnd(rest);
+    EXPECT_LT(rest.size(), 10u);
+    EXPECT_EQ(rest, std::string("abcdefghij").substr(0, rest.size()));
+    EXPECT_EQ(proxy.fired()[ProxyFault::CutDuringRequest], 1);
+    ::close(second);
+    ::close(client);
+    ::close(upstream.fd);
 }
 
 TEST(FaultNames, EveryFaultHasAStableNameThatReadsBack) {

@@ -176,6 +176,7 @@ class TableChecker {
             if (state == 'U') {
                 if (heldSame) {
                     ++out_.unflagged;
+                    example(data, r, liveShape, "unflagged: its sale is flagged, it is held");
                 } else {
                     ++out_.stranded;
                     example(data, r, liveShape, "stranded: its sale is flagged, it is not held");

@@ -62,6 +62,11 @@ bool report(std::ostream& out, const std::vector<TableCheck>& tables, const RunF
                            " rows stranded (never to be sent, not held centrally)");
     if (total.pending > 0)
         failures.push_back(std::to_string(total.pending) + " rows pending after the drain");
+    // Held centrally, but with their sale flagged no selection takes them
+    // again: never flagged, never cleaned up.
+    if (total.unflagged > 0)
+        failures.push_back(std::to_string(total.unflagged) +
+                           " rows unflagged after the drain (held centrally, never to be flagged)");
     if (total.written < floors.rowsWritten) {
         failures.push_back("only " + std::to_string(total.written) + " rows written (floor " +
                            std::to_string(floors.rowsWritten) + ")");

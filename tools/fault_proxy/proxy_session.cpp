@@ -92,6 +92,9 @@ class Session {
                 sendAll(client_, serviceUnavailable());
                 return false;
             case ProxyFault::CutDuringRequest: {
+                // Only a part that reaches a live server counts: one written
+                // to a connection the server had closed would never arrive.
+                if (!serverStillOpen() && !connectServer()) return giveBack(armed);
                 const std::size_t cut = cutPoint(request.body.size(), state_.draw());
                 if (!sendAll(server_, request.rawHead + request.body.substr(0, cut))) {
                     return giveBack(armed);
