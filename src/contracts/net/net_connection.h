@@ -12,6 +12,8 @@
 
 namespace qel::net {
 
+class HttpTransport;
+
 // How a connection reaches the application server beyond its host and port.
 struct ConnectionSettings {
     bool https = false;
@@ -70,10 +72,9 @@ class TNetConnection {
     std::string where() const;
     Variant call(std::string_view method, const VariantArray& args, const EncodedArgument* last);
 
-    // The HTTP transport of the open connection: cpp-httplib on POSIX,
-    // WinHTTP on Windows (net_connection_winhttp.cpp).
-    class Session;
-    std::unique_ptr<Session> session_;
+    // The HTTP I/O of the open connection: cpp-httplib on POSIX, WinHTTP
+    // on Windows (http_transport.h).
+    std::unique_ptr<HttpTransport> transport_;
     bool connected_ = false;
 };
 

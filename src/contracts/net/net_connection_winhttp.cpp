@@ -1,16 +1,12 @@
-// The remote connection over WinHTTP: the Windows station's own HTTP stack,
-// so HTTPS trusts the machine's certificate store and the requests follow
-// the proxy the store's IT configured (netsh winhttp). Same contract as the
-// cpp-httplib transport of the POSIX build (net_connection.cpp).
+// The remote connection's HTTP I/O over WinHTTP: the Windows station's own
+// HTTP stack, so HTTPS trusts the machine's certificate store and the
+// requests follow the proxy the store's IT configured (netsh winhttp).
 #include <windows.h>
 #include <winhttp.h>
-#include <zlib.h>
 
-#include "contracts/net/net_connection.h"
+#include "contracts/net/http_transport.h"
 #include "core/error.h"
 #include "platform/windows/win_text.h"
-#include "protocol/codec.h"
-#include "protocol/envelope.h"
 #include "protocol/gzip.h"
 
 namespace qel::net {
@@ -57,12 +53,6 @@ int timeoutMs(std::chrono::milliseconds d) {
     return static_cast<int>(std::min<long long>(d.count(), 0x7FFFFFFF));
 }
 
-std::string excerpt(const std::string& body) {
-    std::string out;
-    for (char c : body.substr(0, 120)) out += (c >= 0x20 && c < 0x7F) ? c : '.';
-    return out;
-}
-
 std::wstring header(HINTERNET request, DWORD which) {
     DWORD bytes = 0;
     WinHttpQueryHeaders(request, which, WINHTTP_HEADER_NAME_BY_INDEX, nullptr, &bytes,
@@ -77,49 +67,33 @@ std::wstring header(HINTERNET request, DWORD which) {
     return value;
 }
 
-// Inflates a gzip body; false when it is not gzip or grows beyond `limit`.
-bool gunzip(const std::string& packed, std::size_t limit, std::string& out) {
-    z_stream z{};
-    if (inflateInit2(&z, 16 + MAX_WBITS) != Z_OK) return false;
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(packed.data()));
-    z.avail_in = static_cast<uInt>(packed.size());
-    char buffer[64 * 1024];
-    int status = Z_OK;
-    while (status == Z_OK) {
-        z.next_out = reinterpret_cast<Bytef*>(buffer);
-        z.avail_out = sizeof buffer;
-        status = inflate(&z, Z_NO_FLUSH);
-        if (status != Z_OK && status != Z_STREAM_END) break;
-        out.append(buffer, sizeof buffer - z.avail_out);
-        if (out.size() > limit) status = Z_MEM_ERROR;
-    }
-    inflateEnd(&z);
-    return status == Z_STREAM_END;
-}
-
-}  // namespace
-
-class TNetConnection::Session {
+class WinHttpTransport : public HttpTransport {
   public:
     InternetHandle session;
     InternetHandle connection;
     bool https = false;
     std::wstring authorization;
 
-    struct Answer {
-        DWORD status = 0;
-        std::string contentType;
-        std::string body;
-        bool tooLarge = false;
-    };
+    int health(const std::string& failure) override {
+        return static_cast<int>(send(L"GET", "/health", L"", {}, 64 * 1024, failure).status);
+    }
 
-    // One request; throws ServerError with `what` on a transport failure.
-    Answer send(const wchar_t* verb, const std::string& path, const std::wstring& headers,
-                const std::string& body, std::size_t maxBytes, const std::string& what) {
+    HttpAnswer post(const std::string& path, RequestBody body, std::size_t maxBytes,
+                    const std::string& failure) override {
+        std::wstring headers =
+            L"Content-Type: " + toWide(kMsgpackContentType) + L"\r\nAccept-Encoding: gzip\r\n";
+        if (body.gzipped) headers += L"Content-Encoding: gzip\r\n";
+        return send(L"POST", path, headers, body.data, maxBytes, failure);
+    }
+
+  private:
+    // One request; throws ServerError "<failure>: <reason>" when no answer comes.
+    HttpAnswer send(const wchar_t* verb, const std::string& path, const std::wstring& headers,
+                    const std::string& body, std::size_t maxBytes, const std::string& failure) {
         InternetHandle request(WinHttpOpenRequest(
             connection.handle, verb, toWide(path).c_str(), nullptr, WINHTTP_NO_REFERER,
             WINHTTP_DEFAULT_ACCEPT_TYPES, https ? WINHTTP_FLAG_SECURE : 0));
-        if (!request.handle) throw ServerError(what + ": " + describeLastError());
+        if (!request.handle) throw ServerError(failure + ": " + describeLastError());
         const std::wstring allHeaders = headers + authorization;
         if (!WinHttpSendRequest(
                 request.handle,
@@ -127,13 +101,15 @@ class TNetConnection::Session {
                 static_cast<DWORD>(allHeaders.size()), const_cast<char*>(body.data()),
                 static_cast<DWORD>(body.size()), static_cast<DWORD>(body.size()), 0) ||
             !WinHttpReceiveResponse(request.handle, nullptr)) {
-            throw ServerError(what + ": " + describeLastError());
+            throw ServerError(failure + ": " + describeLastError());
         }
-        Answer answer;
-        DWORD statusSize = sizeof answer.status;
+        HttpAnswer answer;
+        DWORD status = 0;
+        DWORD statusSize = sizeof status;
         WinHttpQueryHeaders(request.handle, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                            WINHTTP_HEADER_NAME_BY_INDEX, &answer.status, &statusSize,
+                            WINHTTP_HEADER_NAME_BY_INDEX, &status, &statusSize,
                             WINHTTP_NO_HEADER_INDEX);
+        answer.status = static_cast<int>(status);
         answer.contentType = fromWide(header(request.handle, WINHTTP_QUERY_CONTENT_TYPE));
         const bool gzipped =
             fromWide(header(request.handle, WINHTTP_QUERY_CONTENT_ENCODING)) == "gzip";
@@ -141,7 +117,7 @@ class TNetConnection::Session {
         for (;;) {
             DWORD available = 0;
             if (!WinHttpQueryDataAvailable(request.handle, &available)) {
-                throw ServerError(what + ": " + describeLastError());
+                throw ServerError(failure + ": " + describeLastError());
             }
             if (available == 0) break;
             if (raw.size() + available > maxBytes) {
@@ -152,129 +128,55 @@ class TNetConnection::Session {
             raw.resize(at + available);
             DWORD read = 0;
             if (!WinHttpReadData(request.handle, raw.data() + at, available, &read)) {
-                throw ServerError(what + ": " + describeLastError());
+                throw ServerError(failure + ": " + describeLastError());
             }
             raw.resize(at + read);
         }
         if (!gzipped) {
             answer.body = std::move(raw);
-        } else if (!gunzip(raw, maxBytes, answer.body)) {
-            if (answer.body.size() > maxBytes) {
-                answer.tooLarge = true;
-                return answer;
-            }
-            throw ServerError(what + ": could not decompress the answer");
+            return answer;
+        }
+        try {
+            answer.body = protocol::gzipDecompress(
+                {reinterpret_cast<const std::uint8_t*>(raw.data()), raw.size()}, maxBytes);
+        } catch (const protocol::GzipTooLarge&) {
+            answer.tooLarge = true;
+        } catch (const Error&) {
+            throw ServerError(failure + ": could not decompress the answer");
         }
         return answer;
     }
 };
 
-TNetConnection::TNetConnection(std::string serverName) : ServerName(std::move(serverName)) {}
+}  // namespace
 
-TNetConnection::~TNetConnection() = default;
-
-std::string TNetConnection::where() const {
-    return std::string(Settings.https ? "https://" : "http://") + Host + ":" + std::to_string(Port);
-}
-
-void TNetConnection::open() {
-    if (connected_) return;
-    if (BeforeConnect) BeforeConnect(*this);
-    if (Host.empty()) throw ServerError("No application server address configured");
-    if (Port <= 0 || Port > 65535) {
-        throw ServerError("Invalid application server port " + std::to_string(Port));
-    }
-    auto session = std::make_unique<Session>();
-    session->https = Settings.https;
+std::unique_ptr<HttpTransport> connectTransport(const std::string& host, int port,
+                                                const ConnectionSettings& settings,
+                                                const std::string& where) {
+    auto transport = std::make_unique<WinHttpTransport>();
+    transport->https = settings.https;
     // The proxy configured for WinHTTP on the machine (netsh winhttp set proxy).
-    session->session.handle = WinHttpOpen(L"QelExp", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
-                                          WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
-    if (!session->session.handle) {
+    transport->session.handle = WinHttpOpen(L"QelExp", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY,
+                                            WINHTTP_NO_PROXY_NAME, WINHTTP_NO_PROXY_BYPASS, 0);
+    if (!transport->session.handle) {
         throw ServerError("Cannot start WinHTTP: " + describeLastError());
     }
-    const int connectMs = timeoutMs(Settings.connectTimeout);
-    const int readMs = timeoutMs(Settings.readTimeout);
-    WinHttpSetTimeouts(session->session.handle, connectMs, connectMs, readMs, readMs);
-    session->connection.handle = WinHttpConnect(session->session.handle, toWide(Host).c_str(),
-                                                static_cast<INTERNET_PORT>(Port), 0);
-    if (!session->connection.handle) {
-        throw ServerError("Invalid application server address " + where() + ": " +
+    const int connectMs = timeoutMs(settings.connectTimeout);
+    const int readMs = timeoutMs(settings.readTimeout);
+    WinHttpSetTimeouts(transport->session.handle, connectMs, connectMs, readMs, readMs);
+    transport->connection.handle = WinHttpConnect(transport->session.handle, toWide(host).c_str(),
+                                                  static_cast<INTERNET_PORT>(port), 0);
+    if (!transport->connection.handle) {
+        throw ServerError("Invalid application server address " + where + ": " +
                           describeLastError());
     }
-    if (!Settings.credential.empty()) {
-        session->authorization = L"Authorization: Bearer " + toWide(Settings.credential) + L"\r\n";
+    if (!settings.credential.empty()) {
+        transport->authorization =
+            L"Authorization: Bearer " + toWide(settings.credential) + L"\r\n";
     }
     // Certificates are verified by WinHTTP against the machine's store; no
     // flag here turns that off.
-    const auto health = session->send(L"GET", "/health", L"", {}, 64 * 1024,
-                                      "Cannot connect to the application server at " + where());
-    if (health.status == 401 || health.status == 403) {
-        throw ServerError("The application server at " + where() +
-                          " refused the station credential (HTTP " + std::to_string(health.status) +
-                          ")");
-    }
-    if (health.status != 200) {
-        throw ServerError("The application server at " + where() + " is not available (HTTP " +
-                          std::to_string(health.status) + ")");
-    }
-    session_ = std::move(session);
-    connected_ = true;
-}
-
-void TNetConnection::close() {
-    if (!connected_) return;
-    if (BeforeDisconnect) BeforeDisconnect(*this);
-    session_.reset();
-    connected_ = false;
-}
-
-Variant TNetConnection::call(std::string_view method, const VariantArray& args) {
-    return call(method, args, nullptr);
-}
-
-Variant TNetConnection::call(std::string_view method, const VariantArray& args,
-                             const EncodedArgument& last) {
-    return call(method, args, &last);
-}
-
-Variant TNetConnection::call(std::string_view method, const VariantArray& args,
-                             const EncodedArgument* last) {
-    if (!connected_) {
-        throw ServerError("Not connected to the application server (" + ServerName + "." +
-                          std::string(method) + ")");
-    }
-    if (BeforeCall) BeforeCall(method);
-    const RequestBody request = requestBody(ServerName, method, args, last, Settings.compress);
-    std::wstring headers = L"Content-Type: application/msgpack\r\nAccept-Encoding: gzip\r\n";
-    if (request.gzipped) headers += L"Content-Encoding: gzip\r\n";
-    const std::string& body = request.data;
-    const std::string what = ServerName + "." + std::string(method) + " at " + where();
-    const auto answer =
-        session_->send(L"POST", "/call/" + ServerName + "/" + std::string(method), headers, body,
-                       Settings.maxAnswerBytes, "Call " + what + " failed");
-    if (answer.tooLarge) {
-        throw ServerError("Answer of " + what + " exceeds " +
-                          std::to_string(Settings.maxAnswerBytes) + " bytes");
-    }
-    if (answer.contentType.rfind("application/msgpack", 0) != 0) {
-        throw ServerError("Call " + what + ": HTTP " + std::to_string(answer.status) + " " +
-                          excerpt(answer.body));
-    }
-    protocol::DecodeLimits limits;
-    limits.maxBytes = Settings.maxAnswerBytes;
-    Variant result;
-    try {
-        result = protocol::decode(
-            {reinterpret_cast<const std::uint8_t*>(answer.body.data()), answer.body.size()},
-            limits);
-    } catch (const protocol::ProtocolError& e) {
-        throw ServerError("Call " + what + " answered garbage: " + e.what());
-    }
-    if (answer.status != 200 && !protocol::isEnvelope(result)) {
-        throw ServerError("Call " + what + ": HTTP " + std::to_string(answer.status));
-    }
-    if (ThrowException && protocol::isEnvelope(result)) protocol::unwrapAnswer(result);
-    return result;
+    return transport;
 }
 
 }  // namespace qel::net
