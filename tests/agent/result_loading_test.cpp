@@ -1,12 +1,18 @@
 #include <gtest/gtest.h>
 
 #include "core/error.h"
+#include "result_rows.h"
 #include "station_fixture.h"
 
 using qel::Dataset;
 using qel::FieldType;
 using qel::Variant;
 using qel::VariantArray;
+using qel::testing::benefitResultFields;
+using qel::testing::emptyVerdicts;
+using qel::testing::kBenefitResults;
+using qel::testing::kTotalResults;
+using qel::testing::totalResultFields;
 
 namespace {
 
@@ -16,26 +22,10 @@ class ResultLoading : public qel::testing::StationFixture {
         return Variant(
             std::shared_ptr<const Dataset>(std::make_shared<Dataset>(std::move(fields))));
     }
-    // A well-formed answer: 22 packets, the two declared ones with their fields.
-    static VariantArray answer() {
-        VariantArray a(22, packet({{"IDSITUACAO", FieldType::String, 3, 0}}));
-        a[14] = packet({{"CDCLIENTE", FieldType::String, 21, 0},
-                        {"CDCONSUMIDOR", FieldType::String, 21, 0},
-                        {"CDCAMPANHA", FieldType::String, 10, 0},
-                        {"NRSEQPRODCAMP", FieldType::String, 10, 0},
-                        {"NRSEQBENEFICIO", FieldType::String, 10, 0},
-                        {"IDSITUACAO", FieldType::String, 3, 0},
-                        {"QTDEBENEFICIO", FieldType::Float, 0, 0}});
-        a[16] = packet({{"CDFILIAL", FieldType::String, 4, 0},
-                        {"CDCAIXA", FieldType::String, 3, 0},
-                        {"DTTOTAL", FieldType::Date, 0, 0},
-                        {"IDSITUACAO", FieldType::String, 3, 0}});
-        return a;
-    }
 };
 
 TEST_F(ResultLoading, AWellFormedAnswerFillsTheResultDatasetsInOrder) {
-    VariantArray a = answer();
+    VariantArray a = emptyVerdicts();
     a[3] =
         packet({{"CDOPERADOR", FieldType::String, 12, 0}, {"IDSITUACAO", FieldType::String, 3, 0}});
     dm->CarregaResultados(Variant(a));
@@ -44,31 +34,25 @@ TEST_F(ResultLoading, AWellFormedAnswerFillsTheResultDatasetsInOrder) {
 }
 
 TEST_F(ResultLoading, AnswersOfTheWrongShapeAreRefused) {
-    VariantArray shortAnswer = answer();
+    VariantArray shortAnswer = emptyVerdicts();
     shortAnswer.pop_back();
-    VariantArray notAPacket = answer();
+    VariantArray notAPacket = emptyVerdicts();
     notAPacket[5] = Variant("OK");
-    VariantArray wrongDeclared = answer();
-    wrongDeclared[16] = packet({{"CDFILIAL", FieldType::String, 4, 0},
-                                {"CDCAIXA", FieldType::String, 3, 0},
-                                {"DTTOTAL", FieldType::String, 10, 0},
-                                {"IDSITUACAO", FieldType::String, 3, 0}});
-    VariantArray missingDeclared = answer();
-    missingDeclared[14] = packet({{"IDSITUACAO", FieldType::String, 3, 0}});
+    VariantArray wrongDeclared = emptyVerdicts();
+    std::vector<qel::FieldDef> textDate = totalResultFields();
+    textDate[2] = {"DTTOTAL", FieldType::String, 10, 0};
+    wrongDeclared[kTotalResults] = packet(textDate);
+    VariantArray missingDeclared = emptyVerdicts();
+    missingDeclared[kBenefitResults] = packet({{"IDSITUACAO", FieldType::String, 3, 0}});
     // One character short of its declared size, and one field renamed.
-    VariantArray narrowDeclared = answer();
-    narrowDeclared[14] = packet({{"CDCLIENTE", FieldType::String, 20, 0},
-                                 {"CDCONSUMIDOR", FieldType::String, 21, 0},
-                                 {"CDCAMPANHA", FieldType::String, 10, 0},
-                                 {"NRSEQPRODCAMP", FieldType::String, 10, 0},
-                                 {"NRSEQBENEFICIO", FieldType::String, 10, 0},
-                                 {"IDSITUACAO", FieldType::String, 3, 0},
-                                 {"QTDEBENEFICIO", FieldType::Float, 0, 0}});
-    VariantArray renamedDeclared = answer();
-    renamedDeclared[16] = packet({{"CDFILIAL", FieldType::String, 4, 0},
-                                  {"CDCAIXA", FieldType::String, 3, 0},
-                                  {"DTMOVIM", FieldType::Date, 0, 0},
-                                  {"IDSITUACAO", FieldType::String, 3, 0}});
+    VariantArray narrowDeclared = emptyVerdicts();
+    std::vector<qel::FieldDef> narrow = benefitResultFields();
+    narrow[0].size = 20;
+    narrowDeclared[kBenefitResults] = packet(narrow);
+    VariantArray renamedDeclared = emptyVerdicts();
+    std::vector<qel::FieldDef> renamed = totalResultFields();
+    renamed[2].name = "DTMOVIM";
+    renamedDeclared[kTotalResults] = packet(renamed);
     for (const Variant& bad : {Variant(shortAnswer), Variant(notAPacket), Variant(wrongDeclared),
                                Variant(missingDeclared), Variant(narrowDeclared),
                                Variant(renamedDeclared), Variant("OK"), Variant()}) {

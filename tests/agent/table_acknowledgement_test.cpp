@@ -148,7 +148,7 @@ TEST_F(TableAcknowledgement, FloatDateAndTextTimeKeysMatchOnlyTheirOwnForm) {
 }
 
 TEST_F(TableAcknowledgement, ConsumersFlagTheCentralPasswordOutsideTheLocalTransaction) {
-    qel::testing::runScript(dir / "CENTRAL.db",
+    qel::testing::runSql(dir / "CENTRAL.db",
                             "INSERT INTO SENHACONS (CDCLIENTE, CDCONSUMIDOR, IDATUCONSUMI) VALUES "
                             "('C1', 'K1', 'I'), ('C1', 'K2', 'I')");
     sql("INSERT INTO CONSUMIDOR (CDCLIENTE, CDCONSUMIDOR, IDATUCONSUMI) VALUES "

@@ -6,19 +6,15 @@
 // would end or restart processes recorded instead.
 
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <filesystem>
-#include <fstream>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
-#include "../test_registry.h"
+#include "../station_files.h"
 #include "app/main_window.h"
 #include "core/clock.h"
-#include "core/text.h"
 #include "definitions/schema.h"
 #include "log/run_log.h"
 #include "platform/platform_wrapper.h"
@@ -47,50 +43,13 @@ class RecordingPlatform : public platform::PlatformWrapper {
     std::vector<std::string> restarts;
 };
 
-inline void runSql(const std::filesystem::path& file, std::string_view script) {
-    sqlite3* db = nullptr;
-    ASSERT_EQ(sqlite3_open(file.string().c_str(), &db), SQLITE_OK);
-    char* error = nullptr;
-    const int rc = sqlite3_exec(db, std::string(script).c_str(), nullptr, nullptr, &error);
-    const std::string message = error ? error : "";
-    sqlite3_free(error);
-    sqlite3_close(db);
-    ASSERT_EQ(rc, SQLITE_OK) << message;
-}
-
-inline std::string queryText(const std::filesystem::path& file, const std::string& sql) {
-    sqlite3* db = nullptr;
-    sqlite3_open(file.string().c_str(), &db);
-    sqlite3_stmt* st = nullptr;
-    std::string out;
-    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) == SQLITE_OK) {
-        while (sqlite3_step(st) == SQLITE_ROW) {
-            if (!out.empty()) out += "|";
-            const auto* t = sqlite3_column_text(st, 0);
-            out += t ? reinterpret_cast<const char*>(t) : "NULL";
-        }
-    }
-    sqlite3_finalize(st);
-    sqlite3_close(db);
-    return out;
-}
-
 class AppFixture : public ::testing::Test {
   protected:
     void SetUp() override {
-        const auto* info = ::testing::UnitTest::GetInstance()->current_test_info();
-        dir = std::filesystem::temp_directory_path() /
-              ("qel_app_" + std::to_string(platform::createPlatform()->currentProcessId()) + "_" +
-               info->test_suite_name() + "_" + info->name());
-        std::filesystem::remove_all(dir);
-        std::filesystem::create_directories(dir);
+        dir = freshTestFolder("qel_app_");
         runSql(station(),
                "BEGIN;\n" + std::string(definitions::stationSchemaSqlite()) + "\nCOMMIT;");
-        std::ofstream(dir / "registry.conf")
-            << "[HKEY_LOCAL_MACHINE\\Software\\MORADEX\\Sistemas Integrados Moradex\\Orbel]\n"
-            << "StringConexao = Provider=SQLite;Initial Catalog=QELCAIXA;Data Source="
-            << dir.string() << "\n";
-        useRegistryFile(dir / "registry.conf");
+        writeStationRegistry(dir);
         real = platform::createPlatform();
         platform = std::make_unique<RecordingPlatform>(*real);
         runLog = std::make_unique<log::RunLog>(dir, clock);
@@ -126,20 +85,7 @@ class AppFixture : public ::testing::Test {
     }
 
     // The run log's lines of today (UTF-8, without the date-time prefix).
-    std::vector<std::string> logLines() const {
-        std::ifstream in(runLog->fileFor(clock.now()), std::ios::binary);
-        std::stringstream s;
-        s << in.rdbuf();
-        std::vector<std::string> lines;
-        std::string line;
-        std::istringstream all(text::cp1252ToUtf8(s.str()));
-        while (std::getline(all, line)) {
-            if (!line.empty() && line.back() == '\r') line.pop_back();
-            const auto sep = line.find(" - ");
-            lines.push_back(sep == std::string::npos ? line : line.substr(sep + 3));
-        }
-        return lines;
-    }
+    std::vector<std::string> logLines() const { return runLogLines(runLog->fileFor(clock.now())); }
     bool logHas(const std::string& line) const {
         for (const auto& l : logLines()) {
             if (l == line) return true;

@@ -15,6 +15,7 @@
 #include "export_fixture.h"
 #include "protocol/codec.h"
 #include "protocol/envelope.h"
+#include "result_rows.h"
 #include "selection/catalogue.h"
 
 using qel::Bytes;
@@ -22,6 +23,12 @@ using qel::Dataset;
 using qel::FieldType;
 using qel::Variant;
 using qel::VariantArray;
+using qel::testing::benefitResultFields;
+using qel::testing::emptyVerdicts;
+using qel::testing::kBenefitResults;
+using qel::testing::kTotalResults;
+using qel::testing::packet;
+using qel::testing::totalResultFields;
 
 namespace {
 
@@ -98,29 +105,27 @@ class Responder {
     std::thread thread_;
 };
 
-Variant packet(Dataset d) {
-    return Variant(std::shared_ptr<const Dataset>(std::make_shared<Dataset>(std::move(d))));
-}
-
-// The 22 result packets of a well-formed answer in which nothing was stored.
-VariantArray emptyVerdicts() {
-    VariantArray a(22, packet(Dataset({{"IDSITUACAO", FieldType::String, 3, 0}})));
-    a[14] = packet(Dataset({{"CDCLIENTE", FieldType::String, 21, 0},
-                            {"CDCONSUMIDOR", FieldType::String, 21, 0},
-                            {"CDCAMPANHA", FieldType::String, 10, 0},
-                            {"NRSEQPRODCAMP", FieldType::String, 10, 0},
-                            {"NRSEQBENEFICIO", FieldType::String, 10, 0},
-                            {"IDSITUACAO", FieldType::String, 3, 0},
-                            {"QTDEBENEFICIO", FieldType::Float, 0, 0}}));
-    a[16] = packet(Dataset({{"CDFILIAL", FieldType::String, 4, 0},
-                            {"CDCAIXA", FieldType::String, 3, 0},
-                            {"DTTOTAL", FieldType::Date, 0, 0},
-                            {"IDSITUACAO", FieldType::String, 3, 0}}));
-    return a;
-}
-
 std::string wire(const Variant& payload) {
     return asText(qel::protocol::encode(qel::protocol::successAnswer(payload)));
+}
+
+// The answer with nothing stored but `value` in place of packet `index`.
+std::string withElement(std::size_t index, Variant value) {
+    VariantArray a = emptyVerdicts();
+    a[index] = std::move(value);
+    return wire(Variant(a));
+}
+
+// A sent packet's rows, each with a verdict column added.
+Dataset withVerdicts(const Dataset& sent, const std::string& verdict) {
+    std::vector<qel::FieldDef> fields = sent.fields();
+    fields.push_back({"IDSITUACAO", FieldType::String, 3, 0});
+    Dataset d(fields);
+    for (qel::Row row : sent.rows()) {
+        row.emplace_back(verdict);
+        d.append(std::move(row));
+    }
+    return d;
 }
 
 struct Case {
@@ -135,23 +140,21 @@ struct Case {
 
 class MalformedAnswers : public qel::testing::ExportFixture {
   protected:
+    // A station with pending rows, connected to `responder` and its change
+    // check done: the transfer's packets are built.
+    void readyToTransferTo(const Responder& responder) {
+        simulate(5, 4);
+        writeRegistry("IPServer = 127.0.0.1:" + std::to_string(responder.port) + "\n");
+        ASSERT_TRUE(dm->net.ConectaServidor(true, "sem servidor"));
+        ASSERT_TRUE(dm->ExisteDadosExportar(clock.now(), clock.now()));
+    }
+
     // The sale packet the change check built, with a verdict column added.
     Dataset saleVerdicts(const std::string& verdict) {
-        const Dataset& sent = dm->PacotesExportacao.asArray()[qel::agent::kSalesEntry].asPacket();
-        std::vector<qel::FieldDef> fields = sent.fields();
-        fields.push_back({"IDSITUACAO", FieldType::String, 3, 0});
-        Dataset d(fields);
-        for (qel::Row row : sent.rows()) {
-            row.emplace_back(verdict);
-            d.append(std::move(row));
-        }
-        return d;
+        return withVerdicts(dm->PacotesExportacao.asArray()[qel::agent::kSalesEntry].asPacket(),
+                            verdict);
     }
-    std::string withSales(Dataset sales) {
-        VariantArray a = emptyVerdicts();
-        a[10] = packet(std::move(sales));
-        return wire(Variant(a));
-    }
+    std::string withSales(Dataset sales) { return withElement(10, packet(std::move(sales))); }
 
     std::vector<Case> corpus() {
         const std::string good = wire(Variant(emptyVerdicts()));
@@ -203,48 +206,28 @@ class MalformedAnswers : public qel::testing::ExportFixture {
             a.push_back(a.back());
             c.push_back({"23 packets", wire(Variant(a)), exportError});
         }
+        c.push_back(
+            {"text in place of the sale packet", withElement(10, Variant("OK")), exportError});
+        c.push_back({"array nested in place of a packet", withElement(0, Variant(emptyVerdicts())),
+                     exportError});
+        c.push_back({"last packet null", withElement(21, Variant()), exportError});
         {
-            VariantArray a = emptyVerdicts();
-            a[10] = Variant("OK");
-            c.push_back({"text in place of the sale packet", wire(Variant(a)), exportError});
+            std::vector<qel::FieldDef> f = benefitResultFields();
+            f.back() = {"QTDEBENEFICIO", FieldType::String, 20, 0};
+            c.push_back({"declared quantity field as text",
+                         withElement(kBenefitResults, packet(Dataset(f))), exportError});
         }
         {
-            VariantArray a = emptyVerdicts();
-            a[0] = Variant(emptyVerdicts());
-            c.push_back({"array nested in place of a packet", wire(Variant(a)), exportError});
+            std::vector<qel::FieldDef> f = totalResultFields();
+            f.push_back({"EXTRA", FieldType::String, 3, 0});
+            c.push_back({"declared packet with a field too many",
+                         withElement(kTotalResults, packet(Dataset(f))), exportError});
         }
         {
-            VariantArray a = emptyVerdicts();
-            a[21] = Variant();
-            c.push_back({"last packet null", wire(Variant(a)), exportError});
-        }
-        {
-            VariantArray a = emptyVerdicts();
-            a[14] = packet(Dataset({{"CDCLIENTE", FieldType::String, 21, 0},
-                                    {"CDCONSUMIDOR", FieldType::String, 21, 0},
-                                    {"CDCAMPANHA", FieldType::String, 10, 0},
-                                    {"NRSEQPRODCAMP", FieldType::String, 10, 0},
-                                    {"NRSEQBENEFICIO", FieldType::String, 10, 0},
-                                    {"IDSITUACAO", FieldType::String, 3, 0},
-                                    {"QTDEBENEFICIO", FieldType::String, 20, 0}}));
-            c.push_back({"declared quantity field as text", wire(Variant(a)), exportError});
-        }
-        {
-            VariantArray a = emptyVerdicts();
-            a[16] = packet(Dataset({{"CDFILIAL", FieldType::String, 4, 0},
-                                    {"CDCAIXA", FieldType::String, 3, 0},
-                                    {"DTTOTAL", FieldType::Date, 0, 0},
-                                    {"IDSITUACAO", FieldType::String, 3, 0},
-                                    {"EXTRA", FieldType::String, 3, 0}}));
-            c.push_back({"declared packet with a field too many", wire(Variant(a)), exportError});
-        }
-        {
-            VariantArray a = emptyVerdicts();
-            a[16] = packet(Dataset({{"CDFILIAL", FieldType::String, 40, 0},
-                                    {"CDCAIXA", FieldType::String, 3, 0},
-                                    {"DTTOTAL", FieldType::Date, 0, 0},
-                                    {"IDSITUACAO", FieldType::String, 3, 0}}));
-            c.push_back({"declared text field of another size", wire(Variant(a)), exportError});
+            std::vector<qel::FieldDef> f = totalResultFields();
+            f.front().size = 40;
+            c.push_back({"declared text field of another size",
+                         withElement(kTotalResults, packet(Dataset(f))), exportError});
         }
         // Answers that load but whose verdicts must flag nothing.
         for (const std::string verdict : {"ok", " OK", "OK ", "", "ERR"}) {
@@ -270,13 +253,11 @@ class MalformedAnswers : public qel::testing::ExportFixture {
             c.push_back({"duplicate refusals of every sale", withSales(twice), ""});
         }
         {
-            VariantArray a = emptyVerdicts();
             Dataset unknown(
                 {{"CDTABELA", FieldType::String, 10, 0}, {"IDSITUACAO", FieldType::String, 3, 0}});
             unknown.append({Variant("XYZ"), Variant("OK")});
-            a[1] = packet(unknown);
-            c.push_back({"verdict of an unknown table in the operators' place", wire(Variant(a)),
-                         "ERRO Except AtualizaMSDEOperador: "});
+            c.push_back({"verdict of an unknown table in the operators' place",
+                         withElement(1, packet(unknown)), "ERRO Except AtualizaMSDEOperador: "});
         }
         {
             Dataset sales = saleVerdicts("OK");
@@ -294,11 +275,8 @@ class MalformedAnswers : public qel::testing::ExportFixture {
 };
 
 TEST_F(MalformedAnswers, NoAnswerFlagsARowCrashesOrGoesUnreported) {
-    simulate(5, 4);
     Responder responder;
-    writeRegistry("IPServer = 127.0.0.1:" + std::to_string(responder.port) + "\n");
-    ASSERT_TRUE(dm->net.ConectaServidor(true, "sem servidor"));
-    ASSERT_TRUE(dm->ExisteDadosExportar(clock.now(), clock.now()));
+    ASSERT_NO_FATAL_FAILURE(readyToTransferTo(responder));
     ASSERT_GT(dm->PacotesExportacao.asArray()[qel::agent::kSalesEntry].asPacket().recordCount(),
               0u);
 
@@ -335,29 +313,15 @@ TEST_F(MalformedAnswers, NoAnswerFlagsARowCrashesOrGoesUnreported) {
 // the sales window) must not flag it: the server cannot hold what it was
 // never sent.
 TEST_F(MalformedAnswers, AnOkForAPendingRowThisTransferDidNotSendFlagsNothing) {
-    simulate(5, 4);
     Responder responder;
-    writeRegistry("IPServer = 127.0.0.1:" + std::to_string(responder.port) + "\n");
-    ASSERT_TRUE(dm->net.ConectaServidor(true, "sem servidor"));
-    ASSERT_TRUE(dm->ExisteDadosExportar(clock.now(), clock.now()));
+    ASSERT_NO_FATAL_FAILURE(readyToTransferTo(responder));
 
     // Verdicts "OK" for every pending sale and cash movement...
     constexpr std::size_t kMovements = 22;
     VariantArray packets = dm->PacotesExportacao.asArray();
-    auto okFor = [&](std::size_t element) {
-        const Dataset& sent = packets[element].asPacket();
-        std::vector<qel::FieldDef> fields = sent.fields();
-        fields.push_back({"IDSITUACAO", FieldType::String, 3, 0});
-        Dataset d(fields);
-        for (qel::Row row : sent.rows()) {
-            row.emplace_back("OK");
-            d.append(std::move(row));
-        }
-        return d;
-    };
     VariantArray answer = emptyVerdicts();
-    answer[10] = packet(okFor(qel::agent::kSalesEntry));
-    answer[11] = packet(okFor(kMovements));
+    answer[10] = packet(withVerdicts(packets[qel::agent::kSalesEntry].asPacket(), "OK"));
+    answer[11] = packet(withVerdicts(packets[kMovements].asPacket(), "OK"));
     responder.body = wire(Variant(answer));
 
     // ...but the last of each is not sent: it keeps its flag.

@@ -4,16 +4,14 @@
 // QELEXP_TEST_SERVER_DB). Start-up with the point-of-sale parameters, one
 // export cycle, the hidden window and its tray menu, and the restart command.
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <algorithm>
 #include <cstdlib>
 #include <fstream>
-#include <sstream>
 
+#include "../station_files.h"
 #include "child_process.h"
 #include "core/clock.h"
-#include "core/text.h"
 #include "log/run_log.h"
 #include "platform/windows/main_window.h"
 #include "platform/windows/windows_platform.h"
@@ -25,6 +23,9 @@ using qel::platform::testing::eventually;
 using qel::platform::testing::runToEnd;
 using qel::platform::testing::scratchFolder;
 using qel::platform::windows::WindowsPlatform;
+using qel::testing::queryText;
+using qel::testing::runLogLines;
+using qel::testing::sqliteStationConnection;
 
 namespace {
 
@@ -42,28 +43,6 @@ fs::path winePath(std::string text) {
 fs::path fromEnvironment(const char* variable) {
     const char* value = std::getenv(variable);
     return value && *value ? winePath(value) : fs::path();
-}
-
-// The first column of every row of `sql`, joined by "|".
-std::string queryText(const fs::path& file, const std::string& sql) {
-    sqlite3* db = nullptr;
-    std::string out;
-    if (sqlite3_open(file.string().c_str(), &db) == SQLITE_OK) {
-        sqlite3_busy_timeout(db, 30'000);
-        sqlite3_stmt* st = nullptr;
-        if (sqlite3_prepare_v2(db, sql.c_str(), -1, &st, nullptr) == SQLITE_OK) {
-            while (sqlite3_step(st) == SQLITE_ROW) {
-                if (!out.empty()) out += "|";
-                const auto* t = sqlite3_column_text(st, 0);
-                out += t ? reinterpret_cast<const char*>(t) : "NULL";
-            }
-        } else {
-            out = std::string("error: ") + sqlite3_errmsg(db);
-        }
-        sqlite3_finalize(st);
-    }
-    sqlite3_close(db);
-    return out;
 }
 
 // The popup menu (window class "#32768") that process `pid` shows.
@@ -91,9 +70,7 @@ class AgentOnWindows : public ::testing::Test {
         dir = scratchFolder("agent");
         fs::copy_file(winePath(QELEXP_EXE), dir / "QelExp.exe");
         fs::copy_file(seed, station());
-        ASSERT_EQ(reg("StringConexao",
-                      "Provider=SQLite;Initial Catalog=QELCAIXA;Data Source=" + dir.string()),
-                  0);
+        ASSERT_EQ(reg("StringConexao", sqliteStationConnection(dir)), 0);
         ASSERT_EQ(reg("IPServer", server), 0);
     }
 
@@ -117,17 +94,7 @@ class AgentOnWindows : public ::testing::Test {
     // Today's run-log lines in UTF-8, without their date-time prefix.
     std::vector<std::string> logLines() const {
         qel::SystemClock clock;
-        std::ifstream in(qel::log::RunLog(dir, clock).fileFor(clock.now()), std::ios::binary);
-        std::stringstream s;
-        s << in.rdbuf();
-        std::vector<std::string> lines;
-        std::istringstream all(qel::text::cp1252ToUtf8(s.str()));
-        for (std::string line; std::getline(all, line);) {
-            if (!line.empty() && line.back() == '\r') line.pop_back();
-            const auto sep = line.find(" - ");
-            lines.push_back(sep == std::string::npos ? line : line.substr(sep + 3));
-        }
-        return lines;
+        return runLogLines(qel::log::RunLog(dir, clock).fileFor(clock.now()));
     }
     std::size_t logCount(const std::string& line) const {
         const auto lines = logLines();
