@@ -28,6 +28,7 @@
 #include "http_server.h"
 #include "protocol/envelope.h"
 #include "sample_packets.h"
+#include "verdicts.h"
 
 using namespace qel;
 
@@ -83,14 +84,7 @@ int main(int argc, char** argv) {
                     protocol::unwrapAnswer(c.call("getMaxDTULTATUMCLI", {array.asArray()[26]}));
                     const Variant results = protocol::unwrapAnswer(
                         c.call("getVerificaExportacao", {Variant("0001"), Variant(code), array}));
-                    for (const Variant& p : results.asArray()) {
-                        const Dataset& ds = p.asPacket();
-                        const std::size_t col = ds.fieldIndex("IDSITUACAO");
-                        for (const Row& r : ds.rows()) {
-                            if (r[col].asString() != "OK")
-                                throw ServerError("verdict " + r[col].asString());
-                        }
-                    }
+                    qel::testing::requireAllOk(results);
                     latencies[static_cast<std::size_t>(t)] =
                         std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() -
                                                                   t0)

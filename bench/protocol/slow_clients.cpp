@@ -32,6 +32,7 @@
 #include "http_server.h"
 #include "protocol/envelope.h"
 #include "sample_packets.h"
+#include "verdicts.h"
 
 using namespace qel;
 
@@ -131,14 +132,7 @@ int main(int argc, char** argv) {
                     "setInsereServidor", {Variant("0001"), Variant("001"), Variant("01"), array}));
                 const Variant results = protocol::unwrapAnswer(
                     c.call("getVerificaExportacao", {Variant("0001"), Variant("001"), array}));
-                for (const Variant& p : results.asArray()) {
-                    const Dataset& ds = p.asPacket();
-                    const std::size_t col = ds.fieldIndex("IDSITUACAO");
-                    for (const Row& r : ds.rows()) {
-                        if (r[col].asString() != "OK")
-                            throw ServerError("verdict " + r[col].asString());
-                    }
-                }
+                qel::testing::requireAllOk(results);
                 latencies.push_back(
                     std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0)
                         .count());

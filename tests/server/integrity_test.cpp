@@ -15,22 +15,12 @@
 #include "loopback_fixture.h"
 #include "sample_packets.h"
 #include "table_rules.h"
+#include "verdicts.h"
 
 namespace qel::testing {
 namespace {
 
 using F = FieldType;
-
-const Dataset& result(const Variant& results, int element) {
-    return results.asArray().at(static_cast<std::size_t>(element)).asPacket();
-}
-
-std::vector<std::string> column(const Dataset& ds, const std::string& name) {
-    std::vector<std::string> out;
-    const std::size_t c = ds.fieldIndex(name);
-    for (const Row& r : ds.rows()) out.push_back(r[c].asString());
-    return out;
-}
 
 Variant packet(Dataset ds) {
     return Variant(std::make_shared<const Dataset>(std::move(ds)));

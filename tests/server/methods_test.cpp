@@ -8,20 +8,10 @@
 #include "loopback_fixture.h"
 #include "protocol/codec.h"
 #include "sample_packets.h"
+#include "verdicts.h"
 
 namespace qel::testing {
 namespace {
-
-const Dataset& result(const Variant& results, int element) {
-    return results.asArray().at(static_cast<std::size_t>(element)).asPacket();
-}
-
-std::vector<std::string> column(const Dataset& ds, const std::string& name) {
-    std::vector<std::string> out;
-    const std::size_t c = ds.fieldIndex(name);
-    for (const Row& r : ds.rows()) out.push_back(r[c].asString());
-    return out;
-}
 
 class Methods : public Loopback {
   protected:
