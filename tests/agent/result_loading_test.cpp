@@ -4,19 +4,10 @@
 #include "result_rows.h"
 #include "station_fixture.h"
 
-using qel::Dataset;
-using qel::FieldType;
-using qel::Variant;
-using qel::VariantArray;
-using qel::testing::benefitResultFields;
-using qel::testing::emptyVerdicts;
-using qel::testing::kBenefitResults;
-using qel::testing::kTotalResults;
-using qel::testing::totalResultFields;
-
+namespace qel::testing {
 namespace {
 
-class ResultLoading : public qel::testing::StationFixture {
+class ResultLoading : public StationFixture {
   protected:
     static Variant packet(std::vector<qel::FieldDef> fields) {
         return Variant(
@@ -61,3 +52,4 @@ TEST_F(ResultLoading, AnswersOfTheWrongShapeAreRefused) {
 }
 
 }  // namespace
+}  // namespace qel::testing

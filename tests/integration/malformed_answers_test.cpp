@@ -18,18 +18,7 @@
 #include "result_rows.h"
 #include "selection/catalogue.h"
 
-using qel::Bytes;
-using qel::Dataset;
-using qel::FieldType;
-using qel::Variant;
-using qel::VariantArray;
-using qel::testing::benefitResultFields;
-using qel::testing::emptyVerdicts;
-using qel::testing::kBenefitResults;
-using qel::testing::kTotalResults;
-using qel::testing::packet;
-using qel::testing::totalResultFields;
-
+namespace qel::testing {
 namespace {
 
 std::string asText(const Bytes& b) {
@@ -138,7 +127,7 @@ struct Case {
     std::string contentType = "application/msgpack";
 };
 
-class MalformedAnswers : public qel::testing::ExportFixture {
+class MalformedAnswers : public ExportFixture {
   protected:
     // A station with pending rows, connected to `responder` and its change
     // check done: the transfer's packets are built.
@@ -366,3 +355,4 @@ TEST_F(MalformedAnswers, AnOkForAPendingRowThisTransferDidNotSendFlagsNothing) {
 }
 
 }  // namespace
+}  // namespace qel::testing
