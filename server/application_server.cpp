@@ -187,9 +187,8 @@ void ApplicationServer::storeTransfer(const Caller& caller, const VariantArray& 
         out.refused += refused;
     }
     batch.summaries = daySummaries(packets[kDaySummaryIndex].asPacket(), caller.grant);
-    store_.putBatch(batch);
+    out.stored = store_.putBatch(batch);
     out.rows = total;
-    out.stored = static_cast<std::int64_t>(batch.rows.size());
     out.answer = protocol::successAnswer(Variant(static_cast<std::int64_t>(batch.rows.size())));
 }
 

@@ -39,7 +39,7 @@ struct CallOutcome {
     std::string store;
     std::string station;
     std::size_t rows = 0;
-    std::int64_t stored = 0;   // rows written by a transfer
+    std::int64_t stored = 0;   // rows a transfer newly stored or changed
     std::int64_t refused = 0;  // rows a transfer could not store
 };
 

@@ -97,8 +97,10 @@ class CentralStore {
     virtual ~CentralStore() = default;
 
     // Applies the whole batch or nothing: a row whose table and key are
-    // already stored replaces the stored row. Throws DatabaseError.
-    virtual void putBatch(const InsertBatch& batch) = 0;
+    // already stored replaces the stored row. Answers how many rows were
+    // newly stored or changed (a retried transfer stores none), which is
+    // also what the day's received counts grow by. Throws DatabaseError.
+    virtual std::int64_t putBatch(const InsertBatch& batch) = 0;
 
     // The stored content for each reference, in the same order; nullopt
     // where no row is stored under that key.

@@ -4,14 +4,14 @@
 
 namespace qel::server {
 
-std::vector<TableTally> tallyBatch(const InsertBatch& batch) {
+std::vector<TableTally> tallyCounts(const TableCounts& received, const TableCounts& refused) {
     std::map<std::string_view, TableTally> byTable;
-    for (const StoredRow& row : batch.rows) {
-        TableTally& t = byTable[row.table];
-        if (t.table.empty()) t.table = row.table;
-        ++t.received;
+    for (const auto& [table, count] : received) {
+        TableTally& t = byTable[table];
+        if (t.table.empty()) t.table = table;
+        t.received += count;
     }
-    for (const auto& [table, count] : batch.refusedByTable) {
+    for (const auto& [table, count] : refused) {
         TableTally& t = byTable[table];
         if (t.table.empty()) t.table = table;
         t.refused += count;

@@ -16,7 +16,11 @@ struct TableTally {
     std::int64_t received = 0;
     std::int64_t refused = 0;
 };
-std::vector<TableTally> tallyBatch(const InsertBatch& batch);
+using TableCounts = std::vector<std::pair<std::string, std::int64_t>>;
+// One tally per table named in either list (a table may be named twice).
+// `received` counts the rows a call newly stored or changed, not the rows
+// it sent, so that a retried call adds nothing.
+std::vector<TableTally> tallyCounts(const TableCounts& received, const TableCounts& refused);
 
 // Gathers the rows of the fleet queries, which every store runs in its own
 // dialect, into one status per station ordered by store and station.

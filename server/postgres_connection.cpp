@@ -2,6 +2,7 @@
 
 #include <libpq-fe.h>
 
+#include <algorithm>
 #include <bit>
 #include <charconv>
 #include <cstdlib>
@@ -123,6 +124,43 @@ std::string ArrayBuilder::take() {
     return header + out;
 }
 
+CopyBuilder::CopyBuilder(std::size_t expectedBytes) {
+    data_.reserve(expectedBytes);
+    data_.append("PGCOPY\n\377\r\n\0", 11);  // signature
+    be(0, 4);                                // flags
+    be(0, 4);                                // header extension length
+}
+
+void CopyBuilder::be(std::uint64_t v, int bytes) {
+    char b[8];
+    for (int i = 0; i < bytes; ++i) b[i] = static_cast<char>((v >> (8 * (bytes - 1 - i))) & 0xFF);
+    data_.append(b, static_cast<std::size_t>(bytes));
+}
+
+void CopyBuilder::row(int fields) {
+    be(static_cast<std::uint16_t>(fields), 2);
+}
+
+void CopyBuilder::text(std::string_view v) {
+    be(static_cast<std::uint32_t>(v.size()), 4);
+    data_.append(v);
+}
+
+void CopyBuilder::bytes(std::span<const std::uint8_t> v) {
+    be(static_cast<std::uint32_t>(v.size()), 4);
+    data_.append(reinterpret_cast<const char*>(v.data()), v.size());
+}
+
+void CopyBuilder::float8(double v) {
+    be(8, 4);
+    be(std::bit_cast<std::uint64_t>(v), 8);
+}
+
+std::string CopyBuilder::take() {
+    be(0xFFFF, 2);  // trailer: a field count of -1
+    return std::move(data_);
+}
+
 Connection::Connection(const std::string& conninfo) : conn_(PQconnectdb(conninfo.c_str())) {
     if (!conn_ || PQstatus(conn_) != CONNECTION_OK) {
         std::string message = conn_ ? PQerrorMessage(conn_) : "out of memory";
@@ -219,12 +257,44 @@ Result Connection::exec(const char* sql) {
     return check(PQexec(conn_, sql), sql);
 }
 
+void Connection::prepare(const char* sql) {
+    if (preparedName(sql)) return;
+    std::string name = "qel_" + std::to_string(prepared_.size() + 1);
+    check(PQprepare(conn_, name.c_str(), sql, 0, nullptr), sql);
+    prepared_.emplace_back(sql, std::move(name));
+}
+
+const char* Connection::preparedName(const char* sql) const {
+    for (const auto& [text, name] : prepared_) {
+        if (text == sql) return name.c_str();  // by address: the texts are literals
+    }
+    return nullptr;
+}
+
 Result Connection::exec(const char* sql, const std::vector<Param>& params, bool binaryResult) {
     const ParamArrays a(params);
-    return check(
-        PQexecParams(conn_, sql, static_cast<int>(params.size()), a.types.data(), a.values.data(),
-                     a.lengths.data(), a.formats.data(), binaryResult ? 1 : 0),
-        sql);
+    const int n = static_cast<int>(params.size());
+    const int format = binaryResult ? 1 : 0;
+    if (const char* name = preparedName(sql)) {
+        return check(PQexecPrepared(conn_, name, n, a.values.data(), a.lengths.data(),
+                                    a.formats.data(), format),
+                     sql);
+    }
+    return check(PQexecParams(conn_, sql, n, a.types.data(), a.values.data(), a.lengths.data(),
+                              a.formats.data(), format),
+                 sql);
+}
+
+int Connection::send(const Statement& st) {
+    const ParamArrays a(st.params);
+    const int n = static_cast<int>(st.params.size());
+    const int format = st.binaryResult ? 1 : 0;
+    if (const char* name = preparedName(st.sql)) {
+        return PQsendQueryPrepared(conn_, name, n, a.values.data(), a.lengths.data(),
+                                   a.formats.data(), format);
+    }
+    return PQsendQueryParams(conn_, st.sql, n, a.types.data(), a.values.data(), a.lengths.data(),
+                             a.formats.data(), format);
 }
 
 std::vector<Result> Connection::pipeline(const std::vector<Statement>& statements) {
@@ -238,12 +308,7 @@ std::vector<Result> Connection::pipeline(const std::vector<Statement>& statement
         }
     } exit{conn_};
     for (const Statement& st : statements) {
-        const ParamArrays a(st.params);
-        if (PQsendQueryParams(conn_, st.sql, static_cast<int>(st.params.size()), a.types.data(),
-                              a.values.data(), a.lengths.data(), a.formats.data(),
-                              st.binaryResult ? 1 : 0) != 1) {
-            lost("cannot send a statement");
-        }
+        if (send(st) != 1) lost("cannot send a statement");
     }
     if (PQpipelineSync(conn_) != 1) lost("cannot send a statement");
 
@@ -274,6 +339,25 @@ std::vector<Result> Connection::pipeline(const std::vector<Statement>& statement
     if (firstError) fail(firstError, failedSql);
     if (!synced) lost("connection lost in a pipeline");
     return results;
+}
+
+void Connection::copyIn(const char* sql, std::string_view data) {
+    PGresult* start = PQexec(conn_, sql);
+    if (!start || PQresultStatus(start) != PGRES_COPY_IN) fail(start, sql);
+    PQclear(start);
+    // In pieces, so that libpq's send buffer does not have to hold it all.
+    constexpr std::size_t kPiece = 256 * 1024;
+    for (std::size_t at = 0; at < data.size(); at += kPiece) {
+        const std::size_t n = std::min(kPiece, data.size() - at);
+        if (PQputCopyData(conn_, data.data() + at, static_cast<int>(n)) != 1) {
+            lost("cannot send COPY data");
+        }
+    }
+    if (PQputCopyEnd(conn_, nullptr) != 1) lost("cannot end COPY");
+    PGresult* r = PQgetResult(conn_);
+    if (!r) lost("connection lost in COPY");
+    while (PGresult* end = PQgetResult(conn_)) PQclear(end);
+    check(r, sql);
 }
 
 Pool::Pool(std::string conninfo, int size, std::function<void(Connection&)> prepare)

@@ -1,4 +1,5 @@
 #include <algorithm>
+#include <cstring>
 #include <numeric>
 #include <type_traits>
 
@@ -89,14 +90,21 @@ constexpr const char* kSessionSetup = "SET client_min_messages = warning";
 constexpr int kSchemaVersion = 1;
 constexpr int kRetries = 5;
 
+// Byte order, as PostgreSQL orders bytea (and text in the "C" collation).
+bool bytesLess(std::span<const std::uint8_t> a, std::span<const std::uint8_t> b) {
+    const std::size_t n = std::min(a.size(), b.size());
+    const int c = n == 0 ? 0 : std::memcmp(a.data(), b.data(), n);
+    return c != 0 ? c < 0 : a.size() < b.size();
+}
+
 // The batch's rows with one row per key (the last one sent wins, as it would
-// if the rows were stored one after the other).
+// if the rows were stored one after the other), sorted by table and key.
 std::vector<const StoredRow*> lastOfEachKey(const std::vector<StoredRow>& rows) {
     std::vector<std::size_t> order(rows.size());
     std::iota(order.begin(), order.end(), std::size_t{0});
     auto less = [&](std::size_t a, std::size_t b) {
         if (rows[a].table != rows[b].table) return rows[a].table < rows[b].table;
-        return rows[a].key < rows[b].key;
+        return bytesLess(rows[a].key, rows[b].key);
     };
     std::stable_sort(order.begin(), order.end(), less);
     std::vector<const StoredRow*> out;
@@ -112,8 +120,9 @@ std::vector<const SaleFact*> lastOfEachSale(const std::vector<SaleFact>& sales) 
     std::vector<const SaleFact*> out;
     out.reserve(sales.size());
     for (const SaleFact& s : sales) out.push_back(&s);
-    std::stable_sort(out.begin(), out.end(),
-                     [](const SaleFact* a, const SaleFact* b) { return a->key < b->key; });
+    std::stable_sort(out.begin(), out.end(), [](const SaleFact* a, const SaleFact* b) {
+        return bytesLess(a->key, b->key);
+    });
     std::vector<const SaleFact*> unique;
     unique.reserve(out.size());
     for (std::size_t i = 0; i < out.size(); ++i) {
@@ -153,13 +162,35 @@ std::vector<const StationDate*> lastOfEachName(const std::vector<StationDate>& d
 }
 
 // The statements of one transfer. Each carries its rows as arrays, so the
-// whole transfer is one pipeline: one round trip and one commit.
-constexpr const char* kUpsertRows =
-    "INSERT INTO export_row (table_name, row_key, store, station, content, received_at) "
-    "SELECT t, k, $1, $2, c, $3 FROM unnest($4::text[], $5::bytea[], $6::bytea[]) AS u(t, k, c) "
-    "ORDER BY t, k ON CONFLICT (table_name, row_key) DO UPDATE SET store = excluded.store, "
+// whole transfer is one pipeline: one round trip and one commit. The rows'
+// arrays are sent sorted by table and key, so that two servers writing
+// overlapping rows lock them in the same order.
+//
+// A backlog's rows are new: they go in with COPY, which writes a page of rows
+// at a time and probes the key index once per row where an upsert probes it
+// twice. A key already stored (a retried transfer, a changed row) fails it
+// with a unique violation, and the transfer runs again as an upsert that
+// counts only the rows it stored or changed.
+constexpr const char* kCopyRows =
+    "COPY export_row (table_name, row_key, store, station, content, received_at) "
+    "FROM STDIN (FORMAT binary)";
+constexpr const char* kUpsertRowsCounted =
+    "WITH stored AS (INSERT INTO export_row (table_name, row_key, store, station, content, "
+    "received_at) SELECT t, k, $1::text, $2::text, c, $3::float8 "
+    "FROM unnest($4::text[], $5::bytea[], $6::bytea[]) AS u(t, k, c) "
+    "ON CONFLICT (table_name, row_key) DO UPDATE SET store = excluded.store, "
     "station = excluded.station, content = excluded.content, received_at = excluded.received_at "
-    "WHERE export_row.content IS DISTINCT FROM excluded.content";
+    "WHERE export_row.content IS DISTINCT FROM excluded.content RETURNING table_name), "
+    "tally AS (SELECT table_name AS n, COUNT(*) AS r FROM stored GROUP BY table_name), "
+    "counted AS (INSERT INTO station_day_count (store, station, day, table_name, received, "
+    "refused) SELECT $1::text, $2::text, $7::float8, COALESCE(tally.n, x.n), "
+    "COALESCE(tally.r, 0), COALESCE(x.r, 0) "
+    "FROM tally FULL JOIN unnest($8::text[], $9::int8[]) AS x(n, r) ON x.n = tally.n "
+    "ORDER BY 4 ON CONFLICT (day, store, station, table_name) DO UPDATE SET "
+    "received = station_day_count.received + excluded.received, "
+    "refused = station_day_count.refused + excluded.refused) "
+    "SELECT COALESCE(SUM(r), 0)::int8 FROM tally";
+constexpr const char* kUniqueViolation = "23505";
 constexpr const char* kUpsertSales =
     "INSERT INTO sale_day (row_key, store, station, day, amount) "
     "SELECT k, s, c, d, a FROM unnest($1::bytea[], $2::text[], $3::text[], $4::float8[], "
@@ -173,7 +204,8 @@ constexpr const char* kUpsertSummaries =
     "SET sales = excluded.sales, amount = excluded.amount, received_at = excluded.received_at";
 constexpr const char* kAddDayCounts =
     "INSERT INTO station_day_count (store, station, day, table_name, received, refused) "
-    "SELECT $1, $2, $3, n, r, x FROM unnest($4::text[], $5::int8[], $6::int8[]) AS u(n, r, x) "
+    "SELECT $1::text, $2::text, $3::float8, n, r, x "
+    "FROM unnest($4::text[], $5::int8[], $6::int8[]) AS u(n, r, x) "
     "ORDER BY n ON CONFLICT (day, store, station, table_name) DO UPDATE SET "
     "received = station_day_count.received + excluded.received, "
     "refused = station_day_count.refused + excluded.refused";
@@ -196,6 +228,57 @@ constexpr const char* kRecordContact =
 constexpr const char* kContents =
     "SELECT (SELECT e.content FROM export_row e WHERE e.table_name = u.t AND e.row_key = u.k) "
     "FROM unnest($1::text[], $2::bytea[]) WITH ORDINALITY AS u(t, k, n) ORDER BY u.n";
+
+// The rows per table of a batch whose rows are sorted by table.
+TableCounts rowsByTable(const std::vector<const StoredRow*>& rows) {
+    TableCounts out;
+    for (const StoredRow* r : rows) {
+        if (out.empty() || out.back().first != r->table) out.emplace_back(r->table, 0);
+        ++out.back().second;
+    }
+    return out;
+}
+
+// The rows of a transfer as COPY input for export_row, in key order.
+std::string copyRows(const std::vector<const StoredRow*>& rows, const InsertBatch& batch) {
+    std::size_t bytes = 32;
+    for (const StoredRow* r : rows)
+        bytes += 48 + r->table.size() + r->key.size() + r->content.size();
+    pg::CopyBuilder copy(bytes + rows.size() * (batch.store.size() + batch.station.size()));
+    const double at = batch.receivedAt.value();
+    for (const StoredRow* r : rows) {
+        copy.row(6);
+        copy.text(r->table);
+        copy.bytes(r->key);
+        copy.text(batch.store);
+        copy.text(batch.station);
+        copy.bytes(r->content);
+        copy.float8(at);
+    }
+    return copy.take();
+}
+
+// The upsert of a transfer's rows that also adds them, as far as they were
+// newly stored or changed, and the refusals to the day's counts.
+pg::Statement upsertRowsCounted(const std::vector<const StoredRow*>& rows,
+                                const InsertBatch& batch) {
+    pg::ArrayBuilder tables(pg::Oid::text), keys(pg::Oid::bytea), contents(pg::Oid::bytea);
+    for (const StoredRow* r : rows) {
+        tables.text(r->table);
+        keys.bytes(r->key);
+        contents.bytes(r->content);
+    }
+    pg::ArrayBuilder names(pg::Oid::text), refused(pg::Oid::int8);
+    for (const TableTally& t : tallyCounts({}, batch.refusedByTable)) {  // one entry per table
+        names.text(t.table);
+        refused.int8(t.refused);
+    }
+    return {
+        kUpsertRowsCounted,
+        {Param::of(batch.store), Param::of(batch.station), Param::of(batch.receivedAt.value()),
+         Param::array(tables), Param::array(keys), Param::array(contents),
+         Param::of(batch.receivedAt.date().value()), Param::array(names), Param::array(refused)}};
+}
 
 class PostgresStore final : public CentralStore {
   public:
@@ -220,22 +303,12 @@ class PostgresStore final : public CentralStore {
         });
     }
 
-    void putBatch(const InsertBatch& batch) override {
+    std::int64_t putBatch(const InsertBatch& batch) override {
         const Param store = Param::of(batch.store), station = Param::of(batch.station);
         const Param at = Param::of(batch.receivedAt.value());
-        std::vector<pg::Statement> work;
-        work.push_back({"BEGIN", {}});
-        if (!batch.rows.empty()) {
-            pg::ArrayBuilder tables(pg::Oid::text), keys(pg::Oid::bytea), contents(pg::Oid::bytea);
-            for (const StoredRow* r : lastOfEachKey(batch.rows)) {
-                tables.text(r->table);
-                keys.bytes(r->key);
-                contents.bytes(r->content);
-            }
-            work.push_back({kUpsertRows,
-                            {store, station, at, Param::array(tables), Param::array(keys),
-                             Param::array(contents)}});
-        }
+        const std::vector<const StoredRow*> rows = lastOfEachKey(batch.rows);
+        // What follows the rows, in both ways of storing them.
+        std::vector<pg::Statement> rest;
         if (!batch.sales.empty()) {
             pg::ArrayBuilder keys(pg::Oid::bytea), stores(pg::Oid::text), stations(pg::Oid::text),
                 days(pg::Oid::float8), amounts(pg::Oid::int8);
@@ -246,7 +319,7 @@ class PostgresStore final : public CentralStore {
                 days.float8(f->day.value());
                 amounts.int8(f->amount);
             }
-            work.push_back({kUpsertSales,
+            rest.push_back({kUpsertSales,
                             {Param::array(keys), Param::array(stores), Param::array(stations),
                              Param::array(days), Param::array(amounts)}});
         }
@@ -260,21 +333,9 @@ class PostgresStore final : public CentralStore {
                 sales.int8(d->sales);
                 amounts.int8(d->amount);
             }
-            work.push_back({kUpsertSummaries,
+            rest.push_back({kUpsertSummaries,
                             {at, Param::array(stores), Param::array(stations), Param::array(days),
                              Param::array(sales), Param::array(amounts)}});
-        }
-        const auto tallies = tallyBatch(batch);
-        if (!tallies.empty()) {
-            pg::ArrayBuilder names(pg::Oid::text), received(pg::Oid::int8), refused(pg::Oid::int8);
-            for (const TableTally& t : tallies) {
-                names.text(t.table);
-                received.int8(t.received);
-                refused.int8(t.refused);
-            }
-            work.push_back({kAddDayCounts,
-                            {store, station, Param::of(batch.receivedAt.date().value()),
-                             Param::array(names), Param::array(received), Param::array(refused)}});
         }
         if (!batch.dates.empty()) {
             pg::ArrayBuilder names(pg::Oid::text), values(pg::Oid::float8);
@@ -286,13 +347,58 @@ class PostgresStore final : public CentralStore {
                     values.null();
                 }
             }
-            work.push_back(
+            rest.push_back(
                 {kUpsertDates, {store, station, at, Param::array(names), Param::array(values)}});
         }
         // The transfer is also the station's contact: no separate write for it.
-        work.push_back({kRecordTransfer, {store, station, at}});
-        work.push_back({"COMMIT", {}});
-        withConnection([&](pg::Connection& c) { withRetry(c, [&] { c.pipeline(work); }); });
+        rest.push_back({kRecordTransfer, {store, station, at}});
+
+        // First as if every row were new (a backlog's rows are): COPY, and
+        // the day's counts from the batch itself.
+        std::vector<pg::Statement> fresh = rest;
+        const std::vector<TableTally> tallies =
+            tallyCounts(rowsByTable(rows), batch.refusedByTable);
+        if (!tallies.empty()) {
+            pg::ArrayBuilder names(pg::Oid::text), received(pg::Oid::int8), refused(pg::Oid::int8);
+            for (const TableTally& t : tallies) {
+                names.text(t.table);
+                received.int8(t.received);
+                refused.int8(t.refused);
+            }
+            fresh.push_back({kAddDayCounts,
+                             {store, station, Param::of(batch.receivedAt.date().value()),
+                              Param::array(names), Param::array(received), Param::array(refused)}});
+        }
+        fresh.push_back({"COMMIT", {}});
+        const std::string copy = rows.empty() ? std::string() : copyRows(rows, batch);
+
+        std::int64_t stored = static_cast<std::int64_t>(rows.size());
+        bool allNew = true;
+        withConnection([&](pg::Connection& c) {
+            withRetry(c, [&] {
+                if (allNew) {
+                    try {
+                        c.exec("BEGIN");
+                        if (!rows.empty()) c.copyIn(kCopyRows, copy);
+                        c.pipeline(fresh);
+                        return;
+                    } catch (const pg::PgError& e) {
+                        if (e.sqlstate() != kUniqueViolation) throw;
+                        rollbackQuietly(c);
+                        allNew = false;
+                    }
+                }
+                // Some key is stored already: the upsert counts what it changes.
+                std::vector<pg::Statement> work;
+                work.reserve(rest.size() + 3);
+                work.push_back({"BEGIN", {}});
+                work.push_back(upsertRowsCounted(rows, batch));
+                work.insert(work.end(), rest.begin(), rest.end());
+                work.push_back({"COMMIT", {}});
+                stored = c.pipeline(work)[1].int64(0, 0);
+            });
+        });
+        return stored;
     }
 
     std::vector<std::optional<Bytes>> getContents(const std::vector<RowRef>& refs) override {
@@ -416,12 +522,23 @@ class PostgresStore final : public CentralStore {
     std::invoke_result_t<Work&, pg::Connection&> withConnection(Work&& work) {
         auto lease = pool_.acquire();
         try {
+            prepareStatements(*lease);
             return work(*lease);
         } catch (const pg::PgError& e) {
             if (!e.connectionLost()) throw;
         }
         lease.reconnect();
+        prepareStatements(*lease);
         return work(*lease);
+    }
+
+    // The statements of every transfer and verification, parsed once per
+    // connection instead of on every call.
+    static void prepareStatements(pg::Connection& c) {
+        for (const char* sql : {kUpsertRowsCounted, kUpsertSales, kUpsertSummaries, kAddDayCounts,
+                                kUpsertDates, kRecordTransfer, kRecordContact, kContents}) {
+            c.prepare(sql);
+        }
     }
 
     static void rollbackQuietly(pg::Connection& c) {

@@ -89,7 +89,7 @@ std::optional<DateTime> columnDate(sqlite3_stmt* s, int i) {
 
 }  // namespace
 
-void writeBatch(sqlite3* db, const InsertBatch& batch) {
+void writeBatch(sqlite3* db, const InsertBatch& batch, const TableCounts& stored) {
     const double day = batch.receivedAt.date().value();
     auto sale = prepare(db,
                         "INSERT INTO sale_day (row_key, store, station, day, amount) "
@@ -125,7 +125,7 @@ void writeBatch(sqlite3* db, const InsertBatch& batch) {
                          "received, refused) VALUES (?1, ?2, ?3, ?4, ?5, ?6) ON CONFLICT DO UPDATE "
                          "SET received = received + excluded.received, "
                          "refused = refused + excluded.refused");
-    for (const TableTally& t : tallyBatch(batch)) {
+    for (const TableTally& t : tallyCounts(stored, batch.refusedByTable)) {
         text(count.get(), 1, batch.store);
         text(count.get(), 2, batch.station);
         sqlite3_bind_double(count.get(), 3, day);

@@ -3,14 +3,16 @@
 #include <sqlite3.h>
 
 #include "central_store.h"
+#include "fleet_status.h"
 
 // The SQLite store's tables for fleet monitoring and day completeness.
 namespace qel::server::sqlite_fleet {
 
 extern const char* const kSchema;
 
-// REQUIRES: inside the batch's write transaction.
-void writeBatch(sqlite3* db, const InsertBatch& batch);
+// REQUIRES: inside the batch's write transaction. `stored` is the rows per
+// table the batch newly stored or changed.
+void writeBatch(sqlite3* db, const InsertBatch& batch, const TableCounts& stored);
 void touch(sqlite3* db, std::string_view store, std::string_view station, DateTime at);
 std::vector<StationStatus> read(sqlite3* db, DateTime today, DateTime since);
 

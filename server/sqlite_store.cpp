@@ -127,11 +127,13 @@ class SqliteStore final : public CentralStore {
         sqlite3_close(db_);
     }
 
-    void putBatch(const InsertBatch& batch) override {
+    std::int64_t putBatch(const InsertBatch& batch) override {
         std::lock_guard lock(mutex_);
         exec("BEGIN IMMEDIATE");
         try {
             Stmt& s = *upsertRow_;
+            TableCounts stored;  // an unchanged row is no change: the upsert skips it
+            std::int64_t total = 0;
             for (const StoredRow& row : batch.rows) {
                 ResetGuard guard{s};
                 s.text(1, row.table);
@@ -141,12 +143,19 @@ class SqliteStore final : public CentralStore {
                 s.blob(5, row.content);
                 s.real(6, batch.receivedAt.value());
                 s.step();
+                if (sqlite3_changes(db_) == 0) continue;
+                if (stored.empty() || stored.back().first != row.table) {
+                    stored.emplace_back(row.table, 0);
+                }
+                ++stored.back().second;
+                ++total;
             }
             for (const StationDate& date : batch.dates) {
                 putDate(batch.store, batch.station, date, batch.receivedAt);
             }
-            sqlite_fleet::writeBatch(db_, batch);
+            sqlite_fleet::writeBatch(db_, batch, stored);
             exec("COMMIT");
+            return total;
         } catch (...) {
             sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
             throw;

@@ -3,6 +3,7 @@
 // SQLite and on PostgreSQL, and the fleet page of 1,000 stations.
 
 #include <benchmark/benchmark.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <filesystem>
@@ -29,6 +30,12 @@ std::unique_ptr<server::CentralStore> openStore(bool postgres, const std::string
     return server::openSqliteStore(file);
 }
 
+double processCpuSeconds() {
+    timespec t{};
+    ::clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
+}
+
 std::string code(int n, int width) {
     std::string s = std::to_string(n);
     return std::string(s.size() < static_cast<std::size_t>(width) ? width - s.size() : 0, '0') + s;
@@ -44,6 +51,12 @@ void Drain(benchmark::State& state, bool postgres) {
     server::ApplicationServer app(*store, clock);
     std::int64_t rows = 0;
     int n = 0;
+    // CPU of this process (the server's share) and of the PostgreSQL
+    // processes (the database's share), so the figure can be read apart
+    // from how busy the machine was.
+    auto* cluster = postgres ? testing::PostgresCluster::shared() : nullptr;
+    const double pgBefore = cluster ? cluster->cpuSeconds() : 0;
+    double serverCpu = 0;
     for (auto _ : state) {
         // Every transfer comes from a new station, so every row is new.
         state.PauseTiming();
@@ -51,6 +64,7 @@ void Drain(benchmark::State& state, bool postgres) {
         const VariantArray packets = testing::samplePacketArray(100, filial, station);
         ++n;
         state.ResumeTiming();
+        const double cpuStart = processCpuSeconds();
         const auto stored =
             app.call({}, {"Exp.rdmInsereServidor",
                           "setInsereServidor",
@@ -58,9 +72,15 @@ void Drain(benchmark::State& state, bool postgres) {
         const auto verified = app.call({}, {"Exp.rdmInsereServidor",
                                             "getVerificaExportacao",
                                             {Variant(filial), Variant(station), Variant(packets)}});
+        serverCpu += processCpuSeconds() - cpuStart;
         rows += static_cast<std::int64_t>(stored.rows);
         benchmark::DoNotOptimize(verified.answer);
     }
+    const double pgCpu = cluster ? cluster->cpuSeconds() - pgBefore : 0;
+    const double transfers = n > 0 ? n : 1;
+    state.counters["server_ms/transfer"] = 1000 * serverCpu / transfers;
+    state.counters["pg_ms/transfer"] = 1000 * pgCpu / transfers;
+    state.counters["rows/cpu_s"] = static_cast<double>(rows) / (serverCpu + pgCpu);
     state.counters["rows/s"] =
         benchmark::Counter(static_cast<double>(rows), benchmark::Counter::kIsRate);
     state.counters["rows/transfer"] = static_cast<double>(rows) / static_cast<double>(n);

@@ -21,9 +21,9 @@ class FailingVerifyStore : public server::CentralStore {
     bool failVerify = false;
     bool failInsert = false;
 
-    void putBatch(const server::InsertBatch& b) override {
+    std::int64_t putBatch(const server::InsertBatch& b) override {
         if (failInsert) throw DatabaseError("central database is full");
-        real_.putBatch(b);
+        return real_.putBatch(b);
     }
     std::vector<std::optional<Bytes>> getContents(const std::vector<server::RowRef>& r) override {
         if (failVerify) throw DatabaseError("central database is locked");

@@ -26,6 +26,9 @@ class PostgresCluster {
     // Creates an empty database and answers its postgresql:// URI.
     std::string createDatabase();
     int port() const { return port_; }
+    // CPU seconds (user + system) used so far by the server and its
+    // backends still running, for benchmarks that split a transfer's cost.
+    double cpuSeconds() const;
 
     // Stops the server (ending every session, as an operator's restart does)
     // and starts it again on the same port and data. Throws when it cannot.
