@@ -38,7 +38,8 @@ double processCpuSeconds() {
 
 std::string code(int n, int width) {
     std::string s = std::to_string(n);
-    return std::string(s.size() < static_cast<std::size_t>(width) ? width - s.size() : 0, '0') + s;
+    if (s.size() < static_cast<std::size_t>(width)) s.insert(0, width - s.size(), '0');
+    return s;
 }
 
 void Drain(benchmark::State& state, bool postgres) {
@@ -114,13 +115,23 @@ void FleetPage(benchmark::State& state, bool postgres) {
         store->recordCleanup(b.store, b.station, now.addDays(-1));
     }
     std::size_t bytes = 0;
+    auto* cluster = postgres ? testing::PostgresCluster::shared() : nullptr;
+    const double pgBefore = cluster ? cluster->cpuSeconds() : 0;
+    double serverCpu = 0;
+    int pages = 0;
     for (auto _ : state) {
+        const double cpuStart = processCpuSeconds();
         const auto fleet = store->fleet(now, now.date().addDays(-31));
         const std::string page = server::renderFleetPage(fleet, now, 60);
+        serverCpu += processCpuSeconds() - cpuStart;
+        ++pages;
         bytes = page.size();
         benchmark::DoNotOptimize(page.data());
     }
     state.counters["page_bytes"] = static_cast<double>(bytes);
+    const double n = pages > 0 ? pages : 1;
+    state.counters["server_ms/page"] = 1000 * serverCpu / n;
+    state.counters["pg_ms/page"] = cluster ? 1000 * (cluster->cpuSeconds() - pgBefore) / n : 0;
 }
 BENCHMARK_CAPTURE(FleetPage, sqlite, false)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(FleetPage, postgres, true)->Unit(benchmark::kMillisecond)->UseRealTime();
