@@ -157,13 +157,15 @@ void ApplicationServer::storeTransfer(const Caller& caller, const VariantArray& 
     batch.rows.reserve(total);
     const std::string database = sourceDatabase(caller, out.store, out.station);
     const SaleReader sales(packets[kSalesIndex].asPacket());
+    // Each row is encoded in these and kept in buffers of its exact size.
+    Bytes key, content;
     for (int i = 0; i < kPacketCount; ++i) {
         if (i == kExtratoDateIndex || i == kMoviClieDateIndex) continue;
         const PacketView view(tableRules()[i], packets[i].asPacket());
         std::int64_t refused = 0;
         for (std::size_t r = 0; r < view.data().recordCount(); ++r) {
             StoredRow row;
-            if (auto reason = view.analyse(r, caller.grant, database, row.key, row.content)) {
+            if (auto reason = view.analyse(r, caller.grant, database, key, content)) {
                 // A refused row of an acknowledged table gets its "ERR" verdict
                 // from getVerificaExportacao. Rows of the other tables are
                 // flagged through the rows they hang on, which would then be
@@ -177,6 +179,8 @@ void ApplicationServer::storeTransfer(const Caller& caller, const VariantArray& 
                                    std::to_string(i) + ") cannot be stored: " + *reason +
                                    "; nothing was stored");
             }
+            row.key.assign(key.begin(), key.end());
+            row.content.assign(content.begin(), content.end());
             if (i == kSalesIndex) {
                 if (auto fact = sales.fact(r, row.key)) batch.sales.push_back(std::move(*fact));
             }
@@ -222,18 +226,18 @@ CallOutcome ApplicationServer::getVerificaExportacao(const Caller& caller,
     std::vector<RowRef> refs;
     refs.reserve(total);
     const std::string database = sourceDatabase(caller, out.store, out.station);
+    Bytes key, content;
     for (std::size_t v = 0; v < views.size(); ++v) {
         const PacketView& view = views[v];
         verdicts[v].resize(view.data().recordCount());
         for (std::size_t r = 0; r < view.data().recordCount(); ++r) {
-            Bytes key, content;
             if (auto reason = view.analyse(r, caller.grant, database, key, content)) {
                 verdicts[v][r] = {kVerdictRefused, std::move(*reason)};
                 continue;
             }
-            keys.push_back(std::move(key));
+            keys.emplace_back(key.begin(), key.end());
             refs.push_back({view.rule().table, keys.back()});
-            pending.push_back({v, r, std::move(content)});
+            pending.push_back({v, r, Bytes(content.begin(), content.end())});
         }
     }
     const auto stored = store_.getContents(refs);

@@ -6,6 +6,7 @@
 
 #include "core/text.h"
 #include "protocol/codec.h"
+#include "protocol/writer.h"
 
 namespace qel::server {
 namespace {
@@ -16,27 +17,23 @@ constexpr std::int64_t kDecimalTag = 1;   // [1, unscaled, scale], scale 1..18, 
 constexpr std::int64_t kDateTimeTag = 2;  // [2, milliseconds since the day-count epoch]
 constexpr std::int64_t kFloatTag = 3;     // [3, double]: a binary value with no short decimal
 
-void encodeDecimal(std::int64_t unscaled, int scale, Bytes& out) {
+void writeDecimal(protocol::Writer& w, std::int64_t unscaled, int scale) {
     while (scale > 0 && unscaled % 10 == 0) {
         unscaled /= 10;
         --scale;
     }
-    if (scale == 0) {
-        protocol::encodeTo(Variant(unscaled), out);
-        return;
-    }
-    protocol::encodeArrayHeaderTo(3, out);
-    protocol::encodeTo(Variant(kDecimalTag), out);
-    protocol::encodeTo(Variant(unscaled), out);
-    protocol::encodeTo(Variant(static_cast<std::int64_t>(scale)), out);
+    if (scale == 0) return w.integer(unscaled);
+    w.arrayHeader(3);
+    w.integer(kDecimalTag);
+    w.integer(unscaled);
+    w.integer(scale);
 }
 
 // A double as the shortest decimal that reads back to it (12.3, not
 // 12.300000000000000711), so that it equals the Decimal a station meant.
-void encodeFloat(double f, Bytes& out) {
+void writeFloat(protocol::Writer& w, double f) {
     if (std::isfinite(f) && f == std::trunc(f) && std::fabs(f) < 9.2e18) {
-        protocol::encodeTo(Variant(static_cast<std::int64_t>(f)), out);
-        return;
+        return w.integer(static_cast<std::int64_t>(f));
     }
     if (std::isfinite(f)) {
         char buffer[64];
@@ -56,13 +53,12 @@ void encodeFloat(double f, Bytes& out) {
         std::from_chars(s.data() + e + (s[e + 1] == '+' ? 2 : 1), s.data() + s.size(), exponent);
         const int scale = (count - 1) - exponent;
         if (count <= 18 && scale > 0 && scale <= 18) {
-            encodeDecimal(f < 0 ? -digits : digits, scale, out);
-            return;
+            return writeDecimal(w, f < 0 ? -digits : digits, scale);
         }
     }
-    protocol::encodeArrayHeaderTo(2, out);
-    protocol::encodeTo(Variant(kFloatTag), out);
-    protocol::encodeTo(Variant(f), out);
+    w.arrayHeader(2);
+    w.integer(kFloatTag);
+    w.float64(f);
 }
 
 // The instant to the millisecond: for negative day counts the fraction's
@@ -86,36 +82,24 @@ std::int64_t fnv1a(const std::vector<std::string>& names) {
 
 }  // namespace
 
-void encodeCanonical(const Variant& v, Bytes& out) {
-    switch (v.kind()) {
-        case VariantKind::Unassigned:
-        case VariantKind::Null:
-            protocol::encodeTo(Variant::null(), out);
-            return;
-        case VariantKind::Integer:
-        case VariantKind::Boolean:
-        case VariantKind::String:
-        case VariantKind::Blob:
-            protocol::encodeTo(v, out);
-            return;
-        case VariantKind::Decimal: {
-            const Decimal& d = *v.get<Decimal>();
-            encodeDecimal(d.unscaled, d.scale, out);
-            return;
-        }
-        case VariantKind::Float:
-            encodeFloat(*v.get<double>(), out);
-            return;
-        case VariantKind::DateTime:
-            protocol::encodeArrayHeaderTo(2, out);
-            protocol::encodeTo(Variant(kDateTimeTag), out);
-            protocol::encodeTo(Variant(millisecondsOf(*v.get<DateTime>())), out);
-            return;
-        case VariantKind::Array:
-        case VariantKind::Packet:
-            break;
+void writeCanonical(protocol::Writer& w, const Variant& v) {
+    if (v.isEmpty()) return w.nil();
+    if (const auto* i = v.get<std::int64_t>()) return w.integer(*i);
+    if (const auto* s = v.get<std::string>()) return w.string(*s);
+    if (const auto* d = v.get<Decimal>()) return writeDecimal(w, d->unscaled, d->scale);
+    if (const auto* f = v.get<double>()) return writeFloat(w, *f);
+    if (const auto* t = v.get<DateTime>()) {
+        w.arrayHeader(2);
+        w.integer(kDateTimeTag);
+        return w.integer(millisecondsOf(*t));
     }
-    protocol::encodeTo(v, out);  // not a column value; kept as it came
+    // Booleans and blobs as they are; what is not a column value as it came.
+    protocol::writeValue(w, v);
+}
+
+void encodeCanonical(const Variant& v, Bytes& out) {
+    protocol::Writer w(out);
+    writeCanonical(w, v);
 }
 
 RowContentCoder::RowContentCoder(const std::vector<FieldDef>& fields) {
@@ -133,9 +117,10 @@ RowContentCoder::RowContentCoder(const std::vector<FieldDef>& fields) {
 }
 
 void RowContentCoder::encode(const Row& row, Bytes& out) const {
-    protocol::encodeArrayHeaderTo(order_.size() + 1, out);
-    protocol::encodeTo(Variant(namesHash_), out);
-    for (std::size_t i : order_) encodeCanonical(row[i], out);
+    protocol::Writer w(out);
+    w.arrayHeader(order_.size() + 1);
+    w.integer(namesHash_);
+    for (std::size_t i : order_) writeCanonical(w, row[i]);
 }
 
 }  // namespace qel::server

@@ -9,6 +9,10 @@
 #include "core/dataset.h"
 #include "core/variant.h"
 
+namespace qel::protocol {
+class Writer;
+}
+
 namespace qel::server {
 
 // The canonical bytes of one value: two values that mean the same get the
@@ -18,6 +22,8 @@ namespace qel::server {
 // are equal), null and Unassigned are both "no value"; text, booleans and
 // blobs compare as they are.
 void encodeCanonical(const Variant& value, Bytes& out);
+// The same through a writer already open on the buffer.
+void writeCanonical(protocol::Writer& w, const Variant& value);
 
 // How the rows of one packet are compared: its columns sorted by upper-case
 // name, so that column order and the case of names do not matter, and a

@@ -2,6 +2,7 @@
 
 #include "core/error.h"
 #include "protocol/codec.h"
+#include "protocol/writer.h"
 
 namespace qel::server {
 namespace {
@@ -156,15 +157,16 @@ std::optional<std::string> PacketView::analyse(std::size_t r, const StationGrant
         if (c < 0 || row[static_cast<std::size_t>(c)].isEmpty()) wholeRow = true;
     }
     key.clear();
+    protocol::Writer w(key);
     if (wholeRow) {
-        protocol::encodeArrayHeaderTo(2, key);
-        protocol::encodeTo(Variant(database), key);
-        protocol::encodeTo(Variant(content), key);
+        w.arrayHeader(2);
+        w.string(database);
+        w.blob(content);
         return std::nullopt;
     }
-    protocol::encodeArrayHeaderTo(rowKeyColumns_.size() + 1, key);
-    protocol::encodeTo(Variant(rule_->keyNamesStation ? std::string_view() : database), key);
-    for (int c : rowKeyColumns_) encodeCanonical(row[static_cast<std::size_t>(c)], key);
+    w.arrayHeader(rowKeyColumns_.size() + 1);
+    w.string(rule_->keyNamesStation ? std::string_view() : database);
+    for (int c : rowKeyColumns_) writeCanonical(w, row[static_cast<std::size_t>(c)]);
     return std::nullopt;
 }
 

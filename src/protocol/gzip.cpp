@@ -27,6 +27,24 @@ std::string gzipCompress(std::span<const std::uint8_t> data, int level) {
     return out;
 }
 
+namespace {
+
+// deflate never expands more than this many times (1032:1 is its limit).
+constexpr std::size_t kMaxDeflateRatio = 1032;
+
+// The uncompressed size a gzip stream's trailer announces (ISIZE, modulo
+// 2^32), when it is one the stream could produce: a first allocation of that
+// size saves the copies of growing. A wrong figure costs only that.
+std::size_t sizeHint(std::span<const std::uint8_t> data) {
+    if (data.size() < 18) return 0;  // header 10 + trailer 8
+    const std::uint8_t* t = data.data() + data.size() - 4;
+    const std::size_t isize = std::size_t{t[0]} | std::size_t{t[1]} << 8 | std::size_t{t[2]} << 16 |
+                              std::size_t{t[3]} << 24;
+    return isize <= data.size() * kMaxDeflateRatio ? isize : 0;
+}
+
+}  // namespace
+
 std::string gzipDecompress(std::span<const std::uint8_t> data, std::size_t maxBytes,
                            const std::function<void(std::size_t)>& onGrow) {
     z_stream z{};
@@ -39,16 +57,20 @@ std::string gzipDecompress(std::span<const std::uint8_t> data, std::size_t maxBy
     z.avail_in = static_cast<uInt>(data.size());
     std::string out;
     std::size_t produced = 0;
+    const std::size_t hint = sizeHint(data);
     for (;;) {
         if (produced == out.size()) {
             if (produced >= maxBytes) {
                 throw GzipTooLarge("The decompressed body is larger than " +
                                    std::to_string(maxBytes) + " bytes");
             }
-            // Grow geometrically, never past the bound plus one byte (to see
-            // whether the stream goes beyond it).
-            const std::size_t next =
-                std::min(std::max<std::size_t>(out.size() * 2, 64 * 1024), maxBytes + 1);
+            // The size the trailer announces plus one byte (to see the end
+            // of the stream without another growth), then geometrically;
+            // never past the bound plus one byte (to see whether the stream
+            // goes beyond it).
+            const std::size_t next = std::min(
+                std::max<std::size_t>({out.size() * 2, 64 * 1024, out.empty() ? hint + 1 : 0}),
+                maxBytes + 1);
             if (onGrow) onGrow(next);
             out.resize(next);
         }
