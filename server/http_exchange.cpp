@@ -88,7 +88,7 @@ std::size_t expectedCallMemory(std::size_t contentLength, bool gzipped, const Ca
 }
 
 Answer executeCall(ApplicationServer& app, CallInput& input, const CallLimits& limits,
-                   Reservation& reservation) {
+                   Reservation& reservation, PacketArrayCache* packets) {
     try {
         const std::size_t wire = input.body.size();
         std::string unpacked;
@@ -109,8 +109,20 @@ Answer executeCall(ApplicationServer& app, CallInput& input, const CallLimits& l
                 throw BudgetExhausted{};
             }
         };
+        // The packet array of a transfer's verification is the one its insert
+        // decoded just before, when this server received that insert.
+        const bool exportCall = packets && input.object == kExportObject;
+        const bool insert = exportCall && input.method == "setInsereServidor";
+        protocol::LastArgument last;
+        if (exportCall && input.method == "getVerificaExportacao") {
+            last.find = [packets](std::span<const std::uint8_t> b) { return packets->take(b); };
+        }
         const protocol::Request request = protocol::decodeRequest(
-            {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()}, decodeLimits);
+            {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()}, decodeLimits,
+            last);
+        if (insert && !last.bytes.empty() && !request.args.empty()) {
+            packets->keep(last.bytes, {request.args.back(), last.memory});
+        }
         // The bodies are no longer needed while the call runs.
         std::string().swap(unpacked);
         std::string().swap(input.body);

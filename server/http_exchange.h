@@ -9,6 +9,7 @@
 #include "application_server.h"
 #include "credentials.h"
 #include "memory_budget.h"
+#include "packet_array_cache.h"
 
 namespace qel::server {
 
@@ -74,9 +75,11 @@ struct CallInput {
 // Unpacks, decodes and dispatches a call and encodes its answer. The
 // reservation grows with the memory the call holds (a 503 when the shared
 // budget cannot give it); bounds exceeded answer 413, malformed bodies 400.
+// With `packets`, a transfer's insert keeps its decoded packet array there
+// and its verification takes it back instead of decoding the same bytes.
 // Never throws.
 Answer executeCall(ApplicationServer& app, CallInput& input, const CallLimits& limits,
-                   Reservation& reservation);
+                   Reservation& reservation, PacketArrayCache* packets = nullptr);
 
 // The text with control characters, backslashes and double quotes escaped,
 // so that text from a request cannot forge or break a log line.

@@ -17,12 +17,14 @@ struct HttpServer::Impl {
     Impl(ApplicationServer& app, HttpServerOptions opts)
         : options(std::move(opts)),
           budget(options.maxInFlightBytes),
+          packets(budget),
           workers(static_cast<std::size_t>(options.workerThreads > 0 ? options.workerThreads : 1)),
           shared{
               app,
               options,
               CallLimits{options.maxRequestBytes, decodedLimit(options), options.compressAnswers},
               budget,
+              packets,
               workers,
               connections} {}
 
@@ -61,6 +63,7 @@ struct HttpServer::Impl {
 
     HttpServerOptions options;
     MemoryBudget budget;
+    PacketArrayCache packets;
     std::atomic<std::size_t> connections{0};
     std::optional<asio::ssl::context> tls;
     // Destroyed in reverse order: the worker pool (whose queued calls hold

@@ -36,6 +36,7 @@ struct SessionShared {
     const HttpServerOptions& options;
     CallLimits limits;
     MemoryBudget& budget;
+    PacketArrayCache& packets;
     asio::thread_pool& workers;
     std::atomic<std::size_t>& connections;
 };
@@ -234,8 +235,8 @@ class Session : public std::enable_shared_from_this<Session<Stream>> {
         input->caller = Caller{peer_, grant_};
         keepAlive_ = req.keep_alive();
         asio::post(shared_.workers, [self = this->shared_from_this(), input] {
-            Answer a =
-                executeCall(self->shared_.app, *input, self->shared_.limits, self->reservation_);
+            Answer a = executeCall(self->shared_.app, *input, self->shared_.limits,
+                                   self->reservation_, &self->shared_.packets);
             a.close = a.close || !self->keepAlive_;
             asio::post(self->tcp().get_executor(),
                        [self, a = std::move(a)]() mutable { self->send(std::move(a)); });

@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -70,5 +71,29 @@ struct Request {
 // A request travels as the array [version, object, method, [args...]].
 Bytes encodeRequest(std::string_view object, std::string_view method, const VariantArray& args);
 Request decodeRequest(std::span<const std::uint8_t> data, const DecodeLimits& limits = {});
+
+// A value decoded earlier, with the memory its decode was counted at.
+struct DecodedValue {
+    Variant value;
+    std::size_t memory = 0;
+};
+
+// For a caller that keeps values it has decoded (the packet array arrives in
+// two calls in a row): the last argument of a request is first offered, as
+// its exact bytes up to the end of the message, to `find`, which may answer
+// the value decoded earlier from those same bytes. A value found is counted
+// against the limits as if decoded again. Otherwise the argument is decoded
+// as usual and `bytes` and `memory` tell what the caller may keep.
+struct LastArgument {
+    std::function<std::optional<DecodedValue>(std::span<const std::uint8_t>)> find;
+    std::span<const std::uint8_t> bytes;  // out, when decoded: the argument's own bytes
+    std::size_t memory = 0;               // out, when decoded: the memory counted for it
+    bool reused = false;                  // out: `find` answered
+};
+
+// decodeRequest, offering the last argument to `last.find` first. Decodes
+// the same request and fails with the same errors as decodeRequest.
+Request decodeRequest(std::span<const std::uint8_t> data, const DecodeLimits& limits,
+                      LastArgument& last);
 
 }  // namespace qel::protocol

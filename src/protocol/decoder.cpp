@@ -150,6 +150,59 @@ class Reader {
         fail("expected an array");
     }
 
+    // The request frame [version, object, method, [args...]] as value(0)
+    // decodes it, in the same order and with the same bounds and charges,
+    // except that the last argument is first offered to `last.find`. False
+    // when the frame does not start in that form (a 4-element array whose
+    // fourth element is a non-empty array): the caller then decodes it all
+    // the ordinary way, which reports whatever is wrong with it.
+    bool request(VariantArray& parts, LastArgument& last) {
+        if (remaining() == 0 || *p_ != 0x94) return false;
+        ++p_;
+        enter(0);
+        checkCount(4);
+        charge(4 * sizeof(Variant));
+        parts.reserve(4);
+        for (int i = 0; i < 3; ++i) parts.push_back(value(1));
+        std::size_t n = 0;
+        const std::uint8_t tag = remaining() > 0 ? *p_ : 0;
+        if ((tag & 0xF0) == 0x90) {
+            ++p_;
+            n = tag & 0x0F;
+        } else if (tag == 0xDC && remaining() >= 3) {
+            ++p_;
+            n = be<std::uint16_t>();
+        } else if (tag == 0xDD && remaining() >= 5) {
+            ++p_;
+            n = be<std::uint32_t>();
+        } else {
+            return false;
+        }
+        if (n == 0) return false;
+        enter(1);
+        checkCount(n);
+        charge(n * sizeof(Variant));
+        VariantArray args;
+        args.reserve(n);
+        for (std::size_t i = 0; i + 1 < n; ++i) args.push_back(value(2));
+        const std::uint8_t* start = p_;
+        std::optional<DecodedValue> known;
+        if (last.find) known = last.find({start, static_cast<std::size_t>(end_ - start)});
+        if (known) {
+            charge(known->memory);
+            p_ = end_;
+            args.push_back(std::move(known->value));
+            last.reused = true;
+        } else {
+            const std::size_t before = memory_;
+            args.push_back(value(2));
+            last.bytes = {start, static_cast<std::size_t>(p_ - start)};
+            last.memory = memory_ - before;
+        }
+        parts.push_back(Variant(std::move(args)));
+        return true;
+    }
+
     [[noreturn]] void fail(const std::string& why) const {
         throw ProtocolError("Invalid message at byte " + std::to_string(p_ - begin_) + ": " + why);
     }
@@ -477,8 +530,9 @@ Variant decode(std::span<const std::uint8_t> data, const DecodeLimits& limits) {
     return v;
 }
 
-Request decodeRequest(std::span<const std::uint8_t> data, const DecodeLimits& limits) {
-    Variant frame = decode(data, limits);
+namespace {
+
+Request checkedRequest(Variant frame) {
     if (!frame.isArray() || frame.asArray().size() != 4) {
         throw ProtocolError("A request is the array [version, object, method, arguments]");
     }
@@ -494,6 +548,25 @@ Request decodeRequest(std::span<const std::uint8_t> data, const DecodeLimits& li
         throw ProtocolError("A request is the array [version, object, method, arguments]");
     }
     return Request{*object, *method, std::move(parts[3].asArray())};
+}
+
+}  // namespace
+
+Request decodeRequest(std::span<const std::uint8_t> data, const DecodeLimits& limits) {
+    return checkedRequest(decode(data, limits));
+}
+
+Request decodeRequest(std::span<const std::uint8_t> data, const DecodeLimits& limits,
+                      LastArgument& last) {
+    {
+        Reader r(data, limits);
+        VariantArray parts;
+        if (r.request(parts, last)) {
+            r.finish();
+            return checkedRequest(Variant(std::move(parts)));
+        }
+    }
+    return decodeRequest(data, limits);
 }
 
 }  // namespace qel::protocol

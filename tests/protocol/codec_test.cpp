@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <msgpack.hpp>
 
@@ -245,6 +246,71 @@ TEST(Codec, RequestsCarryObjectMethodAndArguments) {
     EXPECT_THROW(decodeRequest(encode(Variant(
                      VariantArray{Variant(1), Variant("a"), Variant(3), Variant(VariantArray{})}))),
                  ProtocolError);
+}
+
+TEST(Codec, ARequestsLastArgumentIsOfferedByItsExactBytesAndReusedAsDecoded) {
+    const Variant packet(everyTypePacket());
+    const Bytes body = encodeRequest("Exp.rdmInsereServidor", "getVerificaExportacao",
+                                     {Variant("0001"), Variant("001"), packet});
+    const Bytes own = encode(packet);
+
+    // Nothing held: the argument is decoded as decodeRequest does, and its own
+    // bytes (the tail of the message) and memory are reported for keeping.
+    LastArgument miss;
+    std::size_t offered = 0;
+    miss.find = [&](std::span<const std::uint8_t> b) -> std::optional<DecodedValue> {
+        ++offered;
+        EXPECT_TRUE(std::equal(b.begin(), b.end(), own.begin(), own.end()));
+        return std::nullopt;
+    };
+    const Request decoded = decodeRequest(body, {}, miss);
+    EXPECT_EQ(offered, 1u);
+    EXPECT_FALSE(miss.reused);
+    EXPECT_TRUE(std::equal(miss.bytes.begin(), miss.bytes.end(), own.begin(), own.end()));
+    EXPECT_GT(miss.memory, own.size());
+    EXPECT_TRUE(Variant(decoded.args) == Variant(decodeRequest(body).args));
+
+    // Held: the value found stands for the argument and is counted against
+    // the memory bound as if decoded again.
+    LastArgument hit;
+    hit.find = [&](std::span<const std::uint8_t> b) -> std::optional<DecodedValue> {
+        if (!std::equal(b.begin(), b.end(), own.begin(), own.end())) return std::nullopt;
+        return DecodedValue{decoded.args.back(), miss.memory};
+    };
+    const Request reused = decodeRequest(body, {}, hit);
+    EXPECT_TRUE(hit.reused);
+    EXPECT_EQ(&reused.args.back().asPacket(), &decoded.args.back().asPacket());
+    EXPECT_EQ(reused.method, "getVerificaExportacao");
+    EXPECT_THROW(decodeRequest(body, DecodeLimits{16, 1u << 20, miss.memory, {}}, hit),
+                 DecodeTooLarge);
+
+    // Frames of another form, and trailing bytes, fail exactly as decodeRequest fails.
+    Bytes trailing = body;
+    trailing.push_back(0xC0);
+    const Bytes others[] = {
+        trailing, encode(Variant("x")),
+        encode(Variant(VariantArray{Variant(2), Variant("a"), Variant("b"),
+                                    Variant(VariantArray{Variant(1)})})),
+        encode(
+            Variant(VariantArray{Variant(1), Variant("a"), Variant(3), Variant(VariantArray{})})),
+        encode(Variant(VariantArray{Variant(1), Variant("a"), Variant("b"), Variant(3)}))};
+    for (const Bytes& b : others) {
+        std::string plain, offering;
+        try {
+            decodeRequest(b);
+        } catch (const ProtocolError& e) {
+            plain = e.what();
+        }
+        LastArgument last;
+        last.find = hit.find;
+        try {
+            decodeRequest(b, {}, last);
+        } catch (const ProtocolError& e) {
+            offering = e.what();
+        }
+        EXPECT_FALSE(plain.empty());
+        EXPECT_EQ(offering, plain);
+    }
 }
 
 }  // namespace

@@ -174,6 +174,23 @@ TEST_F(Methods, AChangedRowIsNotConfirmedUntilSentAgain) {
     EXPECT_EQ(store_->rowCount("VENDA"), 3);  // replaced, not added
 }
 
+TEST_F(Methods, AVerificationAnswersAlikeWhetherItsInsertWasDecodedJustBeforeOrNot) {
+    const VariantArray sent = samplePacketArray(3);
+    const VariantArray changed = withValue(sent, 16, 1, "CDVENDEDOR", Variant("V02"));
+    insert(sent);
+    const Variant afterInsert = verify(sent);  // the array the insert decoded
+    const Variant again = verify(sent);        // decoded anew
+    EXPECT_TRUE(afterInsert == again);
+    EXPECT_EQ(column(result(again, 10), "IDSITUACAO"),
+              (std::vector<std::string>{"OK", "OK", "OK"}));
+
+    insert(changed);
+    EXPECT_EQ(column(result(verify(sent), 10), "IDSITUACAO"),
+              (std::vector<std::string>{"OK", "DIF", "OK"}));
+    EXPECT_EQ(column(result(verify(changed), 10), "IDSITUACAO"),
+              (std::vector<std::string>{"OK", "OK", "OK"}));
+}
+
 TEST_F(Methods, RowsThatCannotBeStoredAreRefusedWithAReason) {
     VariantArray packets = withValue(samplePacketArray(3), 16, 0, "NRSEQVENDA", Variant::null());
     // A date-time key sent as text cannot be bound as a date-time by the agent.

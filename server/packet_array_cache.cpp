@@ -1,0 +1,70 @@
+#include "packet_array_cache.h"
+
+#include <cstring>
+
+namespace qel::server {
+namespace {
+
+// Arrays are compared whole: equal sizes are rare enough that the compare
+// is cheaper than hashing every array received.
+bool sameBytes(const Bytes& held, std::span<const std::uint8_t> bytes) {
+    return held.size() == bytes.size() && std::memcmp(held.data(), bytes.data(), bytes.size()) == 0;
+}
+
+}  // namespace
+
+PacketArrayCache::~PacketArrayCache() {
+    std::lock_guard lock(mutex_);
+    while (!entries_.empty()) drop(entries_.begin());
+}
+
+void PacketArrayCache::keep(std::span<const std::uint8_t> bytes,
+                            const protocol::DecodedValue& decoded) {
+    if (maxEntries_ == 0 || bytes.empty()) return;
+    const std::size_t share = bytes.size() + decoded.memory;
+    std::lock_guard lock(mutex_);
+    // The same array again (an insert sent twice) replaces its older copy.
+    for (auto e = entries_.begin(); e != entries_.end(); ++e) {
+        if (sameBytes(e->bytes, bytes)) {
+            drop(e);
+            break;
+        }
+    }
+    while (entries_.size() >= maxEntries_) drop(std::prev(entries_.end()));
+    // The newest array is the likeliest to be verified next: older ones
+    // make room for it, and none is kept where calls already hold the budget.
+    while (!budget_.take(share)) {
+        if (entries_.empty()) return;
+        drop(std::prev(entries_.end()));
+    }
+    try {
+        entries_.push_front(Entry{Bytes(bytes.begin(), bytes.end()), decoded, share});
+    } catch (const std::bad_alloc&) {
+        budget_.give(share);
+    }
+}
+
+std::optional<protocol::DecodedValue> PacketArrayCache::take(std::span<const std::uint8_t> bytes) {
+    if (bytes.empty()) return std::nullopt;
+    std::lock_guard lock(mutex_);
+    for (auto e = entries_.begin(); e != entries_.end(); ++e) {
+        if (sameBytes(e->bytes, bytes)) {
+            protocol::DecodedValue found = std::move(e->decoded);
+            drop(e);
+            return found;
+        }
+    }
+    return std::nullopt;
+}
+
+std::size_t PacketArrayCache::size() const {
+    std::lock_guard lock(mutex_);
+    return entries_.size();
+}
+
+void PacketArrayCache::drop(std::list<Entry>::iterator e) {
+    budget_.give(e->share);
+    entries_.erase(e);
+}
+
+}  // namespace qel::server
