@@ -99,7 +99,7 @@ Answer executeCall(ApplicationServer& app, CallInput& input, const CallLimits& l
                     if (!reservation.growTo(wire + size)) throw BudgetExhausted{};
                 });
         }
-        const std::string& bytes = input.gzipped ? unpacked : input.body;
+        std::string& bytes = input.gzipped ? unpacked : input.body;
         protocol::DecodeLimits decodeLimits;
         decodeLimits.maxBytes = limits.maxRequestBytes;
         decodeLimits.maxMemory = limits.maxDecodedBytes;
@@ -121,7 +121,9 @@ Answer executeCall(ApplicationServer& app, CallInput& input, const CallLimits& l
             {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()}, decodeLimits,
             last);
         if (insert && !last.bytes.empty() && !request.args.empty()) {
-            packets->keep(last.bytes, {request.args.back(), last.memory});
+            const auto offset = static_cast<std::size_t>(
+                last.bytes.data() - reinterpret_cast<const std::uint8_t*>(bytes.data()));
+            packets->keep(std::move(bytes), offset, {request.args.back(), last.memory});
         }
         // The bodies are no longer needed while the call runs.
         std::string().swap(unpacked);

@@ -7,8 +7,10 @@ namespace {
 
 // Arrays are compared whole: equal sizes are rare enough that the compare
 // is cheaper than hashing every array received.
-bool sameBytes(const Bytes& held, std::span<const std::uint8_t> bytes) {
-    return held.size() == bytes.size() && std::memcmp(held.data(), bytes.data(), bytes.size()) == 0;
+bool sameBytes(const std::string& message, std::size_t offset,
+               std::span<const std::uint8_t> bytes) {
+    return message.size() - offset == bytes.size() &&
+           std::memcmp(message.data() + offset, bytes.data(), bytes.size()) == 0;
 }
 
 }  // namespace
@@ -18,14 +20,16 @@ PacketArrayCache::~PacketArrayCache() {
     while (!entries_.empty()) drop(entries_.begin());
 }
 
-void PacketArrayCache::keep(std::span<const std::uint8_t> bytes,
+void PacketArrayCache::keep(std::string&& message, std::size_t offset,
                             const protocol::DecodedValue& decoded) {
-    if (maxEntries_ == 0 || bytes.empty()) return;
-    const std::size_t share = bytes.size() + decoded.memory;
+    if (maxEntries_ == 0 || offset >= message.size()) return;
+    const std::span<const std::uint8_t> bytes(
+        reinterpret_cast<const std::uint8_t*>(message.data()) + offset, message.size() - offset);
+    const std::size_t share = message.size() + decoded.memory;
     std::lock_guard lock(mutex_);
     // The same array again (an insert sent twice) replaces its older copy.
     for (auto e = entries_.begin(); e != entries_.end(); ++e) {
-        if (sameBytes(e->bytes, bytes)) {
+        if (sameBytes(e->message, e->offset, bytes)) {
             drop(e);
             break;
         }
@@ -37,18 +41,14 @@ void PacketArrayCache::keep(std::span<const std::uint8_t> bytes,
         if (entries_.empty()) return;
         drop(std::prev(entries_.end()));
     }
-    try {
-        entries_.push_front(Entry{Bytes(bytes.begin(), bytes.end()), decoded, share});
-    } catch (const std::bad_alloc&) {
-        budget_.give(share);
-    }
+    entries_.push_front(Entry{std::move(message), offset, decoded, share});
 }
 
 std::optional<protocol::DecodedValue> PacketArrayCache::take(std::span<const std::uint8_t> bytes) {
     if (bytes.empty()) return std::nullopt;
     std::lock_guard lock(mutex_);
     for (auto e = entries_.begin(); e != entries_.end(); ++e) {
-        if (sameBytes(e->bytes, bytes)) {
+        if (sameBytes(e->message, e->offset, bytes)) {
             protocol::DecodedValue found = std::move(e->decoded);
             drop(e);
             return found;

@@ -6,6 +6,7 @@
 #include <mutex>
 #include <optional>
 #include <span>
+#include <string>
 
 #include "memory_budget.h"
 #include "protocol/codec.h"
@@ -31,9 +32,10 @@ class PacketArrayCache {
     PacketArrayCache(const PacketArrayCache&) = delete;
     PacketArrayCache& operator=(const PacketArrayCache&) = delete;
 
-    // Keeps the value decoded from `bytes`, pushing out the oldest arrays
-    // past the entry count or for want of budget.
-    void keep(std::span<const std::uint8_t> bytes, const protocol::DecodedValue& decoded);
+    // Keeps the value decoded from the bytes of `message` from `offset` to
+    // its end (the message is kept rather than copied), pushing out the
+    // oldest arrays past the entry count or for want of budget.
+    void keep(std::string&& message, std::size_t offset, const protocol::DecodedValue& decoded);
     // Hands over, and forgets, the value decoded from exactly these bytes.
     std::optional<protocol::DecodedValue> take(std::span<const std::uint8_t> bytes);
 
@@ -41,7 +43,8 @@ class PacketArrayCache {
 
   private:
     struct Entry {
-        Bytes bytes;
+        std::string message;
+        std::size_t offset;
         protocol::DecodedValue decoded;
         std::size_t share;  // taken from the budget
     };
