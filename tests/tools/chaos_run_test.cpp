@@ -7,12 +7,14 @@
 #include <map>
 #include <sstream>
 
+#include "app/pontax_file.h"
 #include "fault_kinds.h"
 #include "journal.h"
 #include "recovery.h"
 #include "run_logs.h"
 #include "schedule.h"
 #include "station_faults.h"
+#include "station_setup.h"
 
 namespace qel::chaos {
 namespace {
@@ -135,6 +137,18 @@ TEST(ChaosRunLogFolder, AnUnwritableFolderComesBackWithEveryLine) {
     EXPECT_EQ(text.str(), "older\nnewer\n");
     EXPECT_FALSE(fs::exists(dir / "Dados" / "Qel_Exp.aside"));
     fs::remove_all(dir);
+}
+
+// The agent's own restart starts it without a command line: it must find
+// its station in the parameter file the run writes beside it.
+TEST(ChaosStationSetup, TheParameterFileNamesTheStationForTheAgentsOwnRestart) {
+    StationFolder station;
+    station.store = "0001";
+    station.station = "012";
+    const app::PontaxFile file = app::PontaxFile::parse(parameterFileText(station));
+    EXPECT_EQ(file.text("CDFILIAL"), "0001");
+    EXPECT_EQ(file.text("CDCAIXA"), "012");
+    EXPECT_EQ(file.integer("IDTIPOIMPFIS"), 0);
 }
 
 }  // namespace

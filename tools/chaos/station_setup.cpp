@@ -26,6 +26,17 @@ void writeRegistry(const StationFolder& s, int proxyPort) {
 
 }  // namespace
 
+std::string parameterFileText(const StationFolder& station) {
+    // A fiscal printer type of 0, as the agent has without the file.
+    return "<?xml version=\"1.0\" standalone=\"yes\"?><DATAPACKET Version=\"2.0\"><METADATA>"
+           "<FIELDS><FIELD attrname=\"CDFILIAL\" fieldtype=\"string\" WIDTH=\"4\"/>"
+           "<FIELD attrname=\"CDCAIXA\" fieldtype=\"string\" WIDTH=\"3\"/>"
+           "<FIELD attrname=\"IDTIPOIMPFIS\" fieldtype=\"i4\"/></FIELDS><PARAMS/></METADATA>"
+           "<ROWDATA><ROW CDFILIAL=\"" +
+           station.store + "\" CDCAIXA=\"" + station.station +
+           "\" IDTIPOIMPFIS=\"0\"/></ROWDATA></DATAPACKET>";
+}
+
 std::vector<StationFolder> createStore(const StoreSettings& settings) {
     const auto base = settings.work / "store.db";
     Processes processes;
@@ -56,6 +67,12 @@ std::vector<StationFolder> createStore(const StoreSettings& settings) {
         std::filesystem::copy_file(settings.agent, s.agent,
                                    std::filesystem::copy_options::overwrite_existing);
         writeRegistry(s, settings.proxyPort);
+        {
+            std::ofstream parameters(s.folder / "Pontax.cds", std::ios::binary);
+            parameters << parameterFileText(s);
+            if (!parameters)
+                throw IoError("cannot write the parameter file in " + s.folder.string());
+        }
         {
             SqliteFile db(s.database, false);
             // Exports every minute unless the agent's timer is shortened; a

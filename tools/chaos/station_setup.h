@@ -25,10 +25,16 @@ struct StoreSettings {
     int proxyPort = 0;  // where the agents find the server
 };
 
+// The point-of-sale program's parameter file ("Pontax.cds", XML form) that
+// names the station, as an installed station has it beside the agent. The
+// agent's own restart starts it without a command line, and it then reads
+// its station from this file.
+std::string parameterFileText(const StationFolder& station);
+
 // Creates the store: one database per station (the simulator's --separate
 // mode, parameter tables only, a daily cleanup with a retention of minutes
-// so that it deletes exported rows during the run), the agents' folders and
-// registry files, and the shadows the checker needs. Throws on failure.
+// so that it deletes exported rows during the run), the agents' folders,
+// registry and parameter files, and the shadows the checker needs. Throws on failure.
 std::vector<StationFolder> createStore(const StoreSettings& settings);
 
 // The rows still waiting for export in a station database (sales and the
