@@ -89,26 +89,26 @@ std::size_t expectedCallMemory(std::size_t contentLength, bool gzipped, const Ca
 
 Answer executeCall(ApplicationServer& app, CallInput& input, const CallLimits& limits,
                    Reservation& reservation, PacketArrayCache* packets) {
+    // Arrays kept for later verifications give way to the call in hand.
+    auto grow = [&](std::size_t total) {
+        if (reservation.growTo(total)) return;
+        if (packets) packets->clear();
+        if (!reservation.growTo(total)) throw BudgetExhausted{};
+    };
     try {
         const std::size_t wire = input.body.size();
         std::string unpacked;
         if (input.gzipped) {
             unpacked = protocol::gzipDecompress(
                 {reinterpret_cast<const std::uint8_t*>(input.body.data()), wire},
-                limits.maxRequestBytes, [&](std::size_t size) {
-                    if (!reservation.growTo(wire + size)) throw BudgetExhausted{};
-                });
+                limits.maxRequestBytes, [&](std::size_t size) { grow(wire + size); });
         }
         std::string& bytes = input.gzipped ? unpacked : input.body;
         protocol::DecodeLimits decodeLimits;
         decodeLimits.maxBytes = limits.maxRequestBytes;
         decodeLimits.maxMemory = limits.maxDecodedBytes;
         const std::size_t held = wire + unpacked.size();
-        decodeLimits.onMemory = [&](std::size_t memory) {
-            if (!reservation.growTo(held + memory)) {
-                throw BudgetExhausted{};
-            }
-        };
+        decodeLimits.onMemory = [&](std::size_t memory) { grow(held + memory); };
         // The packet array of a transfer's verification is the one its insert
         // decoded just before, when this server received that insert.
         const bool exportCall = packets && input.object == kExportObject;

@@ -155,7 +155,13 @@ class Session : public std::enable_shared_from_this<Session<Stream>> {
         const std::size_t expected =
             expectedCallMemory(static_cast<std::size_t>(*length), encoding == "gzip",
                                shared_.limits, shared_.budget.capacity());
-        if (!reservation_.growTo(expected)) {
+        bool reserved = reservation_.growTo(expected);
+        if (!reserved) {
+            // Arrays kept for later verifications give way to calls.
+            shared_.packets.clear();
+            reserved = reservation_.growTo(expected);
+        }
+        if (!reserved) {
             Answer a = refusal(503,
                                "The server is holding as many large requests as its memory "
                                "allows; try again shortly");

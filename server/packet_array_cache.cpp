@@ -16,8 +16,7 @@ bool sameBytes(const std::string& message, std::size_t offset,
 }  // namespace
 
 PacketArrayCache::~PacketArrayCache() {
-    std::lock_guard lock(mutex_);
-    while (!entries_.empty()) drop(entries_.begin());
+    clear();
 }
 
 void PacketArrayCache::keep(std::string&& message, std::size_t offset,
@@ -55,6 +54,11 @@ std::optional<protocol::DecodedValue> PacketArrayCache::take(std::span<const std
         }
     }
     return std::nullopt;
+}
+
+void PacketArrayCache::clear() {
+    std::lock_guard lock(mutex_);
+    while (!entries_.empty()) drop(entries_.begin());
 }
 
 std::size_t PacketArrayCache::size() const {

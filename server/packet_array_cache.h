@@ -23,7 +23,8 @@ namespace qel::server {
 //
 // Each array held takes its bytes and decoded memory from the shared budget
 // and gives them back when it is used or pushed out; an array the budget
-// cannot hold is not kept. Safe to use from several threads at once.
+// cannot hold is not kept, and a call the budget cannot hold clears them
+// all first. Safe to use from several threads at once.
 class PacketArrayCache {
   public:
     explicit PacketArrayCache(MemoryBudget& budget, std::size_t maxEntries = 4)
@@ -38,6 +39,10 @@ class PacketArrayCache {
     void keep(std::string&& message, std::size_t offset, const protocol::DecodedValue& decoded);
     // Hands over, and forgets, the value decoded from exactly these bytes.
     std::optional<protocol::DecodedValue> take(std::span<const std::uint8_t> bytes);
+
+    // Forgets every array, giving their shares back: calls come first when
+    // the budget cannot hold one.
+    void clear();
 
     std::size_t size() const;
 

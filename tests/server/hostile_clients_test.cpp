@@ -234,6 +234,38 @@ TEST_F(HostileClients, SimultaneousLargeCallsAreAdmittedAsFarAsTheirDecodedSizeF
     EXPECT_GT(store_->rowCount(), 0);
 }
 
+TEST_F(HostileClients, PacketArraysKeptForVerificationGiveWayToCalls) {
+    const std::string body = bodyOf(protocol::encodeRequest(
+        "Exp.rdmInsereServidor", "setInsereServidor",
+        {Variant("0001"), Variant("001"), Variant("01"), Variant(samplePacketArray(100))}));
+    server::HttpServerOptions options;
+    const std::size_t each = body.size() * (1 + server::kDecodedPerEncodedByte);
+    options.maxInFlightBytes = 2 * each + each / 2;
+    serve(std::move(options));
+    const std::string head =
+        "POST /call/Exp.rdmInsereServidor/setInsereServidor HTTP/1.1\r\n"
+        "Host: 127.0.0.1\r\nContent-Type: application/msgpack\r\n"
+        "Content-Length: " +
+        std::to_string(body.size()) + "\r\nExpect: 100-continue\r\n\r\n";
+    auto admit = [&](RawClient& c) {
+        bool closed = false;
+        c.send(head);
+        return parseAnswers(c.readAnswers(closed)).status;
+    };
+    {
+        // One insert alone: its decoded array is kept for its verification.
+        RawClient c(port_);
+        ASSERT_EQ(admit(c), 100);
+        bool closed = false;
+        c.send(body);
+        EXPECT_EQ(parseAnswers(c.readAnswers(closed)).status, 200);
+    }
+    // Two calls fit in the budget once the kept array is let go.
+    RawClient first(port_), second(port_);
+    EXPECT_EQ(admit(first), 100);
+    EXPECT_EQ(admit(second), 100);
+}
+
 // Opens as many descriptors as the test may (it holds both ends of each connection).
 int connectionsWeCanOpen(int wanted) {
     rlimit limit{};

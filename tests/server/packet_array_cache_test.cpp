@@ -64,6 +64,10 @@ TEST(PacketArrayCache, HoldsAFewArraysWithinTheSharedBudget) {
         budget.give(30);
         EXPECT_EQ(cache.take(Bytes(10, 6))->value.asString(), "6");
         cache.keep(message("", Bytes(10, 7)), 0, decoded("7", 10));
+        cache.keep(message("", Bytes(10, 8)), 0, decoded("8", 10));
+        cache.clear();  // a call needs the budget
+        EXPECT_EQ(budget.used(), 0u);
+        cache.keep(message("", Bytes(10, 9)), 0, decoded("9", 10));
     }
     EXPECT_EQ(budget.used(), 0u);  // a server stopping gives every share back
 }
