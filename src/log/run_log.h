@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <functional>
 #include <mutex>
+#include <optional>
 #include <string_view>
 
 #include "core/clock.h"
@@ -44,6 +45,9 @@ class RunLog {
     std::filesystem::path folder_;  // built once: every line is written there
     const Clock& clock_;
     std::mutex mutex_;
+    // The file of the day of the last line (guarded by mutex_).
+    std::optional<std::filesystem::path> currentFile_;
+    DateTime currentDay_;
 };
 
 }  // namespace qel::log

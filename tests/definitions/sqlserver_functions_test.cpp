@@ -54,6 +54,10 @@ TEST_F(SqlServerFunctions, ConvertStyles) {
     EXPECT_EQ(eval("CONVERT_STYLE(" + t + ", 108)"), "08:05:09");
     EXPECT_EQ(eval("CONVERT_STYLE(" + t + ", 120)"), "2026-03-07 08:05:09");
     EXPECT_EQ(eval("CONVERT_STYLE(" + t + ", 121)"), "2026-03-07 08:05:09.120");
+    EXPECT_EQ(eval("CONVERT_STYLE(" + t + ", 112)"), "20260307");
+    // Every field keeps its leading zeros, a three-digit year included.
+    EXPECT_EQ(eval("CONVERT_STYLE('0987-01-02 03:04:05.006', 121)"), "0987-01-02 03:04:05.006");
+    EXPECT_EQ(eval("CONVERT_STYLE('0987-01-02 03:04:05.006', 103)"), "02/01/0987");
     EXPECT_EQ(eval("CONVERT_STYLE(NULL, 103) IS NULL"), "1");
     EXPECT_EQ(db.prepareError("SELECT CONVERT_STYLE('x', 103)"), "");
     EXPECT_NE(sqlite3_exec(db.handle(), "SELECT CONVERT_STYLE('not a date', 103)", nullptr, nullptr,

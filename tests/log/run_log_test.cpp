@@ -67,6 +67,12 @@ TEST_F(RunLogTest, StartsANewFileAfterMidnightAndRecreatesADeletedFolder) {
     log.GravaLog("de novo");
     EXPECT_EQ(read(folder_ / "Dados/Qel_Exp/Qel_Exp071226.txt"),
               "07/12/2026 00:00:01 - de novo\r\n");
+
+    // A clock set back a day writes to that day's file again.
+    clock_.set(DateTime::fromDateTime(2026, 12, 6, 23, 59, 59));
+    log.GravaLog("de volta");
+    EXPECT_EQ(read(folder_ / "Dados/Qel_Exp/Qel_Exp061226.txt"),
+              "06/12/2026 23:59:59 - de volta\r\n");
 }
 
 TEST_F(RunLogTest, TwoThreadsNeverInterleaveOrLoseLines) {

@@ -180,6 +180,26 @@ class ResetGuard {
     sqlite3_stmt* stmt_;
 };
 
+// The index named by SQLite's "no such index: NAME" message, or empty.
+std::string_view missingIndex(std::string_view message) {
+    constexpr std::string_view prefix = "no such index: ";
+    return message.substr(0, prefix.size()) == prefix ? message.substr(prefix.size())
+                                                      : std::string_view();
+}
+
+// `sql` without its "INDEXED BY <index>" hints; empty when it has none.
+std::string withoutIndexHint(std::string_view sql, std::string_view index) {
+    if (index.empty()) return {};
+    const std::string hint = " INDEXED BY " + std::string(index);
+    std::string out(sql);
+    bool found = false;
+    for (std::size_t at = out.find(hint); at != std::string::npos; at = out.find(hint, at)) {
+        out.erase(at, hint.size());
+        found = true;
+    }
+    return found ? out : std::string();
+}
+
 std::string quoteIdentifier(std::string_view name) {
     std::string out = "\"";
     for (char c : name) {
@@ -243,6 +263,27 @@ SqliteBackend::Prepared& SqliteBackend::prepare(std::string_view sql) {
     if (auto it = cache_.find(sql); it != cache_.end()) return *it->second;
     if (cache_.size() >= kMaxCachedStatements) cache_.clear();
 
+    // An index a text names as a planner hint may be missing from an older
+    // station database: the text then runs without the hint, planned freely.
+    std::unique_ptr<Prepared> prepared;
+    std::string withoutHints;
+    for (;;) {
+        try {
+            prepared = prepareParts(withoutHints.empty() ? sql : withoutHints);
+            break;
+        } catch (const DatabaseError& e) {
+            std::string stripped =
+                withoutIndexHint(withoutHints.empty() ? sql : withoutHints, missingIndex(e.what()));
+            if (stripped.empty()) throw;
+            withoutHints = std::move(stripped);
+        }
+    }
+    auto& slot = cache_[std::string(sql)];
+    slot = std::move(prepared);
+    return *slot;
+}
+
+std::unique_ptr<SqliteBackend::Prepared> SqliteBackend::prepareParts(std::string_view sql) {
     auto prepared = std::make_unique<Prepared>();
     const char* rest = sql.data();
     const char* end = sql.data() + sql.size();
@@ -274,9 +315,7 @@ SqliteBackend::Prepared& SqliteBackend::prepare(std::string_view sql) {
             prepared->parts.back().columns.push_back(std::move(column));
         }
     }
-    auto& slot = cache_[std::string(sql)];
-    slot = std::move(prepared);
-    return *slot;
+    return prepared;
 }
 
 void SqliteBackend::bind(const Part& part, const ParamResolver& params) {

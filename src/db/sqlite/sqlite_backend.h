@@ -67,6 +67,7 @@ class SqliteBackend final : public Backend {
     };
 
     Prepared& prepare(std::string_view sql);
+    std::unique_ptr<Prepared> prepareParts(std::string_view sql);
     void bind(const Part& part, const ParamResolver& params);
     Dataset read(const Part& part);
     void runToEnd(const Part& part);

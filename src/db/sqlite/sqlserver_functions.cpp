@@ -72,11 +72,53 @@ DateTimeParts fromMs(std::int64_t ms) {
     return p;
 }
 
+// Appends v as `width` digits with leading zeros (printf's %0*d): these
+// functions run once per row a statement examines, so the common values are
+// written without a formatted print.
+void appendDigits(std::string& out, int v, int width) {
+    int limit = 1;
+    for (int i = 0; i < width; ++i) limit *= 10;
+    if (v < 0 || v >= limit) {
+        char wide[16];  // a year outside 0..9999 keeps all its digits and sign
+        std::snprintf(wide, sizeof wide, "%0*d", width, v);
+        out += wide;
+        return;
+    }
+    char digits[8];
+    for (int i = width - 1; i >= 0; --i) {
+        digits[i] = static_cast<char>('0' + v % 10);
+        v /= 10;
+    }
+    out.append(digits, static_cast<std::size_t>(width));
+}
+
+// "yyyy-mm-dd" of the parts, then (with `time`) " hh:nn:ss", then (with
+// `millis`) ".fff".
+std::string isoText(const DateTimeParts& p, bool time, bool millis) {
+    std::string out;
+    out.reserve(24);
+    appendDigits(out, p.year, 4);
+    out += '-';
+    appendDigits(out, p.month, 2);
+    out += '-';
+    appendDigits(out, p.day, 2);
+    if (time) {
+        out += ' ';
+        appendDigits(out, p.hour, 2);
+        out += ':';
+        appendDigits(out, p.minute, 2);
+        out += ':';
+        appendDigits(out, p.second, 2);
+    }
+    if (millis) {
+        out += '.';
+        appendDigits(out, p.millisecond, 3);
+    }
+    return out;
+}
+
 std::string iso(const DateTimeParts& p) {
-    char buffer[40];
-    std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d:%02d.%03d", p.year, p.month,
-                  p.day, p.hour, p.minute, p.second, p.millisecond);
-    return buffer;
+    return isoText(p, true, true);
 }
 
 // ---- arguments and results ---------------------------------------------------------
@@ -220,29 +262,38 @@ void convertStyle(sqlite3_context* context, int argc, sqlite3_value** argv) {
     if (anyNull(argc, argv)) return sqlite3_result_null(context);
     guarded(context, [&] {
         const DateTimeParts p = dateTimeOf(argv[0]);
-        char buffer[40];
         const int style = sqlite3_value_int(argv[1]);
+        std::string out;
         switch (style) {
             case 103:
-                std::snprintf(buffer, sizeof buffer, "%02d/%02d/%04d", p.day, p.month, p.year);
+                appendDigits(out, p.day, 2);
+                out += '/';
+                appendDigits(out, p.month, 2);
+                out += '/';
+                appendDigits(out, p.year, 4);
                 break;
             case 108:
-                std::snprintf(buffer, sizeof buffer, "%02d:%02d:%02d", p.hour, p.minute, p.second);
+                appendDigits(out, p.hour, 2);
+                out += ':';
+                appendDigits(out, p.minute, 2);
+                out += ':';
+                appendDigits(out, p.second, 2);
                 break;
             case 112:
-                std::snprintf(buffer, sizeof buffer, "%04d%02d%02d", p.year, p.month, p.day);
+                appendDigits(out, p.year, 4);
+                appendDigits(out, p.month, 2);
+                appendDigits(out, p.day, 2);
                 break;
             case 120:
-                std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d:%02d", p.year,
-                              p.month, p.day, p.hour, p.minute, p.second);
+                out = isoText(p, true, false);
                 break;
             case 121:
-                std::snprintf(buffer, sizeof buffer, "%s", iso(p).c_str());
+                out = iso(p);
                 break;
             default:
                 throw Error("unsupported CONVERT style " + std::to_string(style));
         }
-        resultText(context, buffer);
+        resultText(context, out);
     });
 }
 
