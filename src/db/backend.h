@@ -20,6 +20,12 @@ class Backend {
     virtual void rollback() = 0;
     virtual bool inTransaction() const = 0;
 
+    // Until endRead(), the reads see one snapshot of the database taken by a
+    // single read transaction, where the engine has such a thing (the
+    // others read as before). beginRead() is called outside a transaction.
+    virtual void beginRead() {}
+    virtual void endRead() {}
+
     // Runs a statement; parameters are looked up by name through `params`.
     virtual Dataset query(std::string_view sql, const ParamResolver& params) = 0;
     virtual std::int64_t execute(std::string_view sql, const ParamResolver& params) = 0;

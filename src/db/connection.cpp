@@ -67,6 +67,7 @@ void Connection::open() {
 }
 
 void Connection::close() {
+    readSnapshot_ = false;
     backend_.reset();
 }
 
@@ -90,19 +91,33 @@ Backend& Connection::ensureOpen() {
 
 void Connection::startTransaction() {
     Backend& backend = ensureOpen();
+    if (readSnapshot_) endReadSnapshot();
     if (!backend.inTransaction()) backend.begin();
 }
 
 void Connection::commitTransaction() {
-    if (backend_ && backend_->inTransaction()) backend_->commit();
+    if (inTransaction()) backend_->commit();
 }
 
 void Connection::rollbackTransaction() {
-    if (backend_ && backend_->inTransaction()) backend_->rollback();
+    if (inTransaction()) backend_->rollback();
 }
 
 bool Connection::inTransaction() const {
-    return backend_ && backend_->inTransaction();
+    return backend_ && !readSnapshot_ && backend_->inTransaction();
+}
+
+void Connection::beginReadSnapshot() {
+    Backend& backend = ensureOpen();
+    if (readSnapshot_ || backend.inTransaction()) return;
+    backend.beginRead();
+    readSnapshot_ = true;
+}
+
+void Connection::endReadSnapshot() {
+    if (!readSnapshot_) return;
+    readSnapshot_ = false;
+    if (backend_) backend_->endRead();
 }
 
 std::string_view Connection::textToRun(const definitions::Statement& statement) {

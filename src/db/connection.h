@@ -124,6 +124,14 @@ class Connection {
     void rollbackTransaction();
     bool inTransaction() const;
 
+    // Between these two, reads see one snapshot of the database (the
+    // embedded backend reads them in one read transaction, which spares each
+    // statement its own). Nothing happens inside a transaction; a
+    // transaction started meanwhile ends the snapshot first. Only for
+    // stretches that read.
+    void beginReadSnapshot();
+    void endReadSnapshot();
+
     Dataset query(const definitions::Statement& statement, const Params& params = {});
     // Returns the number of rows the command changed.
     std::int64_t execute(const definitions::Statement& statement, const Params& params = {});
@@ -156,6 +164,26 @@ class Connection {
     std::vector<std::string> catalogs_;
     std::unique_ptr<Backend> backend_;
     Dialect dialect_ = Dialect::SqlServer;  // of the open backend
+    bool readSnapshot_ = false;             // a read snapshot of the open backend
+};
+
+// A read snapshot for the life of a scope (see Connection::beginReadSnapshot).
+class ReadSnapshot {
+  public:
+    explicit ReadSnapshot(Connection& connection) : connection_(connection) {
+        connection_.beginReadSnapshot();
+    }
+    ~ReadSnapshot() {
+        try {
+            connection_.endReadSnapshot();
+        } catch (...) {  // ending a read loses nothing; the connection reports later
+        }
+    }
+    ReadSnapshot(const ReadSnapshot&) = delete;
+    ReadSnapshot& operator=(const ReadSnapshot&) = delete;
+
+  private:
+    Connection& connection_;
 };
 
 }  // namespace qel::db

@@ -1,6 +1,8 @@
 // Change detection: the sales window, the packet array and the answer to
 // "is there anything to export?".
 
+#include <optional>
+
 #include "core/error.h"
 #include "definitions/statement.h"
 #include "export/data_module.h"
@@ -33,6 +35,12 @@ Variant TdtmExportaVenda::EmpacotaDataSet(std::string_view component) {
 }
 
 bool TdtmExportaVenda::ExisteDadosExportar(DateTime DtUltAtuExtrato, DateTime DtUltAtuMoviClie) {
+    // The window and every selection read one snapshot of the station, in
+    // one read transaction rather than one per statement. Not with the
+    // central consumer selection, which attaches the central catalogue (no
+    // attaching inside a transaction).
+    std::optional<db::ReadSnapshot> snapshot;
+    if (!central.isCentral()) snapshot.emplace(adcCaixa);
     CalculaJanelaVendas();
     PacotesExportacao = Variant::array(kExportTableCount);
     VariantArray& packets = PacotesExportacao.asArray();

@@ -72,6 +72,35 @@ TEST_F(SqliteBackendTest, AnIndexHintOnAMissingIndexRunsWithoutTheHint) {
     EXPECT_THROW(db.query("SELECT A FROM T INDEXED BY IX_T_WAITING WHERE NOPE = 1"), DatabaseError);
 }
 
+TEST_F(SqliteBackendTest, AReadSnapshotSeesOneStateAndGivesWayToATransaction) {
+    db.execute("CREATE TABLE T (A INTEGER)");
+    db.execute("INSERT INTO T VALUES (1)");
+    Connection writer(clock, connectionString("QELCAIXA"));
+    const auto count = [&] { return db.query("SELECT COUNT(*) FROM T").rows()[0][0].asInteger(); };
+    {
+        ReadSnapshot snapshot(db);
+        EXPECT_FALSE(db.inTransaction());
+        EXPECT_EQ(count(), 1);
+        writer.execute("INSERT INTO T VALUES (2)");  // not blocked by the reader
+        EXPECT_EQ(count(), 1);
+        // A transaction begun inside ends the snapshot and sees the write.
+        db.startTransaction();
+        EXPECT_TRUE(db.inTransaction());
+        EXPECT_EQ(count(), 2);
+        db.execute("INSERT INTO T VALUES (3)");
+        db.commitTransaction();
+    }
+    EXPECT_FALSE(db.inTransaction());
+    writer.execute("INSERT INTO T VALUES (4)");
+    EXPECT_EQ(count(), 4);
+    {
+        ReadSnapshot snapshot(db);
+        EXPECT_EQ(count(), 4);
+    }
+    writer.execute("INSERT INTO T VALUES (5)");
+    EXPECT_EQ(count(), 5);  // the snapshot ended with its scope
+}
+
 TEST_F(SqliteBackendTest, ExpressionColumnsAreTypedByTheirValues) {
     db.execute("CREATE TABLE E (D DATETIME, V DECIMAL(15,2), S VARCHAR(10))");
     db.execute("INSERT INTO E VALUES ('2026-12-06 09:52:13.250', 1.5, 'a')");

@@ -461,6 +461,16 @@ bool SqliteBackend::inTransaction() const {
     return sqlite3_get_autocommit(db_) == 0;
 }
 
+// A deferred transaction that only reads: each statement no longer takes
+// and releases its own read lock, and all of them read the same snapshot.
+void SqliteBackend::beginRead() {
+    runSimple("BEGIN");
+}
+
+void SqliteBackend::endRead() {
+    if (inTransaction()) runSimple("COMMIT");
+}
+
 void SqliteBackend::attachCatalog(std::string_view name) {
     const std::string path = catalogPath(folder_, name);
     std::error_code ec;

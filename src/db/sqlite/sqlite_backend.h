@@ -34,6 +34,8 @@ class SqliteBackend final : public Backend {
     void commit() override;
     void rollback() override;
     bool inTransaction() const override;
+    void beginRead() override;
+    void endRead() override;
 
     Dataset query(std::string_view sql, const ParamResolver& params) override;
     std::int64_t execute(std::string_view sql, const ParamResolver& params) override;
