@@ -149,8 +149,8 @@ TEST_F(TableAcknowledgement, FloatDateAndTextTimeKeysMatchOnlyTheirOwnForm) {
 
 TEST_F(TableAcknowledgement, ConsumersFlagTheCentralPasswordOutsideTheLocalTransaction) {
     qel::testing::runSql(dir / "CENTRAL.db",
-                            "INSERT INTO SENHACONS (CDCLIENTE, CDCONSUMIDOR, IDATUCONSUMI) VALUES "
-                            "('C1', 'K1', 'I'), ('C1', 'K2', 'I')");
+                         "INSERT INTO SENHACONS (CDCLIENTE, CDCONSUMIDOR, IDATUCONSUMI) VALUES "
+                         "('C1', 'K1', 'I'), ('C1', 'K2', 'I')");
     sql("INSERT INTO CONSUMIDOR (CDCLIENTE, CDCONSUMIDOR, IDATUCONSUMI) VALUES "
         "('C1', 'K1', 'I'), ('C1', 'K2', 'I')");
     sql("CREATE TRIGGER falha BEFORE UPDATE ON CONSUMIDOR WHEN NEW.CDCONSUMIDOR = 'K2'"
