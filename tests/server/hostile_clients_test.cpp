@@ -5,6 +5,8 @@
 
 #include <sys/resource.h>
 
+#include <chrono>
+#include <memory>
 #include <thread>
 
 #include "core/dataset.h"
@@ -43,6 +45,24 @@ Answers exchange(int port, const std::string& request, bool& closed) {
     RawClient c(port);
     c.send(request);
     return parseAnswers(c.readAnswers(closed));
+}
+
+// Sends a call's head on a fresh connection until it is admitted or refused
+// other than for memory. A call gives its share back once its answer is
+// written, which may be a moment after its client read that answer, so a
+// call made right after another is asked again (a refusal closes the
+// connection) for a bounded time before its 503 counts.
+int admitOnceFreed(int port, const std::string& head, std::unique_ptr<RawClient>& client) {
+    int status = 0;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        client = std::make_unique<RawClient>(port);
+        bool closed = false;
+        client->send(head);
+        status = parseAnswers(client->readAnswers(closed)).status;
+        if (status != 503) break;
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    }
+    return status;
 }
 
 std::size_t peakMemoryBytes() {
@@ -229,8 +249,8 @@ TEST_F(HostileClients, SimultaneousLargeCallsAreAdmittedAsFarAsTheirDecodedSizeF
         EXPECT_EQ(failureText(a.body), "<not a failure envelope>");
     }
     clients.clear();
-    RawClient next(port_);
-    EXPECT_EQ(admit(next), 100);
+    std::unique_ptr<RawClient> next;
+    EXPECT_EQ(admitOnceFreed(port_, head, next), 100);
     EXPECT_GT(store_->rowCount(), 0);
 }
 
@@ -261,9 +281,9 @@ TEST_F(HostileClients, PacketArraysKeptForVerificationGiveWayToCalls) {
         EXPECT_EQ(parseAnswers(c.readAnswers(closed)).status, 200);
     }
     // Two calls fit in the budget once the kept array is let go.
-    RawClient first(port_), second(port_);
-    EXPECT_EQ(admit(first), 100);
-    EXPECT_EQ(admit(second), 100);
+    std::unique_ptr<RawClient> first, second;
+    EXPECT_EQ(admitOnceFreed(port_, head, first), 100);
+    EXPECT_EQ(admitOnceFreed(port_, head, second), 100);
 }
 
 // Opens as many descriptors as the test may (it holds both ends of each connection).
