@@ -174,6 +174,9 @@ TEST_F(AgentProcess, StopDuringACycleFinishesItsTransactionsAndRecordsTheStation
         _exit(127);
     }
     children.push_back(server);
+    // The agent must meet a listening server: one not yet started would
+    // leave the central store without its tables.
+    ASSERT_TRUE(eventually([&] { return acceptsConnections(port); }));
     std::ofstream(dir / "registry.conf", std::ios::app) << "IPServer = 127.0.0.1:" << port << "\n";
 
     const pid_t agent = start("X_0001_001_01_");
