@@ -35,23 +35,6 @@ void validate(const DateTimeParts& p) {
     }
 }
 
-// Appends v as exactly `width` decimal digits (the low ones), zero-padded;
-// formatting runs for every log line and every GETDATE of a query row.
-void appendDigits(std::string& out, int v, int width) {
-    if (v < 0 || v >= (width == 2 ? 100 : width == 3 ? 1000 : 10000)) {
-        char wide[16];  // a year outside 0..9999 keeps all its digits and sign
-        std::snprintf(wide, sizeof wide, "%0*d", width, v);
-        out += wide;
-        return;
-    }
-    char buf[4];
-    for (int i = width - 1; i >= 0; --i) {
-        buf[i] = static_cast<char>('0' + v % 10);
-        v /= 10;
-    }
-    out.append(buf, static_cast<std::size_t>(width));
-}
-
 // Reads a run of digits at text[pos], advancing pos; -1 when there is none.
 int readNumber(std::string_view text, std::size_t& pos, std::size_t minDigits,
                std::size_t maxDigits) {
@@ -73,6 +56,21 @@ bool expect(std::string_view text, std::size_t& pos, char c) {
 }
 
 }  // namespace
+
+void appendDigits(std::string& out, int v, int width) {
+    if (v < 0 || v >= (width == 2 ? 100 : width == 3 ? 1000 : 10000)) {
+        char wide[16];  // a year outside 0..9999 keeps all its digits and sign
+        std::snprintf(wide, sizeof wide, "%0*d", width, v);
+        out += wide;
+        return;
+    }
+    char buf[4];
+    for (int i = width - 1; i >= 0; --i) {
+        buf[i] = static_cast<char>('0' + v % 10);
+        v /= 10;
+    }
+    out.append(buf, static_cast<std::size_t>(width));
+}
 
 DateTime DateTime::fromParts(const DateTimeParts& p) {
     validate(p);

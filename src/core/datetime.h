@@ -72,6 +72,12 @@ class DateTime {
     double days_ = 0.0;
 };
 
+// Appends v as exactly `width` (2 to 4) decimal digits, zero-padded, as
+// printf's %0*d; a value outside 0..10^width-1 keeps all its digits and sign.
+// Dates are written for every log line and every row a query examines, so
+// this avoids a formatted print.
+void appendDigits(std::string& out, int v, int width);
+
 // Milliseconds in a day; a DateTime is exact to the millisecond.
 inline constexpr std::int64_t kMillisecondsPerDay = 86'400'000;
 

@@ -47,6 +47,25 @@ Answers exchange(int port, const std::string& request, bool& closed) {
     return parseAnswers(c.readAnswers(closed));
 }
 
+// A 100-sale insert whose head asks to be admitted before its body is sent.
+struct LargeInsert {
+    std::string body = bodyOf(protocol::encodeRequest(
+        "Exp.rdmInsereServidor", "setInsereServidor",
+        {Variant("0001"), Variant("001"), Variant("01"), Variant(samplePacketArray(100))}));
+    std::string head =
+        "POST /call/Exp.rdmInsereServidor/setInsereServidor HTTP/1.1\r\n"
+        "Host: 127.0.0.1\r\nContent-Type: application/msgpack\r\n"
+        "Content-Length: " +
+        std::to_string(body.size()) + "\r\nExpect: 100-continue\r\n\r\n";
+};
+
+// Sends a head and returns the status of the server's interim answer.
+int admitHead(RawClient& c, const std::string& head) {
+    bool closed = false;
+    c.send(head);
+    return parseAnswers(c.readAnswers(closed)).status;
+}
+
 // Sends a call's head on a fresh connection until it is admitted or refused
 // other than for memory. A call gives its share back once its answer is
 // written, which may be a moment after its client read that answer, so a
@@ -56,9 +75,7 @@ int admitOnceFreed(int port, const std::string& head, std::unique_ptr<RawClient>
     int status = 0;
     for (int attempt = 0; attempt < 100; ++attempt) {
         client = std::make_unique<RawClient>(port);
-        bool closed = false;
-        client->send(head);
-        status = parseAnswers(client->readAnswers(closed)).status;
+        status = admitHead(*client, head);
         if (status != 503) break;
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
     }
@@ -71,7 +88,17 @@ std::size_t peakMemoryBytes() {
     return static_cast<std::size_t>(usage.ru_maxrss) * 1024;
 }
 
-using HostileClients = Loopback;
+class HostileClients : public Loopback {
+  protected:
+    // Each large call holds its body and about six times that decoded: the
+    // shared budget holds two such calls, not three.
+    void serveWithRoomForTwoAndAHalf(const LargeInsert& call) {
+        server::HttpServerOptions options;
+        const std::size_t each = call.body.size() * (1 + server::kDecodedPerEncodedByte);
+        options.maxInFlightBytes = 2 * each + each / 2;
+        serve(std::move(options));
+    }
+};
 
 TEST_F(HostileClients, ARefusedRequestClosesTheConnectionSoItsBodyIsNeverRun) {
     server::HttpServerOptions options;
@@ -214,24 +241,12 @@ TEST_F(HostileClients, MemoryBeyondTheSharedBudgetOrTheDecodedBoundIsRefused) {
 TEST_F(HostileClients, SimultaneousLargeCallsAreAdmittedAsFarAsTheirDecodedSizeFits) {
     // Each call holds its body and about six times that decoded: two such
     // calls fit in the budget, a third must be refused before its body comes.
-    const std::string body = bodyOf(protocol::encodeRequest(
-        "Exp.rdmInsereServidor", "setInsereServidor",
-        {Variant("0001"), Variant("001"), Variant("01"), Variant(samplePacketArray(100))}));
-    server::HttpServerOptions options;
-    const std::size_t each = body.size() * (1 + server::kDecodedPerEncodedByte);
-    options.maxInFlightBytes = 2 * each + each / 2;
-    serve(std::move(options));
-    const std::string head =
-        "POST /call/Exp.rdmInsereServidor/setInsereServidor HTTP/1.1\r\n"
-        "Host: 127.0.0.1\r\nContent-Type: application/msgpack\r\n"
-        "Content-Length: " +
-        std::to_string(body.size()) + "\r\nExpect: 100-continue\r\n\r\n";
+    const LargeInsert call;
+    serveWithRoomForTwoAndAHalf(call);
+    const std::string& body = call.body;
+    const std::string& head = call.head;
     // The heads go one after the other; each is answered before its body is sent.
-    auto admit = [&](RawClient& c) {
-        bool closed = false;
-        c.send(head);
-        return parseAnswers(c.readAnswers(closed)).status;
-    };
+    auto admit = [&](RawClient& c) { return admitHead(c, head); };
     std::vector<std::unique_ptr<RawClient>> clients;
     std::vector<int> statuses;
     for (int i = 0; i < 4; ++i) {
@@ -255,23 +270,11 @@ TEST_F(HostileClients, SimultaneousLargeCallsAreAdmittedAsFarAsTheirDecodedSizeF
 }
 
 TEST_F(HostileClients, PacketArraysKeptForVerificationGiveWayToCalls) {
-    const std::string body = bodyOf(protocol::encodeRequest(
-        "Exp.rdmInsereServidor", "setInsereServidor",
-        {Variant("0001"), Variant("001"), Variant("01"), Variant(samplePacketArray(100))}));
-    server::HttpServerOptions options;
-    const std::size_t each = body.size() * (1 + server::kDecodedPerEncodedByte);
-    options.maxInFlightBytes = 2 * each + each / 2;
-    serve(std::move(options));
-    const std::string head =
-        "POST /call/Exp.rdmInsereServidor/setInsereServidor HTTP/1.1\r\n"
-        "Host: 127.0.0.1\r\nContent-Type: application/msgpack\r\n"
-        "Content-Length: " +
-        std::to_string(body.size()) + "\r\nExpect: 100-continue\r\n\r\n";
-    auto admit = [&](RawClient& c) {
-        bool closed = false;
-        c.send(head);
-        return parseAnswers(c.readAnswers(closed)).status;
-    };
+    const LargeInsert call;
+    serveWithRoomForTwoAndAHalf(call);
+    const std::string& body = call.body;
+    const std::string& head = call.head;
+    auto admit = [&](RawClient& c) { return admitHead(c, head); };
     {
         // One insert alone: its decoded array is kept for its verification.
         RawClient c(port_);

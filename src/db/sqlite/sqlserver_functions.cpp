@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 
+#include "core/datetime.h"
 #include "core/error.h"
 
 namespace qel::db::sqlite {
@@ -70,26 +71,6 @@ DateTimeParts fromMs(std::int64_t ms) {
     p.second = static_cast<int>(rest / kMsPerSecond);
     p.millisecond = static_cast<int>(rest % kMsPerSecond);
     return p;
-}
-
-// Appends v as `width` digits with leading zeros (printf's %0*d): these
-// functions run once per row a statement examines, so the common values are
-// written without a formatted print.
-void appendDigits(std::string& out, int v, int width) {
-    int limit = 1;
-    for (int i = 0; i < width; ++i) limit *= 10;
-    if (v < 0 || v >= limit) {
-        char wide[16];  // a year outside 0..9999 keeps all its digits and sign
-        std::snprintf(wide, sizeof wide, "%0*d", width, v);
-        out += wide;
-        return;
-    }
-    char digits[8];
-    for (int i = width - 1; i >= 0; --i) {
-        digits[i] = static_cast<char>('0' + v % 10);
-        v /= 10;
-    }
-    out.append(digits, static_cast<std::size_t>(width));
 }
 
 // "yyyy-mm-dd" of the parts, then (with `time`) " hh:nn:ss", then (with
