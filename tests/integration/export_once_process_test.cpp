@@ -56,6 +56,21 @@ TEST_F(ExportOnce, SendsEverythingAndEndsWithOneSummaryLine) {
     EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
     EXPECT_EQ(waitingSales(), 0);
     EXPECT_NE(r.out.find("qelexp-export-once: done"), std::string::npos) << r.out;
+    // The summary says what its counts are: the verdicts are of the
+    // acknowledged tables only, fewer than the rows sent, and no loss.
+    long long sales = 0, rows = 0, ok = 0, refused = 0;
+    const auto sent = r.out.find("sent ");
+    ASSERT_NE(sent, std::string::npos) << r.out;
+    ASSERT_EQ(std::sscanf(r.out.c_str() + sent,
+                          "sent %lld sale(s) in %lld row(s) of all tables; verdicts of the "
+                          "acknowledged tables, which cover every row sent: %lld OK, %lld refused",
+                          &sales, &rows, &ok, &refused),
+              4)
+        << r.out;
+    EXPECT_GT(sales, 0);
+    EXPECT_GT(ok, 0);
+    EXPECT_LT(ok, rows);
+    EXPECT_EQ(refused, 0);
     const auto summaries = linesStarting("Resumo da exportação: ");
     ASSERT_EQ(summaries.size(), 1u);
     EXPECT_NE(summaries[0].find("recusadas 0; vendas pendentes 0 (e "), std::string::npos)

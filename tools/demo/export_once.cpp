@@ -119,8 +119,8 @@ int exportOnce(const qel::cli::ParsedOptions& options) {
             const auto elapsed =
                 std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
             std::fprintf(stderr,
-                         "\rrun %d: %d transfer(s), %lld sale(s) and %lld row(s) sent, %lld "
-                         "confirmed, %.1f s",
+                         "\rrun %d: %d transfer(s), %lld sale(s) in %lld row(s) sent, %lld "
+                         "verdict(s) OK, %.1f s",
                          totals.runs, totals.transfers, static_cast<long long>(totals.salesSent),
                          static_cast<long long>(totals.rowsSent),
                          static_cast<long long>(totals.rowsConfirmed), elapsed);
@@ -142,12 +142,18 @@ int exportOnce(const qel::cli::ParsedOptions& options) {
         "Resumo da exportação: " + std::to_string(totals.runs) + " execução(ões), " +
         std::to_string(totals.transfers) + " transferência(s); enviadas " +
         std::to_string(totals.salesSent) + " vendas e " + std::to_string(totals.rowsSent) +
-        " linhas; confirmadas " + std::to_string(totals.rowsConfirmed) + "; recusadas " +
-        std::to_string(totals.rowsRefused) + "; vendas pendentes " + pending + " (e " + open +
+        " linhas; veredictos das tabelas com confirmação (cobrem todas as linhas enviadas): "
+        "confirmadas " +
+        std::to_string(totals.rowsConfirmed) + "; recusadas " + std::to_string(totals.rowsRefused) +
+        "; vendas pendentes " + pending + " (e " + open +
         " abertas no caixa); resultado: " + (ok ? "sucesso" : "falha");
     runLog.GravaLog(summary);
+    // The server answers one verdict per row of the acknowledged tables (the
+    // sales and the other tables it confirms); the rows of the remaining
+    // tables travel with them, so verdicts count fewer than rows sent.
     std::printf(
-        "%s: %s (%s); sent %lld sale(s), %lld row(s); confirmed %lld; refused %lld; "
+        "%s: %s (%s); sent %lld sale(s) in %lld row(s) of all tables; verdicts of the "
+        "acknowledged tables, which cover every row sent: %lld OK, %lld refused; "
         "still pending %s sale(s), %s open at the till\nrun log: %s\n",
         kProgram.data(), ok ? "done" : "FAILED", qel::agent::resultName(last->result),
         static_cast<long long>(totals.salesSent), static_cast<long long>(totals.rowsSent),
