@@ -107,6 +107,33 @@ install_check() {  # package-glob package user conffile folder...
     grep -q "^deluser --system $user\$" "$work/calls.log" || fail "purge did not remove $user"
 }
 
+# A purge never destroys a chain's data: installs the package again, puts
+# data in its folder, purges, and expects the data moved aside under a dated
+# name that the purge's output gives; a folder holding only empty things
+# (a database without rows) is removed.
+purge_keeps_data() {  # package-glob package folder kept-prefix data-file make-data-command
+    local deb package=$2 folder=$3 prefix=$4 file=$5 make=$6
+    deb=$(ls "$work"/out/$1 | head -1)
+    local root="$work/dpkg-$package"
+    rm -rf "$root$prefix"-kept-*
+    in_root "$root" -i "$deb"
+    (cd "$root$folder" && sh -c "$make" sh empty) || fail "cannot make an empty $file"
+    in_root "$root" --purge "$package"
+    [ ! -e "$root$folder" ] || fail "purge left $folder holding no data"
+    ! ls -d "$root$prefix"-kept-* >/dev/null 2>&1 || fail "purge kept a $folder holding no data"
+    in_root "$root" -i "$deb"
+    (cd "$root$folder" && sh -c "$make" sh full) || fail "cannot make $file"
+    : >"$work/dpkg.log"
+    in_root "$root" --purge "$package"
+    local kept
+    kept=$(ls -d "$root$prefix"-kept-* 2>/dev/null | head -1)
+    [ -n "$kept" ] || fail "purge of $package destroyed $folder/$file"
+    grep -q "kept.*${kept#"$root"}" "$work/dpkg.log" || fail "purge did not say where $folder went"
+    find "$kept" -name "$(basename "$file")" -size +0c | grep -q . || fail "$file lost in $kept"
+    [ ! -e "$root$folder" ] || fail "purge left $folder after moving it aside"
+    echo "purge of $package kept its data as ${kept#"$root"}"
+}
+
 # Each unit as systemd reads it, with its program at its place in the
 # unpacked tree: unknown keys and bad values are errors here.
 verify_unit() {  # root unit-path
@@ -124,6 +151,10 @@ grep -q 'ReadWritePaths=/var/lib/qelexp-server' "$work/root-qelexp-server.servic
     fail "the server may not write its data folder"
 verify_unit "$work/root-qelexp-server.service" /lib/systemd/system/qelexp-server.service
 install_check 'qelexp-server_*.deb' qelexp-server qelexp-server /etc/qelexp/server.conf /var/lib/qelexp-server
+# "empty": a central database with its table and no row; "full": one row.
+purge_keeps_data 'qelexp-server_*.deb' qelexp-server /var/lib/qelexp-server /var/lib/qelexp-server \
+    central.db 'sqlite3 central.db "CREATE TABLE export_row (k TEXT)"; [ "$1" = full ] &&
+                sqlite3 central.db "INSERT INTO export_row VALUES (1)"; true'
 "$work/root-qelexp-server.service/usr/bin/qelexp-server" --help | grep -q -- '--db' ||
     fail "the packaged server does not run"
 if grep -q 'qelexp-agent' "$build/CPackConfig.cmake" 2>/dev/null && ls "$work"/out/qelexp-agent_*.deb >/dev/null 2>&1; then
@@ -132,6 +163,9 @@ if grep -q 'qelexp-agent' "$build/CPackConfig.cmake" 2>/dev/null && ls "$work"/o
     verify_unit "$work/root-qelexp-agent.service" /lib/systemd/system/qelexp-agent.service
     install_check 'qelexp-agent_*.deb' qelexp-agent qelexp /etc/qelexp/registry.conf \
         /opt/qelexp/Dados/Qel_Exp /opt/qelexp/Dados/Backup_Vendas
+    # "empty": an empty run log; "full": a run log with a line.
+    purge_keeps_data 'qelexp-agent_*.deb' qelexp-agent /opt/qelexp/Dados /opt/qelexp \
+        Qel_Exp/run.log ': >Qel_Exp/run.log; [ "$1" = full ] && echo "FormDestroy" >Qel_Exp/run.log; true'
 else
     echo "no agent executable in this build: agent package not checked"
 fi
