@@ -16,7 +16,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 
-PACKAGES=(cmake ninja-build g++ clang clang-format pkg-config
+PACKAGES=(cmake ninja-build g++ clang clang-format pkg-config prometheus
           libgtest-dev libgmock-dev libbenchmark-dev
           libsqlite3-dev sqlite3 unixodbc-dev odbcinst libsqliteodbc
           libcpp-httplib-dev libboost-dev libmsgpack-cxx-dev libpq-dev postgresql chromium dpkg-dev libssl-dev zlib1g-dev libclang-rt-14-dev curl openssl

@@ -149,6 +149,10 @@ make_stand_ins
 check_package 'qelexp-server_*.deb' qelexp-server.service /usr/bin/qelexp-server /etc/qelexp/server.conf
 grep -q 'ReadWritePaths=/var/lib/qelexp-server' "$work/root-qelexp-server.service/lib/systemd/system/qelexp-server.service" ||
     fail "the server may not write its data folder"
+grep -q '^ExecReload=/bin/kill -HUP \$MAINPID' "$work/root-qelexp-server.service/lib/systemd/system/qelexp-server.service" ||
+    fail "systemctl reload does not make the server read its credentials again"
+[ -f "$work/root-qelexp-server.service/usr/share/qelexp-server/qelexp-server.rules.yml" ] ||
+    fail "the alerting rules are not in the package"
 verify_unit "$work/root-qelexp-server.service" /lib/systemd/system/qelexp-server.service
 install_check 'qelexp-server_*.deb' qelexp-server qelexp-server /etc/qelexp/server.conf /var/lib/qelexp-server
 # "empty": a central database with its table and no row; "full": one row.

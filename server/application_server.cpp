@@ -81,6 +81,17 @@ CallOutcome ApplicationServer::call(const Caller& caller, const protocol::Reques
     } catch (const std::exception& e) {
         CallOutcome out;
         out.answer = protocol::failureAnswer(e.what());
+        // A failed call still names its station for the log line and the
+        // station's failure count, when it names one the caller may act for.
+        const auto& args = request.args;
+        const auto* store = args.size() >= 2 ? args[0].get<std::string>() : nullptr;
+        const auto* station = args.size() >= 2 ? args[1].get<std::string>() : nullptr;
+        if (store && station &&
+            (!caller.grant ||
+             (caller.grant->allowsStore(*store) && caller.grant->allowsStation(*station)))) {
+            out.store = *store;
+            out.station = *station;
+        }
         return out;
     }
 }

@@ -68,4 +68,18 @@ const StationGrant* Credentials::find(std::string_view token) const {
     return it == grants_.end() ? nullptr : &it->second;
 }
 
+SharedCredentials::SharedCredentials(Credentials initial)
+    : current_(std::make_shared<const Credentials>(std::move(initial))) {}
+
+std::shared_ptr<const Credentials> SharedCredentials::current() const {
+    std::lock_guard lock(mutex_);
+    return current_;
+}
+
+void SharedCredentials::replace(Credentials next) {
+    auto fresh = std::make_shared<const Credentials>(std::move(next));
+    std::lock_guard lock(mutex_);
+    current_.swap(fresh);
+}
+
 }  // namespace qel::server

@@ -2,6 +2,8 @@
 
 #include <filesystem>
 #include <map>
+#include <memory>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -39,9 +41,25 @@ class Credentials {
     // The grant of a bearer token; nullptr when the token is unknown.
     const StationGrant* find(std::string_view token) const;
     bool empty() const { return grants_.empty(); }
+    std::size_t size() const { return grants_.size(); }
 
   private:
     std::map<std::string, StationGrant, std::less<>> grants_;
+};
+
+// The station credentials a running server checks requests against,
+// replaceable while it serves. A request keeps the set it was admitted under
+// until it is answered, so a replacement never pulls a grant from under a
+// call in flight; the next request is checked against the new set.
+class SharedCredentials {
+  public:
+    explicit SharedCredentials(Credentials initial);
+    std::shared_ptr<const Credentials> current() const;
+    void replace(Credentials next);
+
+  private:
+    mutable std::mutex mutex_;
+    std::shared_ptr<const Credentials> current_;
 };
 
 }  // namespace qel::server

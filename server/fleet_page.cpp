@@ -1,6 +1,8 @@
 #include "fleet_page.h"
 
+#include <array>
 #include <cstdio>
+#include <map>
 
 #include "metrics.h"
 
@@ -15,7 +17,10 @@ constexpr const char* kHead = R"html(<!DOCTYPE html>
 body{font:14px/1.4 system-ui,sans-serif;margin:1.5em;color:#222;background:#fafafa}
 h1{font-size:1.4em;margin:0 0 .3em}h2{font-size:1.1em;margin:1em 0 .3em}
 .summary{color:#555}
-#silent{background:#fff3f0;border:1px solid #e4a093;padding:.5em 1em;border-radius:4px}
+#silent{background:#f4f6f4;border:1px solid #c8d0c8;padding:.5em 1em;border-radius:4px}
+#silent.alarm{background:#fff3f0;border-color:#e4a093}
+#filter{margin:.8em 0}#filter select{font:inherit}
+td.check a,#silent h2 a{font-size:.9em;font-weight:normal}
 #silent ul{margin:.3em 0;padding-left:1.2em}
 table{border-collapse:collapse;width:100%;background:#fff;margin-top:1em}
 th,td{border:1px solid #ddd;padding:.3em .5em;text-align:left;vertical-align:top}
@@ -27,10 +32,14 @@ td.num{text-align:right}td.time{white-space:nowrap}.ago{color:#666}.tables{color
 )html";
 
 // Sorting: a click on a header sorts by that column (again: the other way);
-// cells carry their sort key in data-sort. On load the table is sorted by
-// state, so that silent and incomplete stations come first.
+// cells carry their sort key in data-sort. The server sends the rows sorted
+// by state already (silent and incomplete stations first), so a page of
+// thousands of stations is not reordered on load. Choosing a store shows
+// that store's page.
 constexpr const char* kScript = R"html(<script>
 (function(){
+  var choice=document.getElementById('store');
+  choice.addEventListener('change',function(){choice.form.submit();});
   var table=document.getElementById('fleet');
   var heads=table.tHead.rows[0].cells;
   function key(row,c,numeric){
@@ -52,7 +61,6 @@ constexpr const char* kScript = R"html(<script>
     heads[c].addEventListener('click',function(){
       sortBy(c,heads[c].className==='asc'?-1:1);});
   })(i);
-  sortBy(2,1);
 })();
 </script>
 )html";
@@ -141,7 +149,61 @@ void completenessCell(std::string& out, const StationStatus& s) {
     out += "</td>";
 }
 
+// The section of the operations guide that says what to check.
+constexpr const char* kGuide = "/operations#";
+
+void checkCell(std::string& out, std::string_view state, const StationStatus& s) {
+    out += "<td class=\"check\">";
+    const char* sep = "";
+    if (state == "silent") {
+        out += std::string("<a href=\"") + kGuide + "a-silent-station\">silent station</a>";
+        sep = "<br>";
+    }
+    if (!s.shortDays.empty()) {
+        out += std::string(sep) + "<a href=\"" + kGuide + "a-short-day\">short day</a>";
+        sep = "<br>";
+    }
+    if (s.refusedToday > 0) {
+        out += std::string(sep) + "<a href=\"" + kGuide + "refused-rows\">refused rows</a>";
+    }
+    out += "</td>";
+}
+
+int hexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+std::string percentDecoded(std::string_view text) {
+    std::string out;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '+') {
+            out += ' ';
+        } else if (text[i] == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 &&
+                   hexValue(text[i + 2]) >= 0) {
+            out += static_cast<char>(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
+            i += 2;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
 }  // namespace
+
+std::string storeFromQuery(std::string_view query) {
+    while (!query.empty()) {
+        const std::size_t amp = query.find('&');
+        const std::string_view pair = query.substr(0, amp);
+        if (pair.starts_with("store=")) return percentDecoded(pair.substr(6));
+        if (amp == std::string_view::npos) break;
+        query.remove_prefix(amp + 1);
+    }
+    return {};
+}
 
 std::string moneyText(std::int64_t tenThousandths) {
     const bool negative = tenThousandths < 0;
@@ -155,27 +217,62 @@ std::string moneyText(std::int64_t tenThousandths) {
     return buf;
 }
 
-std::string renderFleetPage(const std::vector<StationStatus>& fleet, DateTime now,
-                            double silentMinutes) {
-    std::string out;
-    out.reserve(2048 + fleet.size() * 700);
-    out += kHead;
-    std::vector<const StationStatus*> silent;
-    std::size_t incomplete = 0;
-    for (const StationStatus& s : fleet) {
+std::string renderFleetPage(const std::vector<StationStatus>& all, DateTime now,
+                            double silentMinutes, std::string_view store) {
+    // The stations shown, by state: silent, then incomplete, then the rest,
+    // each in the store's order; and every store with its station count.
+    std::map<std::string_view, std::size_t> stores;
+    std::array<std::vector<const StationStatus*>, 3> byState;
+    for (const StationStatus& s : all) {
+        ++stores[s.store];
+        if (!store.empty() && s.store != store) continue;
         const std::string_view state = stationState(s, now, silentMinutes);
-        if (state == "silent") silent.push_back(&s);
-        if (!s.shortDays.empty()) ++incomplete;
+        byState[state == "silent" ? 0 : state == "incomplete" ? 1 : 2].push_back(&s);
     }
+    const std::vector<const StationStatus*>& silent = byState[0];
+    const std::size_t shown = byState[0].size() + byState[1].size() + byState[2].size();
+    std::size_t incomplete = 0;
+    for (const auto& group : byState) {
+        for (const StationStatus* s : group) incomplete += s->shortDays.empty() ? 0 : 1;
+    }
+
+    std::string out;
+    out.reserve(4096 + shown * 760 + stores.size() * 64);
+    out += kHead;
     char limit[32];
     std::snprintf(limit, sizeof limit, "%g", silentMinutes);
     out += "<h1>QelExp fleet</h1>\n<p class=\"summary\" id=\"summary\">" +
-           plural(static_cast<std::int64_t>(fleet.size()), "station", "stations") + " &middot; " +
-           std::to_string(silent.size()) + " silent &middot; " + std::to_string(incomplete) +
-           " with incomplete days &middot; as of " + now.toText() + "</p>\n";
-    out += "<section id=\"silent\" data-count=\"" + std::to_string(silent.size()) +
-           "\"><h2>Silent for more than " + limit + " minutes: " + std::to_string(silent.size()) +
-           "</h2>";
+           plural(static_cast<std::int64_t>(shown), "station", "stations");
+    if (!store.empty()) {
+        out += " of store ";
+        escape(out, store);
+    }
+    out += " &middot; " + std::to_string(silent.size()) + " silent &middot; " +
+           std::to_string(incomplete) + " with incomplete days &middot; as of " + now.toText() +
+           "</p>\n";
+
+    out +=
+        "<form id=\"filter\" method=\"get\" action=\"/fleet\"><label for=\"store\">Store</label> "
+        "<select id=\"store\" name=\"store\"><option value=\"\">All stores (" +
+        plural(static_cast<std::int64_t>(all.size()), "station", "stations") + ")</option>";
+    for (const auto& [name, count] : stores) {
+        out += "<option value=\"";
+        escape(out, name);
+        out += name == store ? "\" selected>" : "\">";
+        escape(out, name);
+        out += " (" + std::to_string(count) + ")</option>";
+    }
+    out += "</select> <button type=\"submit\">Show</button></form>\n";
+
+    out += "<section id=\"silent\" data-count=\"" + std::to_string(silent.size()) + "\"";
+    if (!silent.empty()) out += " class=\"alarm\"";
+    out += "><h2>Silent for more than " + std::string(limit) +
+           " minutes: " + std::to_string(silent.size());
+    if (!silent.empty()) {
+        out +=
+            std::string(" &middot; <a href=\"") + kGuide + "a-silent-station\">what to check</a>";
+    }
+    out += "</h2>";
     if (silent.empty()) {
         out += "<p>Every station has called recently.</p>";
     } else {
@@ -192,50 +289,51 @@ std::string renderFleetPage(const std::vector<StationStatus>& fleet, DateTime no
     }
     out += "</section>\n";
     out +=
-        "<table id=\"fleet\"><thead><tr>"
+        "<table id=\"fleet\" data-sorted=\"state:asc\"><thead><tr>"
         "<th data-key=\"store\">Store</th><th data-key=\"station\">Station</th>"
-        "<th data-key=\"state\">State</th>"
+        "<th data-key=\"state\" class=\"asc\">State</th>"
         "<th data-key=\"contact\" data-type=\"number\">Last contact</th>"
         "<th data-key=\"transfer\" data-type=\"number\">Last transfer</th>"
         "<th data-key=\"rows\" data-type=\"number\">Rows today</th>"
         "<th data-key=\"refused\" data-type=\"number\">Refused today</th>"
         "<th data-key=\"cleanup\" data-type=\"number\">Last cleanup</th>"
         "<th data-key=\"days\" data-type=\"number\">Day completeness</th>"
+        "<th data-key=\"check\">What to check</th>"
         "</tr></thead><tbody>\n";
-    for (const StationStatus& s : fleet) {
-        const std::string_view state = stationState(s, now, silentMinutes);
-        // Silent first, then incomplete, then the rest.
-        const char* stateOrder = state == "silent" ? "0" : state == "incomplete" ? "1" : "2";
-        out += "<tr class=\"";
-        out += state;
-        out += "\" data-station=\"";
-        escape(out, s.store + "/" + s.station);
-        out += "\"><td>";
-        escape(out, s.store);
-        out += "</td><td>";
-        escape(out, s.station);
-        out += "</td><td data-sort=\"";
-        out += stateOrder;
-        out += "\">";
-        out += state;
-        out += "</td>";
-        timeCell(out, s.lastContact, now);
-        timeCell(out, s.lastTransfer, now);
-        std::int64_t total = 0;
-        std::string byTable;
-        for (const auto& [table, rows] : s.receivedToday) {
-            total += rows;
-            if (!byTable.empty()) byTable += ", ";
-            escape(byTable, table);
-            byTable += " " + std::to_string(rows);
+    for (std::size_t order = 0; order < byState.size(); ++order) {
+        for (const StationStatus* station : byState[order]) {
+            const StationStatus& s = *station;
+            const std::string_view state = stationState(s, now, silentMinutes);
+            out += "<tr class=\"";
+            out += state;
+            out += "\" data-station=\"";
+            escape(out, s.store + "/" + s.station);
+            out += "\"><td>";
+            escape(out, s.store);
+            out += "</td><td>";
+            escape(out, s.station);
+            out += "</td><td data-sort=\"" + std::to_string(order) + "\">";
+            out += state;
+            out += "</td>";
+            timeCell(out, s.lastContact, now);
+            timeCell(out, s.lastTransfer, now);
+            std::int64_t total = 0;
+            std::string byTable;
+            for (const auto& [table, rows] : s.receivedToday) {
+                total += rows;
+                if (!byTable.empty()) byTable += ", ";
+                escape(byTable, table);
+                byTable += " " + std::to_string(rows);
+            }
+            out += "<td class=\"num\" data-sort=\"" + std::to_string(total) + "\">" +
+                   std::to_string(total);
+            if (!byTable.empty()) out += "<div class=\"tables\">" + byTable + "</div>";
+            out += "</td><td class=\"num\">" + std::to_string(s.refusedToday) + "</td>";
+            timeCell(out, s.lastCleanup, now);
+            completenessCell(out, s);
+            checkCell(out, state, s);
+            out += "</tr>\n";
         }
-        out += "<td class=\"num\" data-sort=\"" + std::to_string(total) + "\">" +
-               std::to_string(total);
-        if (!byTable.empty()) out += "<div class=\"tables\">" + byTable + "</div>";
-        out += "</td><td class=\"num\">" + std::to_string(s.refusedToday) + "</td>";
-        timeCell(out, s.lastCleanup, now);
-        completenessCell(out, s);
-        out += "</tr>\n";
     }
     out += "</tbody></table>\n";
     out += kScript;

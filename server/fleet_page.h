@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "central_store.h"
@@ -10,10 +11,16 @@ namespace qel::server {
 // The fleet page: one line per station with its last contact, last transfer,
 // rows received today by table, rows refused, last cleanup and day
 // completeness; the stations silent for longer than `silentMinutes` listed
-// first. Self-contained HTML (inline style and script, no external assets),
-// sortable by any column.
+// first, then those with a short day. Each exception links to what to check
+// in the operations guide (/operations). A non-empty `store` shows only that
+// store's stations; a list of every store chooses one. Self-contained HTML
+// (inline style and script, no external assets), sortable by any column.
 std::string renderFleetPage(const std::vector<StationStatus>& fleet, DateTime now,
-                            double silentMinutes);
+                            double silentMinutes, std::string_view store = {});
+
+// The store a page's query string asks for ("store=0001", percent-encoded as
+// a form sends it); empty when it names none.
+std::string storeFromQuery(std::string_view query);
 
 // Ten-thousandths as money text: 123450 -> "12.35" (half away from zero).
 std::string moneyText(std::int64_t tenThousandths);

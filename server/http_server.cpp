@@ -16,12 +16,16 @@ using tcp = asio::ip::tcp;
 struct HttpServer::Impl {
     Impl(ApplicationServer& app, HttpServerOptions opts)
         : options(std::move(opts)),
+          credentials(options.credentials
+                          ? std::make_unique<SharedCredentials>(*options.credentials)
+                          : nullptr),
           budget(options.maxInFlightBytes),
           packets(budget),
           workers(static_cast<std::size_t>(options.workerThreads > 0 ? options.workerThreads : 1)),
           shared{
               app,
               options,
+              credentials.get(),
               CallLimits{options.maxRequestBytes, decodedLimit(options), options.compressAnswers},
               budget,
               packets,
@@ -62,6 +66,7 @@ struct HttpServer::Impl {
     }
 
     HttpServerOptions options;
+    std::unique_ptr<SharedCredentials> credentials;
     MemoryBudget budget;
     PacketArrayCache packets;
     std::atomic<std::size_t> connections{0};
@@ -192,8 +197,23 @@ void HttpServer::stop() {
     impl_->stoppedChanged.notify_all();
 }
 
+void HttpServer::replaceCredentials(Credentials next) {
+    if (!impl_->credentials) {
+        throw ConfigError("The server was started without station credentials");
+    }
+    impl_->credentials->replace(std::move(next));
+}
+
 std::size_t HttpServer::openConnections() const {
     return impl_->connections.load();
+}
+
+std::size_t HttpServer::memoryReserved() const {
+    return impl_->budget.used();
+}
+
+std::size_t HttpServer::memoryBudget() const {
+    return impl_->budget.capacity();
 }
 
 }  // namespace qel::server

@@ -16,7 +16,8 @@ struct HttpServerOptions {
     std::string certFile;  // with keyFile: serve HTTPS
     std::string keyFile;
     // When set, every request needs "Authorization: Bearer <token>" with a
-    // listed token, and a station may write only its own rows.
+    // listed token, and a station may write only its own rows. The set the
+    // server starts with; HttpServer::replaceCredentials changes it.
     std::optional<Credentials> credentials;
     std::size_t maxRequestBytes = 64u * 1024u * 1024u;  // request body, on the wire and unpacked
     // Memory the decoded values of one request may take (0: 8 x maxRequestBytes).
@@ -64,9 +65,17 @@ class HttpServer {
     // Stops serving, closes every connection and joins the threads. Idempotent; final.
     void stop();
 
+    // Checks every request from now on against `next`; requests already
+    // admitted finish under the set they were admitted with. Only for a
+    // server started with credentials (ConfigError otherwise).
+    void replaceCredentials(Credentials next);
+
     int port() const { return port_; }
     // Connections open now (for tests and the load harness).
     std::size_t openConnections() const;
+    // Memory the requests being read and decoded hold now, and its bound.
+    std::size_t memoryReserved() const;
+    std::size_t memoryBudget() const;
 
   private:
     struct Impl;

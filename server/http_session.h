@@ -34,6 +34,7 @@ namespace http = beast::http;
 struct SessionShared {
     ApplicationServer& app;
     const HttpServerOptions& options;
+    SharedCredentials* credentials;  // null when requests need none
     CallLimits limits;
     MemoryBudget& budget;
     PacketArrayCache& packets;
@@ -119,8 +120,10 @@ class Session : public std::enable_shared_from_this<Session<Stream>> {
             a.headers.emplace_back("Allow", route_.allow);
             return refuseBeforeBody(std::move(a));
         }
-        if (shared_.options.credentials) {
-            grant_ = grantOf(*shared_.options.credentials, sv(req[http::field::authorization]));
+        if (shared_.credentials) {
+            // The grant points into this set, held until the next request.
+            admittedUnder_ = shared_.credentials->current();
+            grant_ = grantOf(*admittedUnder_, sv(req[http::field::authorization]));
             if (!grant_) {
                 Answer a = refusal(401, "Station credential missing or not accepted");
                 a.headers.emplace_back("WWW-Authenticate", "Bearer");
@@ -184,13 +187,16 @@ class Session : public std::enable_shared_from_this<Session<Stream>> {
     // own access and may query the store, so it runs on a worker.
     bool servePage() {
         const auto& req = parser_->get();
-        std::string_view path = sv(req.target());
-        path = path.substr(0, path.find('?'));
+        const std::string_view target = sv(req.target());
+        const std::size_t mark = target.find('?');
+        const std::string_view path = target.substr(0, mark);
         const auto page = shared_.options.pages.find(path);
         if (page == shared_.options.pages.end()) return false;
         route_ = Route{};
         const PageHandler& handler = page->second;
-        PageRequest request{std::string(sv(req[http::field::authorization]))};
+        PageRequest request{
+            std::string(sv(req[http::field::authorization])),
+            mark == std::string_view::npos ? std::string() : std::string(target.substr(mark + 1))};
         const bool close = hasBody();
         asio::post(shared_.workers, [self = this->shared_from_this(), &handler,
                                      request = std::move(request), close] {
@@ -342,6 +348,7 @@ class Session : public std::enable_shared_from_this<Session<Stream>> {
     std::optional<http::response<http::empty_body>> continueAnswer_;
     Reservation reservation_;
     Route route_;
+    std::shared_ptr<const Credentials> admittedUnder_;
     const StationGrant* grant_ = nullptr;
     std::string peer_ = "-";
     std::string peerAddress_ = "-";

@@ -1,9 +1,11 @@
 // qelexp-server: the application server the station agents export to.
 
 #include <pthread.h>
+#include <cerrno>
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <iostream>
 #include <string>
 #include <string_view>
@@ -15,6 +17,7 @@
 #include "cli/command_line.h"
 #include "core/clock.h"
 #include "core/error.h"
+#include "credentials_reload.h"
 #include "http_server.h"
 #include "monitoring.h"
 #include "store_check.h"
@@ -61,7 +64,11 @@ Options take their value as "--port 211" or "--port=211". Exit codes: 0
 stopped normally, 1 failure (database, credentials, port), 2 usage error.
 
 One line per call goes to standard output: station, call, rows, milliseconds
-and HTTP status. SIGINT or SIGTERM stops the server.
+and HTTP status. SIGINT or SIGTERM stops the server. SIGHUP reads the
+--credentials and --operator-credentials files again, as does a change to
+either file (looked for every 2 seconds): new tokens work at once, removed
+ones are refused from their next request, calls in flight finish, and a file
+with an error leaves the tokens in use as they are (the log says why).
 )";
 
 // Options that take no value; every other option takes one.
@@ -145,6 +152,7 @@ int serve(const qel::cli::ParsedOptions& given) {
         sigemptyset(&signals);
         sigaddset(&signals, SIGINT);
         sigaddset(&signals, SIGTERM);
+        sigaddset(&signals, SIGHUP);
         pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
         qel::SystemClock clock;
@@ -156,9 +164,30 @@ int serve(const qel::cli::ParsedOptions& given) {
         monitor.install(options);
         qel::server::HttpServer server(app, options);
         server.bind(listen, port);
+        monitor.watchMemory([&server] {
+            return qel::server::RequestMemory{server.memoryReserved(), server.memoryBudget()};
+        });
+        qel::server::CredentialsReload reload(
+            credentialsFile, operatorFile,
+            {[&](qel::server::Credentials c) { server.replaceCredentials(std::move(c)); },
+             [&](std::vector<std::string> t) { monitor.replaceOperatorTokens(std::move(t)); }},
+            [](const std::string& line) {
+                const std::string stamp = qel::SystemClock().now().toIso();
+                std::printf("%s %s\n", stamp.c_str(), line.c_str());
+                std::fflush(stdout);
+            });
         std::thread waiter([&] {
-            int received = 0;
-            sigwait(&signals, &received);
+            for (;;) {
+                const timespec look{2, 0};
+                const int received = sigtimedwait(&signals, nullptr, &look);
+                if (received == SIGHUP) {
+                    reload.reload();
+                } else if (received < 0) {
+                    if (errno == EAGAIN) reload.reloadChanged();
+                } else {
+                    break;
+                }
+            }
             server.stop();
         });
         std::printf("qelexp-server listening on %s:%d (%s), central store %s\n", listen.c_str(),

@@ -1,5 +1,6 @@
 #include "metrics.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <map>
 
@@ -29,7 +30,38 @@ void ServerMetrics::observe(std::string_view method, int status, bool failed, do
     latencyMicros_ += static_cast<std::int64_t>(seconds * 1e6);
 }
 
+void ServerMetrics::observeTransfer(std::string_view store, std::string_view station, bool failed) {
+    std::lock_guard lock(failingMutex_);
+    std::pair<std::string, std::string> key{store, station};
+    if (!failed) {
+        failingInARow_.erase(key);
+    } else if (auto it = failingInARow_.find(key); it != failingInARow_.end()) {
+        ++it->second;
+    } else if (failingInARow_.size() < kMaxFailingStations) {
+        failingInARow_.emplace(std::move(key), 1);
+    }
+}
+
 namespace {
+
+// A label value as the text format wants it: backslash, quote and newline escaped.
+std::string labelValue(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        if (c == '\\' || c == '"') out += '\\';
+        if (c == '\n') {
+            out += "\\n";
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
+std::string stationLabels(std::string_view store, std::string_view station) {
+    return "{store=\"" + labelValue(store) + "\",station=\"" + labelValue(station) + "\"}";
+}
 
 void line(std::string& out, const char* format, auto... values) {
     char buf[256];
@@ -40,7 +72,7 @@ void line(std::string& out, const char* format, auto... values) {
 }  // namespace
 
 std::string ServerMetrics::render(const std::vector<StationStatus>& fleet, DateTime now,
-                                  double silentMinutes) const {
+                                  double silentMinutes, RequestMemory memory) const {
     std::string out;
     out.reserve(4096);
     out += "# HELP qelexp_calls_total Method calls answered by this server.\n";
@@ -101,16 +133,65 @@ std::string ServerMetrics::render(const std::vector<StationStatus>& fleet, DateT
         line(out, "qelexp_stations{state=\"%s\"} %d\n", std::string(state).c_str(), count);
     }
     out +=
-        "# HELP qelexp_days_incomplete Station days whose held sales differ from the "
+        "# HELP qelexp_day_incomplete Station days whose held sales differ from the "
         "station's own summary.\n";
-    out += "# TYPE qelexp_days_incomplete gauge\n";
-    line(out, "qelexp_days_incomplete %lld\n", static_cast<long long>(shortDays));
+    out += "# TYPE qelexp_day_incomplete gauge\n";
+    line(out, "qelexp_day_incomplete %lld\n", static_cast<long long>(shortDays));
     out += "# HELP qelexp_sales_missing Sales a station reported that the server does not hold.\n";
     out += "# TYPE qelexp_sales_missing gauge\n";
     line(out, "qelexp_sales_missing %lld\n", static_cast<long long>(missingSales));
     out += "# HELP qelexp_amount_missing Total of the sales reported but not held.\n";
     out += "# TYPE qelexp_amount_missing gauge\n";
     line(out, "qelexp_amount_missing %.2f\n", static_cast<double>(missingAmount) / 10000.0);
+
+    // Each station's own series, for alerts that name the station.
+    out += "# HELP qelexp_silent_after_seconds A station not heard of for longer is silent.\n";
+    out += "# TYPE qelexp_silent_after_seconds gauge\n";
+    line(out, "qelexp_silent_after_seconds %.0f\n", silentMinutes * 60.0);
+    out +=
+        "# HELP qelexp_station_seconds_since_contact Time since the station last called "
+        "(stations never heard of are not listed).\n";
+    out += "# TYPE qelexp_station_seconds_since_contact gauge\n";
+    for (const StationStatus& s : fleet) {
+        if (!s.lastContact) continue;
+        out += "qelexp_station_seconds_since_contact";
+        out += stationLabels(s.store, s.station);
+        line(out, " %.0f\n", std::max(0.0, (now.value() - s.lastContact->value()) * 86400.0));
+    }
+    out +=
+        "# HELP qelexp_station_day_incomplete Days the server holds fewer sales of than the "
+        "station's own summary says (stations with none are not listed).\n";
+    out += "# TYPE qelexp_station_day_incomplete gauge\n";
+    for (const StationStatus& s : fleet) {
+        if (s.shortDays.empty()) continue;
+        out += "qelexp_station_day_incomplete";
+        out += stationLabels(s.store, s.station);
+        line(out, " %zu\n", s.shortDays.size());
+    }
+    out +=
+        "# HELP qelexp_station_transfer_failures_in_a_row Transfers of the station this server "
+        "answered with an error since its last stored one (stations with none are not listed).\n";
+    out += "# TYPE qelexp_station_transfer_failures_in_a_row gauge\n";
+    {
+        std::lock_guard lock(failingMutex_);
+        for (const auto& [key, count] : failingInARow_) {
+            out += "qelexp_station_transfer_failures_in_a_row";
+            out += stationLabels(key.first, key.second);
+            line(out, " %lld\n", static_cast<long long>(count));
+        }
+    }
+    if (memory.budget > 0) {
+        out +=
+            "# HELP qelexp_memory_reserved_bytes Memory the requests being read and decoded "
+            "hold now.\n";
+        out += "# TYPE qelexp_memory_reserved_bytes gauge\n";
+        line(out, "qelexp_memory_reserved_bytes %zu\n", memory.reserved);
+        out +=
+            "# HELP qelexp_memory_budget_bytes The most those requests may hold at once "
+            "(--max-inflight-mb).\n";
+        out += "# TYPE qelexp_memory_budget_bytes gauge\n";
+        line(out, "qelexp_memory_budget_bytes %zu\n", memory.budget);
+    }
     return out;
 }
 

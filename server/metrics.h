@@ -3,6 +3,8 @@
 #include <array>
 #include <atomic>
 #include <cstdint>
+#include <map>
+#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -10,6 +12,12 @@
 #include "central_store.h"
 
 namespace qel::server {
+
+// Memory the requests in progress hold, against its bound.
+struct RequestMemory {
+    std::size_t reserved = 0;
+    std::size_t budget = 0;  // 0: not reported
+};
 
 // Counters of this server process since it started, in the Prometheus text
 // format. Each server of several keeps its own; Prometheus sums them.
@@ -24,9 +32,18 @@ class ServerMetrics {
     void observe(std::string_view method, int status, bool failed, double seconds,
                  std::int64_t stored, std::int64_t refused);
 
-    // The counters, then the fleet's gauges computed from `fleet`.
-    std::string render(const std::vector<StationStatus>& fleet, DateTime now,
-                       double silentMinutes) const;
+    // A transfer (setInsereServidor) that reached a station's rows: counts
+    // the station's failed transfers in a row, forgotten at its next success.
+    void observeTransfer(std::string_view store, std::string_view station, bool failed);
+
+    // The counters, then the fleet's gauges computed from `fleet`, each
+    // station's own, and the memory in use.
+    std::string render(const std::vector<StationStatus>& fleet, DateTime now, double silentMinutes,
+                       RequestMemory memory = {}) const;
+
+    // Stations whose failed transfers in a row are tracked at most; past it a
+    // flood of made-up station names cannot grow the server's memory.
+    static constexpr std::size_t kMaxFailingStations = 20000;
 
   private:
     static constexpr std::array<std::string_view, 10> kMethods = {
@@ -42,6 +59,8 @@ class ServerMetrics {
     std::atomic<std::int64_t> rowsStored_{0}, rowsRefused_{0};
     std::array<std::atomic<std::int64_t>, kBuckets.size() + 1> buckets_{};  // last: +Inf
     std::atomic<std::int64_t> latencyMicros_{0};
+    mutable std::mutex failingMutex_;
+    std::map<std::pair<std::string, std::string>, std::int64_t> failingInARow_;
 };
 
 // A station's state for the fleet: "silent" (no contact for longer than the

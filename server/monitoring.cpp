@@ -4,6 +4,7 @@
 
 #include "core/error.h"
 #include "fleet_page.h"
+#include "operations_guide.h"
 
 namespace qel::server {
 namespace {
@@ -78,9 +79,14 @@ Monitoring::Monitoring(CentralStore& store, const Clock& clock, MonitoringOption
 void Monitoring::install(HttpServerOptions& http) {
     http.pages["/fleet"] = [this](const PageRequest& r) { return fleetPage(r); };
     http.pages["/metrics"] = [this](const PageRequest& r) { return metricsPage(r); };
+    http.pages["/operations"] = [this](const PageRequest& r) { return operationsPage(r); };
     http.onCall = [this](const CallRecord& c) {
         metrics_.observe(c.method, c.status, c.failed, c.seconds, c.outcome ? c.outcome->stored : 0,
                          c.outcome ? c.outcome->refused : 0);
+        if (c.method == "setInsereServidor" && c.outcome && !c.outcome->store.empty()) {
+            metrics_.observeTransfer(c.outcome->store, c.outcome->station,
+                                     c.failed || c.status != 200);
+        }
     };
 }
 
@@ -89,8 +95,18 @@ bool Monitoring::allowed(const PageRequest& request) const {
     const std::string token = presentedToken(request.authorization);
     if (token.empty()) return false;
     bool found = false;
+    std::lock_guard lock(tokensMutex_);
     for (const std::string& t : options_.operatorTokens) found = sameToken(t, token) || found;
     return found;
+}
+
+void Monitoring::watchMemory(std::function<RequestMemory()> memory) {
+    memory_ = std::move(memory);
+}
+
+void Monitoring::replaceOperatorTokens(std::vector<std::string> tokens) {
+    std::lock_guard lock(tokensMutex_);
+    options_.operatorTokens = std::move(tokens);
 }
 
 PageAnswer Monitoring::refused() {
@@ -111,8 +127,17 @@ PageAnswer Monitoring::fleetPage(const PageRequest& request) {
     if (!allowed(request)) return refused();
     PageAnswer a;
     a.contentType = "text/html; charset=utf-8";
-    a.body = renderFleetPage(fleet(), clock_.now(), options_.silentMinutes);
+    a.body = renderFleetPage(fleet(), clock_.now(), options_.silentMinutes,
+                             storeFromQuery(request.query));
     a.headers.emplace_back("Cache-Control", "no-store");
+    return a;
+}
+
+PageAnswer Monitoring::operationsPage(const PageRequest& request) {
+    if (!allowed(request)) return refused();
+    PageAnswer a;
+    a.contentType = "text/html; charset=utf-8";
+    a.body = renderOperationsGuide();
     return a;
 }
 
@@ -120,7 +145,8 @@ PageAnswer Monitoring::metricsPage(const PageRequest& request) {
     if (!allowed(request)) return refused();
     PageAnswer a;
     a.contentType = "text/plain; version=0.0.4; charset=utf-8";
-    a.body = metrics_.render(fleet(), clock_.now(), options_.silentMinutes);
+    a.body = metrics_.render(fleet(), clock_.now(), options_.silentMinutes,
+                             memory_ ? memory_() : RequestMemory{});
     return a;
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 
 #include <filesystem>
+#include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -21,18 +23,27 @@ struct MonitoringOptions {
     bool requireOperator = false;
 };
 
-// The operator's view of the fleet: GET /fleet (HTML) and GET /metrics
-// (Prometheus text), computed from the central store on each request, so
+// The operator's view of the fleet: GET /fleet (HTML, ?store= for one
+// store), GET /metrics (Prometheus text) and GET /operations (the guide),
+// computed from the central store on each request, so
 // every server over one database shows the same fleet.
 class Monitoring {
   public:
     Monitoring(CentralStore& store, const Clock& clock, MonitoringOptions options);
 
-    // Registers the two pages and the call counters with the HTTP front.
+    // Registers the pages and the call counters with the HTTP front.
     void install(HttpServerOptions& http);
+
+    // Where /metrics reads the memory the requests in progress hold.
+    void watchMemory(std::function<RequestMemory()> memory);
+
+    // Opens the pages to these tokens from the next request on.
+    void replaceOperatorTokens(std::vector<std::string> tokens);
 
     PageAnswer fleetPage(const PageRequest& request);
     PageAnswer metricsPage(const PageRequest& request);
+    // The operations guide the fleet page's "what to check" links point into.
+    PageAnswer operationsPage(const PageRequest& request);
     ServerMetrics& counters() { return metrics_; }
 
   private:
@@ -43,7 +54,9 @@ class Monitoring {
     CentralStore& store_;
     const Clock& clock_;
     MonitoringOptions options_;
+    mutable std::mutex tokensMutex_;  // guards options_.operatorTokens
     ServerMetrics metrics_;
+    std::function<RequestMemory()> memory_;
 };
 
 // The operator credentials file: one token per line; blank lines and lines

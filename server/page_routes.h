@@ -15,6 +15,7 @@ namespace qel::server {
 // free of the HTTP library so that any front can serve it.
 struct PageRequest {
     std::string authorization;  // the Authorization header, as sent
+    std::string query;          // the target after '?', as sent ("" when none)
 };
 
 struct PageAnswer {

@@ -1,6 +1,6 @@
 // Central store figures: a backlog drain of 100-sale transfers stored and
 // verified (setInsereServidor then getVerificaExportacao, in process) on
-// SQLite and on PostgreSQL, and the fleet page of 1,000 stations.
+// SQLite and on PostgreSQL, and the fleet page of 1,000 and 5,000 stations.
 
 #include <benchmark/benchmark.h>
 #include <time.h>
@@ -89,15 +89,17 @@ void Drain(benchmark::State& state, bool postgres) {
 BENCHMARK_CAPTURE(Drain, sqlite, false)->Unit(benchmark::kMillisecond)->UseRealTime();
 BENCHMARK_CAPTURE(Drain, postgres, true)->Unit(benchmark::kMillisecond)->UseRealTime();
 
-// /fleet for 1,000 stations: the store's fleet query and the page, as served.
+// /fleet for 1,000 and 5,000 stations (the argument): the store's fleet
+// query and the page, as served.
 void FleetPage(benchmark::State& state, bool postgres) {
-    auto store = openStore(postgres, "fleet");
+    const int stations = static_cast<int>(state.range(0));
+    auto store = openStore(postgres, "fleet" + std::to_string(stations));
     if (!store) {
         state.SkipWithError(testing::PostgresCluster::unavailableReason().c_str());
         return;
     }
     const DateTime now = DateTime::fromDateTime(2026, 12, 6, 12, 0, 0);
-    for (int s = 0; s < 1000; ++s) {
+    for (int s = 0; s < stations; ++s) {
         server::InsertBatch b;
         b.store = code(s / 10, 4);
         b.station = code(s % 10, 3);
@@ -133,8 +135,16 @@ void FleetPage(benchmark::State& state, bool postgres) {
     state.counters["server_ms/page"] = 1000 * serverCpu / n;
     state.counters["pg_ms/page"] = cluster ? 1000 * (cluster->cpuSeconds() - pgBefore) / n : 0;
 }
-BENCHMARK_CAPTURE(FleetPage, sqlite, false)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK_CAPTURE(FleetPage, postgres, true)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK_CAPTURE(FleetPage, sqlite, false)
+    ->Arg(1000)
+    ->Arg(5000)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
+BENCHMARK_CAPTURE(FleetPage, postgres, true)
+    ->Arg(1000)
+    ->Arg(5000)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime();
 
 }  // namespace
 

@@ -1,6 +1,7 @@
-// The fleet page in a real headless browser: the page's own script runs
-// (it sorts the table on load), the silent stations are listed as the data
-// says, and a screenshot is left in the build folder for a person to look at.
+// The fleet page in a real headless browser: the page's own script runs,
+// the silent stations are listed first as the data says, the store filter
+// and the guide its links lead to work, and a screenshot is left in the
+// build folder for a person to look at.
 
 #include <httplib.h>
 
@@ -82,7 +83,7 @@ TEST_F(FleetBrowser, ShowsTheStationsAndTheSilentOnesAsTheDataSays) {
     const std::string url = "http://127.0.0.1:" + std::to_string(port_) + "/fleet";
     const std::string dom = runBrowser(browser, profile, "--dump-dom " + url);
     ASSERT_NE(dom.find("id=\"fleet\""), std::string::npos) << dom.substr(0, 500);
-    // The inline script ran: the table is sorted by state, silent ones first.
+    // The table comes sorted by state, silent ones first.
     EXPECT_NE(dom.find("data-sorted=\"state:asc\""), std::string::npos);
     EXPECT_EQ(count(dom, "<tr class=\"silent\""), 3u);
     EXPECT_EQ(count(dom, "<tr class="), 40u);
@@ -91,8 +92,22 @@ TEST_F(FleetBrowser, ShowsTheStationsAndTheSilentOnesAsTheDataSays) {
     for (const char* s : {"0001/007", "0001/019", "0002/033"}) {
         EXPECT_NE(dom.find(std::string("<li data-station=\"") + s + "\""), std::string::npos) << s;
     }
-    EXPECT_NE(dom.find("<section id=\"silent\" data-count=\"3\">"), std::string::npos);
     EXPECT_NE(dom.find("short by 5 sales and 5.00"), std::string::npos);
+    EXPECT_NE(dom.find("<section id=\"silent\" data-count=\"3\" class=\"alarm\">"),
+              std::string::npos);
+    EXPECT_NE(dom.find("<a href=\"/operations#a-silent-station\">"), std::string::npos);
+
+    // The store filter, as the page's form sends it.
+    const std::string one = runBrowser(browser, profile, "--dump-dom " + url + "?store=0002");
+    EXPECT_EQ(count(one, "<tr class="), 20u);
+    EXPECT_EQ(count(one, "<tr class=\"silent\""), 1u);
+    EXPECT_NE(one.find("<option value=\"0002\" selected=\"\">"), std::string::npos)
+        << one.substr(0, 2000);
+    // The guide the links lead to, with the section they name.
+    const std::string guide = runBrowser(
+        browser, profile,
+        "--dump-dom http://127.0.0.1:" + std::to_string(port_) + "/operations#a-silent-station");
+    EXPECT_NE(guide.find("<h3 id=\"a-silent-station\">"), std::string::npos);
 
     const auto shot = std::filesystem::path(QEL_BINARY_DIR) / "fleet-page.png";
     std::filesystem::remove(shot);

@@ -7,6 +7,8 @@
 #include "fleet_page.h"
 #include "loopback_fixture.h"
 #include "monitoring.h"
+#include "operations_guide.h"
+#include "protocol/envelope.h"
 #include "sample_packets.h"
 
 namespace qel::testing {
@@ -108,7 +110,7 @@ TEST_F(Pages, DayCompletenessComparesHeldSalesWithTheStationsSummary) {
     EXPECT_NE(page->body.find("complete (1 day)"), std::string::npos);
     auto metrics = get("/metrics");
     ASSERT_TRUE(metrics);
-    EXPECT_NE(metrics->body.find("\nqelexp_days_incomplete 1\n"), std::string::npos);
+    EXPECT_NE(metrics->body.find("\nqelexp_day_incomplete 1\n"), std::string::npos);
     EXPECT_NE(metrics->body.find("\nqelexp_sales_missing 1\n"), std::string::npos);
     EXPECT_NE(metrics->body.find("\nqelexp_amount_missing 12.30\n"), std::string::npos);
     EXPECT_NE(metrics->body.find("\nqelexp_transfers_total 3\n"), std::string::npos);
@@ -146,6 +148,53 @@ TEST_F(Pages, StationCredentialsWithoutAnOperatorCloseThePages) {
     EXPECT_EQ(get("/fleet", "Bearer ")->status, 401);
 }
 
+TEST_F(Pages, MetricsNameTheStationsAnAlertPointsAtAndPassPromtool) {
+    start();
+    monitoring_->watchMemory([] { return server::RequestMemory{900, 1000}; });
+    const DateTime d6 = DateTime::fromDate(2026, 12, 6);
+    // Station 001's day is short by its refused sale. Station 002's
+    // transfers fail three times (the central store has lost its rows
+    // table), then, the table back, one is stored.
+    send("001", salesArray("001", {{"1", d6, {100, 2}}, {"", d6, {200, 2}}}, {{d6, 2, {300, 2}}}));
+    const auto sql = [&](const std::string& statement) {
+        return std::system(
+            ("sqlite3 '" + (folder_ / "central.db").string() + "' '" + statement + "'").c_str());
+    };
+    ASSERT_EQ(sql("ALTER TABLE export_row RENAME TO export_row_away"), 0);
+    auto& exp = connections_->netInsereServidor;
+    const VariantArray transfer = {Variant("0001"), Variant("002"), Variant("01"),
+                                   Variant(salesArray("002", {{"1", d6, {100, 2}}}, {}))};
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_NE(protocol::failureMessage(exp.call("setInsereServidor", transfer)), nullptr);
+    }
+    ASSERT_EQ(sql("ALTER TABLE export_row_away RENAME TO export_row"), 0);
+    clock_.advance(std::chrono::minutes(90));
+
+    std::string body = get("/metrics")->body;
+    const auto has = [&](const std::string& line) {
+        return body.find("\n" + line + "\n") != std::string::npos;
+    };
+    EXPECT_TRUE(has("qelexp_silent_after_seconds 3600"));
+    EXPECT_TRUE(has("qelexp_station_seconds_since_contact{store=\"0001\",station=\"001\"} 5400"));
+    EXPECT_TRUE(has("qelexp_station_day_incomplete{store=\"0001\",station=\"001\"} 1"));
+    EXPECT_EQ(body.find("qelexp_station_day_incomplete{store=\"0001\",station=\"002\"}"),
+              std::string::npos);
+    EXPECT_TRUE(has("qelexp_station_transfer_failures_in_a_row{store=\"0001\",station=\"002\"} 3"))
+        << body;
+    EXPECT_TRUE(has("qelexp_memory_reserved_bytes 900"));
+    EXPECT_TRUE(has("qelexp_memory_budget_bytes 1000"));
+
+    // The text passes Prometheus' own checker.
+    const auto file = folder_ / "metrics.txt";
+    std::ofstream(file, std::ios::binary) << body;
+    EXPECT_EQ(std::system(("promtool check metrics < '" + file.string() + "'").c_str()), 0) << body;
+
+    // A stored transfer ends the station's run of failures.
+    send("002", salesArray("002", {{"1", d6, {100, 2}}}, {{d6, 1, {100, 2}}}));
+    body = get("/metrics")->body;
+    EXPECT_EQ(body.find("qelexp_station_transfer_failures_in_a_row{"), std::string::npos);
+}
+
 TEST(FleetPage, MarksSilentStationsAndEscapesWhatStationsSend) {
     const DateTime now = DateTime::fromDateTime(2026, 12, 6, 12, 0, 0);
     std::vector<server::StationStatus> fleet(1000);
@@ -157,7 +206,8 @@ TEST(FleetPage, MarksSilentStationsAndEscapesWhatStationsSend) {
     }
     fleet[2].station = "<b>&\"";
     const std::string html = server::renderFleetPage(fleet, now, 60);
-    EXPECT_NE(html.find("<section id=\"silent\" data-count=\"10\">"), std::string::npos);
+    EXPECT_NE(html.find("<section id=\"silent\" data-count=\"10\" class=\"alarm\">"),
+              std::string::npos);
     std::size_t rows = 0;
     for (auto p = html.find("<tr class="); p != std::string::npos;
          p = html.find("<tr class=", p + 1)) {
@@ -171,6 +221,66 @@ TEST(FleetPage, MarksSilentStationsAndEscapesWhatStationsSend) {
     EXPECT_EQ(server::moneyText(-50), "-0.01");
     EXPECT_EQ(server::moneyText(123450), "12.35");
     EXPECT_EQ(server::moneyText(1234567890123), "123456789.01");
+}
+
+TEST(FleetPage, ExceptionsLinkToTheGuideAndTheSilentBoxAlarmsOnlyWhenSomeoneIsSilent) {
+    const DateTime now = DateTime::fromDateTime(2026, 12, 6, 12, 0, 0);
+    std::vector<server::StationStatus> fleet(4);
+    for (std::size_t i = 0; i < fleet.size(); ++i) {
+        fleet[i].store = i < 2 ? "0001" : "0002";
+        fleet[i].station = "00" + std::to_string(i);
+        fleet[i].lastContact = now.addMinutes(-1);
+    }
+    const std::string calm = server::renderFleetPage(fleet, now, 60);
+    EXPECT_NE(calm.find("<section id=\"silent\" data-count=\"0\">"), std::string::npos);
+    EXPECT_EQ(calm.find("class=\"alarm\""), std::string::npos);
+    EXPECT_EQ(calm.find("/operations#"), std::string::npos) << "a link where nothing is wrong";
+
+    fleet[3].lastContact = now.addMinutes(-61);
+    fleet[1].shortDays = {{DateTime::fromDate(2026, 12, 5), 3, 300, 2, 200}};
+    fleet[0].refusedToday = 2;
+    const std::string page = server::renderFleetPage(fleet, now, 60);
+    EXPECT_NE(page.find("<section id=\"silent\" data-count=\"1\" class=\"alarm\">"),
+              std::string::npos);
+    // Silent, then short, then the rest, whatever order the store gave.
+    const auto row = [&](const std::string& s) {
+        return page.find("data-station=\"" + s + "\"><td>");
+    };
+    EXPECT_LT(row("0002/003"), row("0001/001"));
+    EXPECT_LT(row("0001/001"), row("0001/000"));
+    EXPECT_LT(row("0001/000"), row("0002/002"));
+    // Every link lands on a heading of the guide the server serves.
+    const std::string guide = server::renderOperationsGuide();
+    std::size_t links = 0;
+    for (auto at = page.find("href=\"/operations#"); at != std::string::npos;
+         at = page.find("href=\"/operations#", at + 1)) {
+        const auto start = at + 18, end = page.find('"', start);
+        const std::string anchor = page.substr(start, end - start);
+        EXPECT_NE(guide.find(" id=\"" + anchor + "\""), std::string::npos) << anchor;
+        ++links;
+    }
+    EXPECT_EQ(links, 4u);  // the silent box, and one per exception in the table
+
+    // One store: only its stations, the list still offers every store.
+    const std::string one = server::renderFleetPage(fleet, now, 60, "0002");
+    EXPECT_EQ(one.find("data-station=\"0001/"), std::string::npos);
+    EXPECT_NE(one.find("2 stations of store 0002"), std::string::npos);
+    EXPECT_NE(one.find("<option value=\"0002\" selected>0002 (2)</option>"), std::string::npos);
+    EXPECT_NE(one.find("<option value=\"0001\">0001 (2)</option>"), std::string::npos);
+    EXPECT_EQ(server::storeFromQuery("store=0002"), "0002");
+    EXPECT_EQ(server::storeFromQuery("x=1&store=A+B%2F1"), "A B/1");
+    EXPECT_EQ(server::storeFromQuery("stores=1&store=%"), "%");
+    EXPECT_EQ(server::storeFromQuery(""), "");
+}
+
+TEST(OperationsGuide, HeadingsGetGitHubAnchorsAndCodeIsNotTakenForHeadings) {
+    EXPECT_EQ(server::headingAnchor("Is a station behind?"), "is-a-station-behind");
+    EXPECT_EQ(server::headingAnchor("`apt purge` & co"), "apt-purge--co");
+    const std::string html =
+        server::renderOperationsGuide("# Title\ntext <b>\n```sh\n# a comment\n```\n## Two\n");
+    EXPECT_NE(html.find("<h1 id=\"title\">Title</h1>"), std::string::npos);
+    EXPECT_NE(html.find("<h2 id=\"two\">Two</h2>"), std::string::npos);
+    EXPECT_NE(html.find("text &lt;b&gt;\n```sh\n# a comment\n```"), std::string::npos) << html;
 }
 
 }  // namespace
