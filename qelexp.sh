@@ -10,7 +10,7 @@
 #   ./qelexp.sh bench           build and run the benchmarks (Release)
 #   ./qelexp.sh deps            only install the Debian packages the build needs
 #   ./qelexp.sh format          reformat the sources with clang-format
-#   ./qelexp.sh windows         cross-build QelExp.exe and the Windows tests (MinGW-w64) into ./build-windows
+#   ./qelexp.sh windows         cross-build QelExp.exe, QelExp.msi and the Windows tests (MinGW-w64) into ./build-windows
 #   ./qelexp.sh windows-test    the same, then run the Windows tests under Wine
 #   ./qelexp.sh package         build the Debian packages (qelexp-server, qelexp-agent) into build-package/packages
 set -euo pipefail
@@ -24,7 +24,7 @@ PACKAGES=(cmake ninja-build g++ clang clang-format pkg-config prometheus
 
 # The Windows cross-build and its test run under Wine.
 WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix libz-mingw-w64-dev
-                  googletest libmsgpack-cxx-dev dpkg-dev tcl wine wine64 xvfb x11-utils)
+                  googletest libmsgpack-cxx-dev dpkg-dev tcl wine wine64 xvfb x11-utils wixl msitools)
 
 deps() {
     install_missing "${PACKAGES[@]}"
@@ -69,6 +69,7 @@ windows_build() {
         -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-w64-x86_64.cmake -DQEL_WERROR=ON \
         -DQEL_SQLITE_AMALGAMATION="$PWD/build-windows/third_party/sqlite" "${launcher[@]}" >/dev/null
     cmake --build build-windows -j "$(jobs)"
+    tools/windows/build_msi.sh build-windows
 }
 
 run_tests() {  # dir

@@ -56,6 +56,12 @@ status=0
 # Wine on a loaded machine now and then loses a window message or a process
 # start; a test program that fails is run once more, and the failure shows.
 ctest --test-dir "$build" --output-on-failure --timeout 600 --repeat until-pass:2 "$@" || status=$?
+# The installer a fleet tool pushes: install, export, upgrade, uninstall.
+if [ -f "$build/QelExp.msi" ] && [ -n "${QELEXP_TEST_SERVER:-}" ] && [ -x "${simulator:-}" ]; then
+    "$(dirname "$0")/msi_test.sh" "$build" || status=1
+else
+    echo "QelExp.msi not tested: needs build/QelExp.msi, the Linux server and its simulator"
+fi
 # Wine hands Windows paths to the host's ODBC driver, which takes
 # "C:\users\..." for a relative file name: remove what it left in the build.
 find "$build" -name 'C:*' -prune -exec rm -rf {} + 2>/dev/null || true
