@@ -7,6 +7,9 @@
 #   ./qelexp.sh chaos [--seed N] [--minutes M] [--short] [--central postgres]
 #                               build, then run a simulated store under faults and check that
 #                               no row is lost, duplicated or falsely flagged (docs/reliability.md)
+#   ./qelexp.sh mutate [FILE...|--changed[=BASE]|--all] [--sample N] ...
+#                               mutation testing of src/ and server/ in ./build-mutate
+#                               (docs/testing.md); default: the files changed since origin/main
 #   ./qelexp.sh bench           build and run the benchmarks (Release)
 #   ./qelexp.sh deps            only install the Debian packages the build needs
 #   ./qelexp.sh format          reformat the sources with clang-format
@@ -87,6 +90,11 @@ case "${1:-test}" in
             run_tests build-sanitize ;;
     demo) deps; configure_build build -DQEL_WERROR=ON; exec tools/demo.sh build ;;
     chaos) shift; deps; configure_build build -DQEL_WERROR=ON; exec build/tools/chaos/qelexp-chaos "$@" ;;
+    mutate)
+        # The tool configures and builds ./build-mutate itself, once it knows
+        # there is something to mutate.
+        shift; deps
+        exec python3 tools/mutate/mutate.py "$@" ;;
     bench) deps; BUILD_TYPE=Release configure_build build-release -DQEL_BUILD_TESTS=OFF; exec tools/bench.sh build-release ;;
     windows) windows_build ;;
     windows-test) windows_build; tools/windows/run_tests.sh build-windows ;;
@@ -96,5 +104,5 @@ case "${1:-test}" in
         (cd build-package && cpack -G DEB -B packages >/dev/null)
         ls -1 build-package/packages/*.deb ;;
     format) find src server tools tests bench fuzz -name '*.cpp' -o -name '*.h' 2>/dev/null | xargs clang-format -i ;;
-    *) sed -n '2,15p' "$0"; exit 2 ;;
+    *) sed -n '2,18p' "$0"; exit 2 ;;
 esac

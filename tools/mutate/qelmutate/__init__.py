@@ -1,0 +1,1 @@
+"""Mutation testing for the C++ sources: mutant schemata, build, run, report."""

@@ -1,0 +1,266 @@
+"""Command line: choose files, mutate, build, run, report, check the goal."""
+
+import argparse
+import json
+import os
+import subprocess
+import sys
+import time
+import zlib
+
+from . import build, run
+from .mutants import find_mutants
+
+# Folders held to the higher goal; every other folder must reach the floor.
+GOAL_FOLDERS = {"src/core", "src/protocol", "src/ack", "src/selection", "src/maintenance", "src/export",
+                "src/app", "server"}
+GOAL, FLOOR = 85.0, 75.0
+MUTATED_ROOTS = ("src/", "server/")
+
+
+def folder_of(rel):
+    parts = rel.split("/")
+    return "/".join(parts[:2]) if parts[0] == "src" and len(parts) > 2 else parts[0]
+
+
+def git(repo, *args):
+    return subprocess.run(["git", "-C", repo] + list(args), capture_output=True, text=True)
+
+
+def default_base(repo):
+    for ref in ("origin/main",):
+        if git(repo, "rev-parse", "--verify", "-q", ref).returncode == 0:
+            return ref
+    tag = git(repo, "describe", "--tags", "--abbrev=0")
+    if tag.returncode == 0 and tag.stdout.strip():
+        return tag.stdout.strip()
+    mb = git(repo, "merge-base", "HEAD", "main")
+    if mb.returncode == 0 and mb.stdout.strip():
+        return mb.stdout.strip()
+    return None
+
+
+def changed_files(repo, base):
+    """C++ sources under src/ and server/ changed since base (a changed header brings its .cpp)."""
+    out = git(repo, "diff", "--name-only", base)
+    if out.returncode != 0:
+        raise SystemExit(f"mutate: cannot compare with {base}: {out.stderr.strip()}")
+    files = set()
+    for rel in out.stdout.split():
+        if not rel.startswith(MUTATED_ROOTS):
+            continue
+        stem, ext = os.path.splitext(rel)
+        if ext == ".h" and os.path.exists(os.path.join(repo, stem + ".cpp")):
+            rel = stem + ".cpp"
+        if rel.endswith(".cpp") and os.path.exists(os.path.join(repo, rel)):
+            files.add(rel)
+    return sorted(files)
+
+
+def all_files(repo):
+    files = []
+    for root in MUTATED_ROOTS:
+        for dirpath, _, names in os.walk(os.path.join(repo, root)):
+            for name in names:
+                if name.endswith(".cpp"):
+                    files.append(os.path.relpath(os.path.join(dirpath, name), repo))
+    return sorted(files)
+
+
+def load_equivalents(path):
+    """Mutants judged equivalent: `file:line: original -> mutated  # why` per line."""
+    keys = set()
+    if not os.path.exists(path):
+        return keys
+    with open(path) as f:
+        for line in f:
+            line = line.split("  # ", 1)[0].strip()
+            if not line or line.startswith("#"):
+                continue
+            location, _, change = line.partition(": ")
+            rel = location.rsplit(":", 1)[0]
+            original, _, mutated = change.partition("  ->  ")
+            keys.add((rel, original.strip(), mutated.strip()))
+    return keys
+
+
+def sample(mutants, rel, every, limit):
+    """A stable sample: every n-th by a hash of the mutation, then at most limit spread evenly."""
+    if every > 1:
+        mutants = [m for m in mutants
+                   if zlib.crc32(f"{rel}|{m.original}|{m.mutated}|{m.line}".encode()) % every == 0]
+    if limit and len(mutants) > limit:
+        step = len(mutants) / limit
+        mutants = [mutants[int(k * step)] for k in range(limit)]
+    return mutants
+
+
+def score(results):
+    counted = [r for r in results if r["status"] in (run.KILLED, run.TIMEOUT, run.SURVIVED, run.UNCOVERED)]
+    killed = sum(1 for r in counted if r["status"] in (run.KILLED, run.TIMEOUT))
+    return killed, len(counted)
+
+
+def mutate_file(args, repo, rel, db, graph, tests, equivalents, deadline, log):
+    path = os.path.join(repo, rel)
+    with open(path) as f:
+        src = f.read()
+    mutants = find_mutants(src)
+    total_found = len(mutants)
+    mutants = sample(mutants, rel, args.sample, args.max_mutants)
+    result = {"file": rel, "found": total_found, "sampled": len(mutants), "mutants": [], "dropped": 0}
+    if not mutants:
+        return result
+    entry = db.entry(path)
+    if entry is None:
+        log(f"  {rel}: not compiled in this build; skipped")
+        result["skipped"] = "not in the build"
+        return result
+    obj = db.object_path(entry)
+    work_dir = os.path.join(args.build_dir, "mutate", "work")
+    try:
+        kept, dropped = build.compile_schemata(db, path, src, mutants, work_dir, log=log)
+        result["dropped"] = len(dropped)
+        if not kept:
+            result["skipped"] = "no mutant compiled"
+            return result
+        dependents = graph.dependents(obj)
+        programs = [run.Program(exe, cwd) for exe, cwd in tests.items() if exe in dependents]
+        if not programs:
+            log(f"  {rel}: no test program is built from it")
+        if programs and not build.build_targets(args.build_dir, [p.path for p in programs], log=log):
+            result["skipped"] = "test programs did not link"
+            return result
+        programs = run.trace_programs(programs, args.jobs, log=log)
+        statuses = run.run_mutants(kept, programs, args.jobs, deadline=deadline)
+    finally:
+        if os.path.exists(obj):
+            os.remove(obj)  # the next build compiles the real source again
+    for m in kept:
+        status, killer = statuses[m.id]
+        if (rel, m.original, m.mutated) in equivalents:
+            status = "equivalent"
+        result["mutants"].append({"id": m.id, "line": m.line, "operator": m.operator, "original": m.original,
+                                  "mutated": m.mutated, "status": status, "killed_by": killer})
+    return result
+
+
+def print_file(result, log):
+    killed, counted = score(result["mutants"])
+    pct = 100.0 * killed / counted if counted else 100.0
+    extra = f", {result['dropped']} did not compile" if result.get("dropped") else ""
+    extra += f" ({result['sampled']} of {result['found']} sampled)" if result["sampled"] != result["found"] else ""
+    log(f"{result['file']}: {killed}/{counted} killed, {pct:.1f}%{extra}")
+    for r in result["mutants"]:
+        if r["status"] in (run.SURVIVED, run.UNCOVERED):
+            tag = "survived" if r["status"] == run.SURVIVED else "not covered"
+            log(f"  {result['file']}:{r['line']}: {tag} [{r['operator']}] {r['original']}  ->  {r['mutated']}")
+
+
+def folder_scores(results):
+    folders = {}
+    for res in results:
+        k, c = score(res["mutants"])
+        f = folders.setdefault(folder_of(res["file"]), [0, 0])
+        f[0] += k
+        f[1] += c
+    return folders
+
+
+def report(results, log):
+    """Per-folder scores; returns the folders below their goal."""
+    failing = []
+    log("\nfolder                 killed / mutants   score   goal")
+    for folder, (k, c) in sorted(folder_scores(results).items()):
+        pct = 100.0 * k / c if c else 100.0
+        goal = GOAL if folder in GOAL_FOLDERS else FLOOR
+        mark = "" if pct >= goal else "  BELOW GOAL"
+        if pct < goal:
+            failing.append(folder)
+        log(f"{folder:22} {k:6} / {c:<7}  {pct:6.1f}%  {goal:.0f}%{mark}")
+    return failing
+
+
+def main(argv=None):
+    here = os.path.dirname(os.path.abspath(__file__))
+    repo = os.path.abspath(os.path.join(here, "..", "..", ".."))
+    p = argparse.ArgumentParser(prog="qelexp.sh mutate", description=__doc__)
+    p.add_argument("files", nargs="*", help="C++ files to mutate (default: --changed)")
+    p.add_argument("--changed", nargs="?", const="", default=None, metavar="BASE",
+                   help="files changed since BASE (default origin/main, else the last tag, else main)")
+    p.add_argument("--all", action="store_true", help="every .cpp under src/ and server/")
+    p.add_argument("--build-dir", default=os.path.join(repo, "build-mutate"))
+    p.add_argument("--jobs", type=int, default=2)
+    p.add_argument("--sample", type=int, default=1, metavar="N", help="keep about one mutant in N")
+    p.add_argument("--max-mutants", type=int, default=0, metavar="N", help="at most N mutants per file")
+    p.add_argument("--time-budget", type=float, default=0, metavar="S",
+                   help="start no mutant after S seconds (the rest are reported as not run)")
+    p.add_argument("--list", action="store_true", help="only list the mutants")
+    p.add_argument("--no-configure", action="store_true", help="use the build directory as it is")
+    p.add_argument("--report", action="store_true", help="print the saved results of earlier runs")
+    p.add_argument("--no-goal", action="store_true", help="report the score, do not fail below the goal")
+    p.add_argument("--equivalents", default=os.path.join(here, "..", "equivalent.txt"))
+    args = p.parse_args(argv)
+    args.build_dir = os.path.abspath(args.build_dir)
+    results_dir = os.path.join(args.build_dir, "mutate", "results")
+    log = lambda text: print(text, flush=True)  # noqa: E731
+
+    if args.report:
+        results = []
+        for name in sorted(os.listdir(results_dir)) if os.path.isdir(results_dir) else []:
+            with open(os.path.join(results_dir, name)) as f:
+                results.append(json.load(f))
+        for res in results:
+            print_file(res, log)
+        return 1 if report(results, log) and not args.no_goal else 0
+
+    if args.all:
+        files = all_files(repo)
+    elif args.files:
+        files = [os.path.relpath(os.path.abspath(f), repo) for f in args.files]
+    else:
+        base = args.changed or default_base(repo)
+        if base is None:
+            log("mutate: no base to compare with (no origin/main, tag or main); nothing to mutate")
+            return 0
+        files = changed_files(repo, base)
+        if not files:
+            log(f"mutate: no C++ file under src/ or server/ changed since {base}; nothing to mutate")
+            return 0
+        log(f"mutate: {len(files)} file(s) changed since {base}")
+
+    if args.list:
+        for rel in files:
+            with open(os.path.join(repo, rel)) as f:
+                for m in sample(find_mutants(f.read()), rel, args.sample, args.max_mutants):
+                    log(f"{rel}:{m.line}: [{m.operator}] {m.describe()}")
+        return 0
+
+    started = time.monotonic()
+    deadline = started + args.time_budget if args.time_budget else None
+    if not args.no_configure and not build.configure(repo, args.build_dir, log=log):
+        return 2
+    db = build.CompileDatabase(args.build_dir)
+    graph = build.NinjaGraph(args.build_dir)
+    tests = build.test_programs(args.build_dir)
+    equivalents = load_equivalents(args.equivalents)
+    os.makedirs(results_dir, exist_ok=True)
+    results = []
+    for rel in files:
+        t0 = time.monotonic()
+        log(f"mutate: {rel}")
+        res = mutate_file(args, repo, rel, db, graph, tests, equivalents, deadline, log)
+        res["seconds"] = round(time.monotonic() - t0, 1)
+        results.append(res)
+        with open(os.path.join(results_dir, rel.replace("/", "__") + ".json"), "w") as f:
+            json.dump(res, f, indent=1)
+        print_file(res, log)
+        log(f"  ({res['seconds']:.0f} s)")
+    # Put the real objects back so the build directory matches the sources.
+    build.build_targets(args.build_dir, [], log=log)
+    failing = report(results, log)
+    log(f"\nmutate: {len(files)} file(s) in {time.monotonic() - started:.0f} s")
+    if failing and not args.no_goal:
+        log("mutate: below the goal in " + ", ".join(failing))
+        return 1
+    return 0
