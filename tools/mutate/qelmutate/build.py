@@ -99,10 +99,11 @@ def error_lines(stderr, source_path):
     return errors or lines
 
 
-def compile_schemata(db, path, src, mutants, work_dir, log=print, max_rounds=12):
+def compile_schemata(db, path, src, mutants, work_dir, base=0, log=print, max_rounds=12):
     """Compiles the file's schemata into its object, dropping mutants that do not build.
 
-    Returns (kept mutants, dropped mutants); kept is empty when nothing built.
+    Mutant i is switched on by QEL_MUTANT=base+i. Returns (kept mutants, dropped
+    mutants); kept is empty when nothing built.
     """
     entry = db.entry(path)
     if entry is None:
@@ -113,7 +114,7 @@ def compile_schemata(db, path, src, mutants, work_dir, log=print, max_rounds=12)
     dropped = []
     for _ in range(max_rounds):
         with open(mutated_path, "w") as f:
-            f.write(schemata(src, kept, os.path.abspath(path)))
+            f.write(schemata(src, kept, os.path.abspath(path), base))
         cmd = mutant_compile_command(entry, mutated_path)
         proc = subprocess.run(cmd, cwd=entry["directory"], capture_output=True, text=True)
         if proc.returncode == 0:
@@ -174,22 +175,24 @@ class NinjaGraph:
         return {os.path.normpath(os.path.join(self.build_dir, self.label[n])) for n in seen}
 
 
-def test_programs(build_dir):
-    """The test executables ctest knows, each with its working directory."""
+def test_cases(build_dir):
+    """Every ctest test (one gtest case each), with its command and working directory."""
+    from .run import TestCase
+
     out = subprocess.run(["ctest", "--test-dir", build_dir, "--show-only=json-v1"], capture_output=True,
                          text=True, check=True).stdout
-    programs = {}
+    cases = []
     for test in json.loads(out).get("tests", []):
         cmd = test.get("command") or []
         if not cmd:
             continue
-        exe = os.path.abspath(cmd[0])
         cwd = None
         for prop in test.get("properties", []):
             if prop.get("name") == "WORKING_DIRECTORY":
                 cwd = prop.get("value")
-        programs.setdefault(exe, cwd or os.path.dirname(exe))
-    return programs
+        cases.append(TestCase(test.get("name", cmd[0]), [os.path.abspath(cmd[0])] + cmd[1:],
+                              cwd or os.path.dirname(os.path.abspath(cmd[0]))))
+    return cases
 
 
 def build_targets(build_dir, targets, log=print):

@@ -101,48 +101,42 @@ def score(results):
     return killed, len(counted)
 
 
-def mutate_file(args, repo, rel, db, graph, tests, equivalents, deadline, log):
+ID_STRIDE = 100000  # file k's mutant i is QEL_MUTANT=k*ID_STRIDE+i
+
+
+def prepare_file(args, repo, rel, index, db, log):
+    """Finds, samples and compiles one file's mutants into its object."""
     path = os.path.join(repo, rel)
     with open(path) as f:
         src = f.read()
     mutants = find_mutants(src)
-    total_found = len(mutants)
+    result = {"file": rel, "found": len(mutants), "mutants": [], "dropped": 0, "base": index * ID_STRIDE}
     mutants = sample(mutants, rel, args.sample, args.max_mutants)
-    result = {"file": rel, "found": total_found, "sampled": len(mutants), "mutants": [], "dropped": 0}
+    result["sampled"] = len(mutants)
     if not mutants:
-        return result
+        return result, []
     entry = db.entry(path)
     if entry is None:
         log(f"  {rel}: not compiled in this build; skipped")
         result["skipped"] = "not in the build"
-        return result
-    obj = db.object_path(entry)
-    work_dir = os.path.join(args.build_dir, "mutate", "work")
-    try:
-        kept, dropped = build.compile_schemata(db, path, src, mutants, work_dir, log=log)
-        result["dropped"] = len(dropped)
-        if not kept:
-            result["skipped"] = "no mutant compiled"
-            return result
-        dependents = graph.dependents(obj)
-        programs = [run.Program(exe, cwd) for exe, cwd in tests.items() if exe in dependents]
-        if not programs:
-            log(f"  {rel}: no test program is built from it")
-        if programs and not build.build_targets(args.build_dir, [p.path for p in programs], log=log):
-            result["skipped"] = "test programs did not link"
-            return result
-        programs = run.trace_programs(programs, args.jobs, log=log)
-        statuses = run.run_mutants(kept, programs, args.jobs, deadline=deadline)
-    finally:
-        if os.path.exists(obj):
-            os.remove(obj)  # the next build compiles the real source again
+        return result, []
+    kept, dropped = build.compile_schemata(db, path, src, mutants, os.path.join(args.build_dir, "mutate", "work"),
+                                           base=result["base"], log=log)
+    result["dropped"] = len(dropped)
+    result["object"] = db.object_path(entry)
+    if not kept:
+        result["skipped"] = "no mutant compiled"
+    return result, kept
+
+
+def judge(result, kept, statuses, equivalents):
     for m in kept:
-        status, killer = statuses[m.id]
-        if (rel, m.original, m.mutated) in equivalents:
+        status, killer = statuses[result["base"] + m.id]
+        if (result["file"], m.original, m.mutated) in equivalents:
             status = "equivalent"
-        result["mutants"].append({"id": m.id, "line": m.line, "operator": m.operator, "original": m.original,
-                                  "mutated": m.mutated, "status": status, "killed_by": killer})
-    return result
+        result["mutants"].append({"id": result["base"] + m.id, "line": m.line, "operator": m.operator,
+                                  "original": m.original, "mutated": m.mutated, "status": status,
+                                  "killed_by": killer})
 
 
 def print_file(result, log):
@@ -242,22 +236,50 @@ def main(argv=None):
         return 2
     db = build.CompileDatabase(args.build_dir)
     graph = build.NinjaGraph(args.build_dir)
-    tests = build.test_programs(args.build_dir)
+    cases = build.test_cases(args.build_dir)
     equivalents = load_equivalents(args.equivalents)
     os.makedirs(results_dir, exist_ok=True)
-    results = []
-    for rel in files:
+    prepared = []
+    try:
+        # Every file's schemata in its object first: one relink and one trace run serve them all.
+        for index, rel in enumerate(files, 1):
+            log(f"mutate: compiling the mutants of {rel}")
+            result, kept = prepare_file(args, repo, rel, index, db, log)
+            prepared.append((result, kept))
+        objects = [r["object"] for r, kept in prepared if kept]
+        dependents = set()
+        for obj in objects:
+            dependents |= graph.dependents(obj)
+        candidates = [c for c in cases if c.exe in dependents]
+        if objects and not candidates:
+            log("mutate: no test is built from these files")
+        exes = sorted({c.exe for c in candidates})
+        if exes and not build.build_targets(args.build_dir, exes, log=log):
+            log("mutate: the tests do not link with the mutants")
+            return 2
+        log(f"mutate: tracing {len(candidates)} test case(s) with no mutant active")
         t0 = time.monotonic()
-        log(f"mutate: {rel}")
-        res = mutate_file(args, repo, rel, db, graph, tests, equivalents, deadline, log)
-        res["seconds"] = round(time.monotonic() - t0, 1)
-        results.append(res)
-        with open(os.path.join(results_dir, rel.replace("/", "__") + ".json"), "w") as f:
-            json.dump(res, f, indent=1)
-        print_file(res, log)
-        log(f"  ({res['seconds']:.0f} s)")
-    # Put the real objects back so the build directory matches the sources.
-    build.build_targets(args.build_dir, [], log=log)
+        reaching = run.trace_cases(candidates, args.jobs, log=log)
+        log(f"  ({time.monotonic() - t0:.0f} s)")
+        results = []
+        for result, kept in prepared:
+            t0 = time.monotonic()
+            statuses = run.run_mutants([result["base"] + m.id for m in kept], reaching, args.jobs,
+                                       deadline=deadline)
+            judge(result, kept, statuses, equivalents)
+            result["seconds"] = round(time.monotonic() - t0, 1)
+            results.append(result)
+            with open(os.path.join(results_dir, result["file"].replace("/", "__") + ".json"), "w") as f:
+                json.dump(result, f, indent=1)
+            print_file(result, log)
+            log(f"  ({result['seconds']:.0f} s)")
+    finally:
+        for result, _ in prepared:
+            obj = result.get("object")
+            if obj and os.path.exists(obj):
+                os.remove(obj)  # the next build compiles the real source again
+        # Put the real objects back so the build directory matches the sources.
+        build.build_targets(args.build_dir, [], log=log)
     failing = report(results, log)
     log(f"\nmutate: {len(files)} file(s) in {time.monotonic() - started:.0f} s")
     if failing and not args.no_goal:

@@ -577,7 +577,8 @@ PRELUDE = """\
 namespace {{
 // One mutant is active per process, chosen by QEL_MUTANT; with
 // QEL_MUTANT_TRACE set, each site reached is appended to that file once.
-[[maybe_unused]] bool qel_mutant_on(int id) noexcept {{
+[[maybe_unused]] bool qel_mutant_on(int local) noexcept {{
+    const int id = {base} + local;
     static const int active = [] {{
         const char* v = std::getenv("QEL_MUTANT");
         return v != nullptr ? std::atoi(v) : 0;
@@ -585,7 +586,7 @@ namespace {{
     static const char* const trace = std::getenv("QEL_MUTANT_TRACE");
     if (trace != nullptr) {{
         static std::atomic<bool> seen[{count} + 1];
-        if (id >= 0 && id <= {count} && !seen[id].exchange(true)) {{
+        if (local >= 0 && local <= {count} && !seen[local].exchange(true)) {{
             if (std::FILE* f = std::fopen(trace, "a")) {{
                 std::fprintf(f, "%d\\n", id);
                 std::fclose(f);
@@ -599,7 +600,7 @@ namespace {{
 """
 
 
-def schemata(src, mutants, path):
+def schemata(src, mutants, path, base=0):
     """The source with every given mutant behind its run-time switch."""
     ordered = sorted(mutants, key=lambda m: (m.start, -m.end, m.id))
     pos = 0
@@ -627,4 +628,4 @@ def schemata(src, mutants, path):
 
     body, _ = emit(len(src), 0)
     count = max((m.id for m in mutants), default=0)
-    return PRELUDE.format(count=count, path=path) + body
+    return PRELUDE.format(count=count, path=path, base=base) + body

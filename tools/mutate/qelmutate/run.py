@@ -1,10 +1,11 @@
-"""Runs the test programs against one file's mutants.
+"""Runs the tests against the mutants.
 
-A first run with no mutant active (QEL_MUTANT=0) and QEL_MUTANT_TRACE set
-records which mutation sites each test program reaches and how long it
-takes. Each mutant then runs only the programs that reached it, quickest
-first, stopping at the first failure; a mutant no program reaches survives
-as "not covered" without running anything.
+The tests are ctest's: one gtest case per process, as `ctest` runs them. A
+first run with no mutant active (QEL_MUTANT=0) and QEL_MUTANT_TRACE set
+records which mutation sites each case reaches and how long it takes. Each
+mutant then runs only the cases that reached it, quickest first, and stops
+at the first failure; a mutant no case reaches survives as "not covered"
+without running anything.
 """
 
 import os
@@ -19,35 +20,38 @@ KILLED, SURVIVED, UNCOVERED, TIMEOUT = "killed", "survived", "not covered", "tim
 
 
 @dataclass
-class Program:
-    path: str
+class TestCase:
+    name: str
+    command: list
     cwd: str
     seconds: float = 0.0
     reached: frozenset = frozenset()
 
+    @property
+    def exe(self):
+        return self.command[0]
 
-def run_program(program, mutant_id, timeout, trace=None, extra_args=()):
-    """Runs one test program with one mutant active. Returns (status, seconds)."""
+
+def run_case(case, mutant_id, timeout, trace=None):
+    """Runs one test case with one mutant active. Returns (status, seconds)."""
     env = dict(os.environ)
     env["QEL_MUTANT"] = str(mutant_id)
     env.pop("QEL_MUTANT_TRACE", None)
     if trace:
         env["QEL_MUTANT_TRACE"] = trace
-    args = [program.path]
-    if mutant_id:
-        args.append("--gtest_fail_fast")
-    args += list(extra_args)
     started = time.monotonic()
-    proc = subprocess.Popen(args, cwd=program.cwd, env=env, stdout=subprocess.DEVNULL,
+    proc = subprocess.Popen(case.command, cwd=case.cwd, env=env, stdout=subprocess.DEVNULL,
                             stderr=subprocess.DEVNULL, start_new_session=True)
     try:
         code = proc.wait(timeout=timeout)
     except subprocess.TimeoutExpired:
-        _kill_group(proc)
-        return TIMEOUT, time.monotonic() - started
+        code = None
     finally:
-        _kill_group(proc)  # children the tests started and left behind
-    return ("passed" if code == 0 else "failed"), time.monotonic() - started
+        _kill_group(proc)  # and whatever the test started and left behind
+    seconds = time.monotonic() - started
+    if code is None:
+        return TIMEOUT, seconds
+    return ("passed" if code == 0 else "failed"), seconds
 
 
 def _kill_group(proc):
@@ -61,46 +65,45 @@ def _kill_group(proc):
         pass
 
 
-def trace_programs(programs, jobs, log=print):
-    """Runs every program once with no mutant; keeps those that pass, with what they reach."""
-    def one(program):
+def trace_cases(cases, jobs, log=print):
+    """Runs every case once with no mutant; keeps those that pass and reach a site."""
+    def one(case):
         fd, trace = tempfile.mkstemp(prefix="qel-mutant-trace-")
         os.close(fd)
         try:
-            status, seconds = run_program(program, 0, timeout=1800, trace=trace)
+            status, seconds = run_case(case, 0, timeout=600, trace=trace)
             with open(trace) as f:
                 reached = frozenset(int(x) for x in f.read().split())
         finally:
             os.remove(trace)
-        program.seconds, program.reached = seconds, reached
-        return program, status
+        case.seconds, case.reached = seconds, reached
+        return case, status
 
     usable = []
     with ThreadPoolExecutor(max_workers=jobs) as pool:
-        for program, status in pool.map(one, programs):
-            if status == "passed":
-                if program.reached:
-                    usable.append(program)
-            else:
-                log(f"  {os.path.basename(program.path)} fails with no mutant active ({status}); left out")
+        for case, status in pool.map(one, cases):
+            if status != "passed":
+                log(f"  {case.name} fails with no mutant active ({status}); left out")
+            elif case.reached:
+                usable.append(case)
     return usable
 
 
-def run_mutants(mutants, programs, jobs, deadline=None, min_timeout=30.0):
-    """Status of every mutant: {id: (status, program that killed it or None)}."""
-    def one(m):
-        reaching = sorted((p for p in programs if m.id in p.reached), key=lambda p: p.seconds)
+def run_mutants(ids, cases, jobs, deadline=None, min_timeout=30.0):
+    """Status of every mutant id: {id: (status, the case that killed it or None)}."""
+    def one(mutant_id):
+        reaching = sorted((c for c in cases if mutant_id in c.reached), key=lambda c: c.seconds)
         if not reaching:
-            return m.id, (UNCOVERED, None)
+            return mutant_id, (UNCOVERED, None)
         if deadline is not None and time.monotonic() > deadline:
-            return m.id, ("not run", None)
-        for p in reaching:
-            status, _ = run_program(p, m.id, timeout=max(min_timeout, 5 * p.seconds + 10))
+            return mutant_id, ("not run", None)
+        for c in reaching:
+            status, _ = run_case(c, mutant_id, timeout=max(min_timeout, 5 * c.seconds + min_timeout / 3))
             if status == "failed":
-                return m.id, (KILLED, os.path.basename(p.path))
+                return mutant_id, (KILLED, c.name)
             if status == TIMEOUT:
-                return m.id, (TIMEOUT, os.path.basename(p.path))
-        return m.id, (SURVIVED, None)
+                return mutant_id, (TIMEOUT, c.name)
+        return mutant_id, (SURVIVED, None)
 
     with ThreadPoolExecutor(max_workers=jobs) as pool:
-        return dict(pool.map(one, mutants))
+        return dict(pool.map(one, ids))

@@ -117,23 +117,41 @@ class SchemataTest(unittest.TestCase):
 
 
 class RunTest(unittest.TestCase):
-    def test_a_failing_or_hanging_program_kills_and_a_passing_one_does_not(self):
+    """Test cases stand in as shell scripts that read the same variables a test program does."""
+
+    def case(self, d, name, body):
+        script = os.path.join(d, name)
+        with open(script, "w") as f:
+            f.write("#!/bin/sh\n" + body)
+        os.chmod(script, 0o755)
+        return run.TestCase(name, [script], d)
+
+    def test_trace_keeps_passing_cases_with_what_they_reach(self):
         with tempfile.TemporaryDirectory() as d:
-            script = os.path.join(d, "t.sh")
-            with open(script, "w") as f:
-                f.write('#!/bin/sh\ncase "$QEL_MUTANT" in 1) exit 1;; 2) sleep 60;; esac\nexit 0\n')
-            os.chmod(script, 0o755)
-            program = run.Program(script, d, seconds=0.0, reached=frozenset({1, 2, 3}))
+            reaches = self.case(d, "reaches", 'printf "7\\n9\\n" >> "$QEL_MUTANT_TRACE"\n')
+            nothing = self.case(d, "nothing", "exit 0\n")
+            broken = self.case(d, "broken", 'echo 7 >> "$QEL_MUTANT_TRACE"; exit 1\n')
+            logged = []
+            usable = run.trace_cases([reaches, nothing, broken], jobs=2, log=logged.append)
+            self.assertEqual([c.name for c in usable], ["reaches"])
+            self.assertEqual(usable[0].reached, frozenset({7, 9}))
+            self.assertEqual(len(logged), 1)
+            self.assertIn("broken", logged[0])
 
-            class M:
-                def __init__(self, id_):
-                    self.id = id_
-
-            statuses = run.run_mutants([M(1), M(2), M(3), M(4)], [program], jobs=2, min_timeout=1)
-            self.assertEqual(statuses[1], (run.KILLED, "t.sh"))
-            self.assertEqual(statuses[2], (run.TIMEOUT, "t.sh"))
+    def test_failing_or_hanging_kills_passing_survives_unreached_is_not_covered(self):
+        with tempfile.TemporaryDirectory() as d:
+            quick = self.case(d, "quick", "exit 0\n")
+            slow = self.case(d, "slow", 'case "$QEL_MUTANT" in 1) exit 1;; 2) sleep 60;; esac\nexit 0\n')
+            quick.reached = frozenset({1, 3})
+            slow.reached = frozenset({1, 2, 3})
+            slow.seconds = 0.1
+            statuses = run.run_mutants([1, 2, 3, 4], [slow, quick], jobs=2, min_timeout=1)
+            self.assertEqual(statuses[1], (run.KILLED, "slow"))  # after quick passed
+            self.assertEqual(statuses[2], (run.TIMEOUT, "slow"))
             self.assertEqual(statuses[3], (run.SURVIVED, None))
             self.assertEqual(statuses[4], (run.UNCOVERED, None))
+            past = run.run_mutants([1], [slow], jobs=1, deadline=0)
+            self.assertEqual(past[1], ("not run", None))
 
 
 if __name__ == "__main__":
