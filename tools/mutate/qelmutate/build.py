@@ -147,10 +147,14 @@ class NinjaGraph:
                              text=True, check=True).stdout
         label = {}
         children = defaultdict(set)
+        self.rules = set()  # nodes that stand for a build edge, not a file
         for line in dot.splitlines():
             m = re.match(r'^"(0x[0-9a-f]+)" \[label="(.*?)"', line)
             if m:
-                label[m.group(1)] = m.group(2)
+                if "shape=ellipse" in line:
+                    self.rules.add(m.group(1))
+                else:
+                    label[m.group(1)] = m.group(2)
                 continue
             m = re.match(r'^"(0x[0-9a-f]+)" -> "(0x[0-9a-f]+)"', line)
             if m:
@@ -160,6 +164,16 @@ class NinjaGraph:
             self.by_name[os.path.normpath(os.path.join(self.build_dir, name))].append(node)
         self.label = label
         self.children = children
+
+    def direct_outputs(self, output_path):
+        """The files built straight from output_path (its library, or the executable it is linked into)."""
+        outputs = set()
+        for node in self.by_name.get(os.path.abspath(output_path), []):
+            for child in self.children.get(node, ()):
+                for out in self.children.get(child, ()) if child in self.rules else (child,):
+                    if out in self.label:
+                        outputs.add(os.path.normpath(os.path.join(self.build_dir, self.label[out])))
+        return outputs
 
     def dependents(self, output_path):
         """Every output built from output_path, as absolute paths."""
@@ -172,7 +186,7 @@ class NinjaGraph:
                 if child not in seen:
                     seen.add(child)
                     todo.append(child)
-        return {os.path.normpath(os.path.join(self.build_dir, self.label[n])) for n in seen}
+        return {os.path.normpath(os.path.join(self.build_dir, self.label[n])) for n in seen if n in self.label}
 
 
 def test_cases(build_dir):

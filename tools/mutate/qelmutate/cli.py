@@ -7,6 +7,7 @@ import subprocess
 import sys
 import time
 import zlib
+from concurrent.futures import ThreadPoolExecutor
 
 from . import build, run
 from .mutants import find_mutants
@@ -104,7 +105,7 @@ def score(results):
 ID_STRIDE = 100000  # file k's mutant i is QEL_MUTANT=k*ID_STRIDE+i
 
 
-def prepare_file(args, repo, rel, index, db, log):
+def prepare_file(args, repo, rel, index, db, graph, log):
     """Finds, samples and compiles one file's mutants into its object."""
     path = os.path.join(repo, rel)
     with open(path) as f:
@@ -120,10 +121,19 @@ def prepare_file(args, repo, rel, index, db, log):
         log(f"  {rel}: not compiled in this build; skipped")
         result["skipped"] = "not in the build"
         return result, []
-    kept, dropped = build.compile_schemata(db, path, src, mutants, os.path.join(args.build_dir, "mutate", "work"),
-                                           base=result["base"], log=log)
+    work_dir = os.path.join(args.build_dir, "mutate", "work", rel.replace("/", "__"))
+    obj = db.object_path(entry)
+    result["object"] = obj
+    stamp = os.stat(obj).st_mtime_ns if os.path.exists(obj) else None
+    kept, dropped = build.compile_schemata(db, path, src, mutants, work_dir, base=result["base"], log=log)
     result["dropped"] = len(dropped)
-    result["object"] = db.object_path(entry)
+    if kept and stamp is not None:
+        # Ninja would take a newer object for a stale one and compile the real
+        # source again: keep its time and remove what is built from it instead.
+        os.utime(obj, ns=(stamp, stamp))
+        for out in graph.direct_outputs(obj):
+            if os.path.exists(out):
+                os.remove(out)
     if not kept:
         result["skipped"] = "no mutant compiled"
     return result, kept
@@ -242,10 +252,10 @@ def main(argv=None):
     prepared = []
     try:
         # Every file's schemata in its object first: one relink and one trace run serve them all.
-        for index, rel in enumerate(files, 1):
-            log(f"mutate: compiling the mutants of {rel}")
-            result, kept = prepare_file(args, repo, rel, index, db, log)
-            prepared.append((result, kept))
+        log(f"mutate: compiling the mutants of {len(files)} file(s)")
+        with ThreadPoolExecutor(max_workers=args.jobs) as pool:
+            prepared = list(pool.map(lambda item: prepare_file(args, repo, item[1], item[0], db, graph, log),
+                                     enumerate(files, 1)))
         objects = [r["object"] for r, kept in prepared if kept]
         dependents = set()
         for obj in objects:
