@@ -3,6 +3,7 @@
 import argparse
 import json
 import os
+import signal
 import subprocess
 import sys
 import time
@@ -139,6 +140,16 @@ def prepare_file(args, repo, rel, index, db, graph, log):
     return result, kept
 
 
+NEAR_PROGRAMS = {"ack": {"agent_test"}, "selection": {"agent_test"}, "export": {"agent_test"},
+                 "server": {"server_test", "central_store_test", "monitoring_test"}}
+
+
+def near_programs(rel):
+    """The test programs written for a source folder: tests/<folder>/ builds <folder>_test."""
+    folder = folder_of(rel).split("/")[-1]
+    return NEAR_PROGRAMS.get(folder, {f"{folder}_test"})
+
+
 def judge(result, kept, statuses, equivalents):
     for m in kept:
         status, killer = statuses[result["base"] + m.id]
@@ -185,6 +196,10 @@ def report(results, log):
     return failing
 
 
+def _interrupt(*_):
+    raise KeyboardInterrupt
+
+
 def main(argv=None):
     here = os.path.dirname(os.path.abspath(__file__))
     repo = os.path.abspath(os.path.join(here, "..", "..", ".."))
@@ -197,6 +212,8 @@ def main(argv=None):
     p.add_argument("--jobs", type=int, default=2)
     p.add_argument("--sample", type=int, default=1, metavar="N", help="keep about one mutant in N")
     p.add_argument("--max-mutants", type=int, default=0, metavar="N", help="at most N mutants per file")
+    p.add_argument("--max-cases", type=int, default=25, metavar="N",
+                   help="a mutant that outlives N of the cases reaching it survives (0: run them all)")
     p.add_argument("--time-budget", type=float, default=0, metavar="S",
                    help="start no mutant after S seconds (the rest are reported as not run)")
     p.add_argument("--list", action="store_true", help="only list the mutants")
@@ -240,6 +257,8 @@ def main(argv=None):
                     log(f"{rel}:{m.line}: [{m.operator}] {m.describe()}")
         return 0
 
+    # A termination still puts the real objects back (the finally below).
+    signal.signal(signal.SIGTERM, _interrupt)
     started = time.monotonic()
     deadline = started + args.time_budget if args.time_budget else None
     if not args.no_configure and not build.configure(repo, args.build_dir, log=log):
@@ -275,7 +294,8 @@ def main(argv=None):
         for result, kept in prepared:
             t0 = time.monotonic()
             statuses = run.run_mutants([result["base"] + m.id for m in kept], reaching, args.jobs,
-                                       deadline=deadline)
+                                       deadline=deadline, max_cases=args.max_cases,
+                                       near=near_programs(result["file"]))
             judge(result, kept, statuses, equivalents)
             result["seconds"] = round(time.monotonic() - t0, 1)
             results.append(result)

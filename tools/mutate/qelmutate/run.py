@@ -89,14 +89,24 @@ def trace_cases(cases, jobs, log=print):
     return usable
 
 
-def run_mutants(ids, cases, jobs, deadline=None, min_timeout=30.0):
-    """Status of every mutant id: {id: (status, the case that killed it or None)}."""
+def run_mutants(ids, cases, jobs, deadline=None, min_timeout=30.0, max_cases=0, near=()):
+    """Status of every mutant id: {id: (status, the case that killed it or None)}.
+
+    Cases of the programs named in near (the mutated folder's own tests) go
+    first, then the quickest; with max_cases, a mutant that outlives that
+    many cases is reported as a survivor without running the rest.
+    """
+    def order(c):
+        return (0 if os.path.basename(c.exe) in near else 1, c.seconds)
+
     def one(mutant_id):
-        reaching = sorted((c for c in cases if mutant_id in c.reached), key=lambda c: c.seconds)
+        reaching = sorted((c for c in cases if mutant_id in c.reached), key=order)
         if not reaching:
             return mutant_id, (UNCOVERED, None)
         if deadline is not None and time.monotonic() > deadline:
             return mutant_id, ("not run", None)
+        if max_cases:
+            reaching = reaching[:max_cases]
         for c in reaching:
             status, _ = run_case(c, mutant_id, timeout=max(min_timeout, 5 * c.seconds + min_timeout / 3))
             if status == "failed":
