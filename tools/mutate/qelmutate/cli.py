@@ -271,6 +271,12 @@ def main(argv=None):
     prepared = []
     try:
         # Every file's schemata in its object first: one relink and one trace run serve them all.
+        # An object missing from an interrupted run is built first: compiled
+        # beside ninja's back it would look stale and be rebuilt over.
+        missing = [db.object_path(e) for e in (db.entry(os.path.join(repo, rel)) for rel in files)
+                   if e is not None and not os.path.exists(db.object_path(e))]
+        if missing and not build.build_targets(args.build_dir, missing, log=log):
+            return 2
         log(f"mutate: compiling the mutants of {len(files)} file(s)")
         with ThreadPoolExecutor(max_workers=args.jobs) as pool:
             prepared = list(pool.map(lambda item: prepare_file(args, repo, item[1], item[0], db, graph, log),
