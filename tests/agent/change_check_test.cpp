@@ -206,4 +206,19 @@ TEST_F(ChangeCheck, AfterOpenCopiesFollowTheLastOpening) {
     EXPECT_EQ(dm->copies.cdsCliArqCat52.recordCount(), 0u);
 }
 
+// Every run-log line is written; only those that begin with the error
+// prefix are also kept for the run's outcome, and no more than a hundred.
+TEST_F(ChangeCheck, ErrorLinesAreKeptForTheOutcomeUpToAHundred) {
+    dm->GravaLog("ERRO Except EnviaVendas: primeiro");
+    dm->GravaLog("Erro Except EnviaVendas: other case");
+    dm->GravaLog(" ERRO Except EnviaVendas: not at the start");
+    dm->GravaLog("Exportacao realizada");
+    EXPECT_EQ(dm->outcome.errors, (std::vector<std::string>{"ERRO Except EnviaVendas: primeiro"}));
+    for (int i = 2; i <= 101; ++i) dm->GravaLog("ERRO Except EnviaVendas: " + std::to_string(i));
+    ASSERT_EQ(dm->outcome.errors.size(), 100u);
+    EXPECT_EQ(dm->outcome.errors.back(), "ERRO Except EnviaVendas: 100");
+    EXPECT_TRUE(hasLine("ERRO Except EnviaVendas: 101"));
+    EXPECT_TRUE(hasLine("Exportacao realizada"));
+}
+
 }  // namespace
