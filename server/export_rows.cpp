@@ -164,8 +164,15 @@ std::optional<std::string> PacketView::analyse(std::size_t r, const StationGrant
         w.blob(content);
         return std::nullopt;
     }
+    // A row whose key names its store and station is the same row whichever
+    // run sends it. A blank code names no station: such a row stays within
+    // the caller's database, as a row without the column does, so that no
+    // other credential can reach it.
+    const bool namesItsStation = rule_->keyNamesStation && storeColumn_ >= 0 &&
+                                 stationColumn_ >= 0 && namesStation(row[storeColumn_]) &&
+                                 namesStation(row[stationColumn_]);
     w.arrayHeader(rowKeyColumns_.size() + 1);
-    w.string(rule_->keyNamesStation ? std::string_view() : database);
+    w.string(namesItsStation ? std::string_view() : database);
     for (int c : rowKeyColumns_) writeCanonical(w, row[static_cast<std::size_t>(c)]);
     return std::nullopt;
 }

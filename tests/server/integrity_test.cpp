@@ -278,6 +278,47 @@ TEST_F(Integrity, ACredentialCannotReplaceTheRowsOfAnotherStore) {
     EXPECT_EQ(store_->rowCount("EXTRATOCONS"), 2);
 }
 
+Dataset unusedInvoiceNumbers(const Variant& store, const Variant& station,
+                             const std::string& reason) {
+    Dataset ds({{"CDFILIAL", F::String, 4, 0},
+                {"CDCAIXA", F::String, 3, 0},
+                {"NRNOTAFISCALCE", F::String, 10, 0},
+                {"DSMOTIVO", F::String, 40, 0}});
+    ds.append({store, station, Variant("0000000042"), Variant(reason)});
+    return ds;
+}
+
+TEST_F(Integrity, RowsWithBlankStoreCodesStayWithinTheCallersDatabase) {
+    serveWithCredentials(
+        "store-1 0001 001\n"
+        "store-2 0002 001\n");
+    // Blank (or nil) CDFILIAL/CDCAIXA in a key that holds them name no
+    // station: each credential's such row is its own, never another's.
+    for (const auto& [store, station] :
+         {std::pair{Variant(""), Variant(" ")}, std::pair{Variant(" "), Variant("001")}}) {
+        SCOPED_TRACE("[" + store.asString() + "|" + station.asString() + "]");
+        const std::int64_t before = store_->rowCount("INUTILIZANFCE");
+        useToken("store-1");
+        VariantArray mine = emptyArray();
+        mine[5] = packet(unusedInvoiceNumbers(store, station, "PAPEL"));
+        insert(mine, "0001", "001");
+
+        useToken("store-2");
+        VariantArray theirs = emptyArray();
+        theirs[5] = packet(unusedInvoiceNumbers(store, station, "OUTRO"));
+        // The other credential cannot read the row as its own...
+        EXPECT_EQ(column(result(verify(mine, "0002", "001"), 5), "IDSITUACAO"),
+                  std::vector<std::string>{"NE"});
+        // ...nor replace it: its own row is stored beside it.
+        insert(theirs, "0002", "001");
+        EXPECT_EQ(store_->rowCount("INUTILIZANFCE"), before + 2);
+
+        useToken("store-1");
+        EXPECT_EQ(column(result(verify(mine, "0001", "001"), 5), "IDSITUACAO"),
+                  std::vector<std::string>{"OK"});
+    }
+}
+
 TEST_F(Integrity, ExtractRowsOfExportedSalesAreAnsweredAfterThePendingOnes) {
     VariantArray packets = emptyArray();
     packets[17] = packet(extrato("0001", "001", Decimal{1000, 2}));
