@@ -2,6 +2,7 @@
 #include <cstring>
 #include <numeric>
 #include <type_traits>
+#include <unordered_map>
 
 #include "central_store.h"
 #include "fleet_status.h"
@@ -132,16 +133,32 @@ std::vector<const SaleFact*> lastOfEachSale(const std::vector<SaleFact>& sales) 
     return unique;
 }
 
+// One summary per station and day, the last one sent winning, in the order
+// each day was first sent. One hash look-up per summary: a call may carry
+// tens of thousands of them.
 std::vector<const DaySummary*> lastOfEachDay(const std::vector<DaySummary>& days) {
+    struct DayKey {
+        std::string_view store, station;
+        double day;
+        bool operator==(const DayKey&) const = default;
+    };
+    struct DayHash {
+        std::size_t operator()(const DayKey& k) const {
+            const std::size_t h = std::hash<std::string_view>{}(k.store) * 31 +
+                                  std::hash<std::string_view>{}(k.station);
+            return h * 31 + std::hash<double>{}(k.day);
+        }
+    };
+    std::unordered_map<DayKey, std::size_t, DayHash> seen;
+    seen.reserve(days.size());
     std::vector<const DaySummary*> out;
+    out.reserve(days.size());
     for (const DaySummary& d : days) {
-        auto same = std::find_if(out.begin(), out.end(), [&](const DaySummary* o) {
-            return o->store == d.store && o->station == d.station && o->day == d.day;
-        });
-        if (same != out.end()) {
-            *same = &d;
-        } else {
+        const auto [at, added] = seen.try_emplace({d.store, d.station, d.day.value()}, out.size());
+        if (added) {
             out.push_back(&d);
+        } else {
+            out[at->second] = &d;
         }
     }
     return out;
