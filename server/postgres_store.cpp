@@ -85,10 +85,21 @@ CREATE TABLE IF NOT EXISTS day_summary (
 CREATE INDEX IF NOT EXISTS day_summary_by_day ON day_summary (day);
 )sql";
 
+// Version 2: rows and sales are found through a unique index of the
+// SHA-256 of their key instead of the key itself, whose B-tree refuses
+// entries over about 2.7 KB (a row without a local key is keyed by its
+// whole content). Lookups compare the full key as well.
+constexpr const char* kSchemaV2 = R"sql(
+ALTER TABLE export_row DROP CONSTRAINT IF EXISTS export_row_pkey;
+CREATE UNIQUE INDEX IF NOT EXISTS export_row_by_key ON export_row (table_name, sha256(row_key));
+ALTER TABLE sale_day DROP CONSTRAINT IF EXISTS sale_day_pkey;
+CREATE UNIQUE INDEX IF NOT EXISTS sale_day_by_key ON sale_day (sha256(row_key));
+)sql";
+
 // Session set-up of every pooled connection.
 constexpr const char* kSessionSetup = "SET client_min_messages = warning";
 
-constexpr int kSchemaVersion = 1;
+constexpr int kSchemaVersion = 2;
 constexpr int kRetries = 5;
 
 // Byte order, as PostgreSQL orders bytea (and text in the "C" collation).
@@ -195,9 +206,10 @@ constexpr const char* kUpsertRowsCounted =
     "WITH stored AS (INSERT INTO export_row (table_name, row_key, store, station, content, "
     "received_at) SELECT t, k, $1::text, $2::text, c, $3::float8 "
     "FROM unnest($4::text[], $5::bytea[], $6::bytea[]) AS u(t, k, c) "
-    "ON CONFLICT (table_name, row_key) DO UPDATE SET store = excluded.store, "
+    "ON CONFLICT (table_name, (sha256(row_key))) DO UPDATE SET store = excluded.store, "
     "station = excluded.station, content = excluded.content, received_at = excluded.received_at "
-    "WHERE export_row.content IS DISTINCT FROM excluded.content RETURNING table_name), "
+    "WHERE export_row.content IS DISTINCT FROM excluded.content "
+    "AND export_row.row_key = excluded.row_key RETURNING table_name), "
     "tally AS (SELECT table_name AS n, COUNT(*) AS r FROM stored GROUP BY table_name), "
     "counted AS (INSERT INTO station_day_count (store, station, day, table_name, received, "
     "refused) SELECT $1::text, $2::text, $7::float8, COALESCE(tally.n, x.n), "
@@ -211,7 +223,7 @@ constexpr const char* kUniqueViolation = "23505";
 constexpr const char* kUpsertSales =
     "INSERT INTO sale_day (row_key, store, station, day, amount) "
     "SELECT k, s, c, d, a FROM unnest($1::bytea[], $2::text[], $3::text[], $4::float8[], "
-    "$5::int8[]) AS u(k, s, c, d, a) ORDER BY k ON CONFLICT (row_key) DO UPDATE SET "
+    "$5::int8[]) AS u(k, s, c, d, a) ORDER BY k ON CONFLICT ((sha256(row_key))) DO UPDATE SET "
     "store = excluded.store, station = excluded.station, day = excluded.day, "
     "amount = excluded.amount";
 constexpr const char* kUpsertSummaries =
@@ -243,7 +255,8 @@ constexpr const char* kRecordContact =
 // Each key is one index probe (a correlated subquery), whatever the size of
 // the table: a join lets the planner hash the whole table for a few hundred keys.
 constexpr const char* kContents =
-    "SELECT (SELECT e.content FROM export_row e WHERE e.table_name = u.t AND e.row_key = u.k) "
+    "SELECT (SELECT e.content FROM export_row e WHERE e.table_name = u.t "
+    "AND sha256(e.row_key) = sha256(u.k) AND e.row_key = u.k) "
     "FROM unnest($1::text[], $2::bytea[]) WITH ORDINALITY AS u(t, k, n) ORDER BY u.n";
 
 // The rows per table of a batch whose rows are sorted by table.
@@ -316,6 +329,10 @@ class PostgresStore final : public CentralStore {
             if (version < 1) {
                 t.exec(kSchemaV1);
                 t.exec("INSERT INTO schema_version VALUES (1)");
+            }
+            if (version < 2) {
+                t.exec(kSchemaV2);
+                t.exec("INSERT INTO schema_version VALUES (2)");
             }
         });
     }

@@ -7,6 +7,17 @@
 
 namespace qel::server::sqlite_fleet {
 
+// A sale is identified by the digest of its row key (see key_digest.h).
+const char* const kSaleDayTable = R"sql(
+CREATE TABLE IF NOT EXISTS sale_day (
+    key_digest BLOB PRIMARY KEY,
+    store      TEXT NOT NULL,
+    station    TEXT NOT NULL,
+    day        REAL NOT NULL,
+    amount     INTEGER NOT NULL
+) WITHOUT ROWID;
+)sql";
+
 const char* const kSchema = R"sql(
 CREATE TABLE IF NOT EXISTS station_activity (
     store         TEXT NOT NULL,
@@ -23,13 +34,6 @@ CREATE TABLE IF NOT EXISTS station_day_count (
     received   INTEGER NOT NULL,
     refused    INTEGER NOT NULL,
     PRIMARY KEY (day, store, station, table_name)
-) WITHOUT ROWID;
-CREATE TABLE IF NOT EXISTS sale_day (
-    row_key BLOB PRIMARY KEY,
-    store   TEXT NOT NULL,
-    station TEXT NOT NULL,
-    day     REAL NOT NULL,
-    amount  INTEGER NOT NULL
 ) WITHOUT ROWID;
 CREATE INDEX IF NOT EXISTS sale_day_by_station ON sale_day (store, station, day);
 CREATE TABLE IF NOT EXISTS day_summary (
@@ -92,8 +96,9 @@ std::optional<DateTime> columnDate(sqlite3_stmt* s, int i) {
 void writeBatch(sqlite3* db, const InsertBatch& batch, const TableCounts& stored) {
     const double day = batch.receivedAt.date().value();
     auto sale = prepare(db,
-                        "INSERT INTO sale_day (row_key, store, station, day, amount) "
-                        "VALUES (?1, ?2, ?3, ?4, ?5) ON CONFLICT (row_key) DO UPDATE SET "
+                        "INSERT INTO sale_day (key_digest, store, station, day, amount) "
+                        "VALUES (qel_key_digest(?1), ?2, ?3, ?4, ?5) ON CONFLICT (key_digest) "
+                        "DO UPDATE SET "
                         "store = excluded.store, station = excluded.station, day = excluded.day, "
                         "amount = excluded.amount");
     for (const SaleFact& f : batch.sales) {

@@ -8,6 +8,8 @@
 // The SQLite store's tables for fleet monitoring and day completeness.
 namespace qel::server::sqlite_fleet {
 
+// The tables; sale_day's on its own, for migrating files of an earlier layout.
+extern const char* const kSaleDayTable;
 extern const char* const kSchema;
 
 // REQUIRES: inside the batch's write transaction. `stored` is the rows per

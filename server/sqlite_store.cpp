@@ -4,23 +4,34 @@
 
 #include "central_store.h"
 #include "core/error.h"
+#include "key_digest.h"
 #include "sqlite_fleet.h"
 
 namespace qel::server {
 namespace {
 
-constexpr const char* kSchema = R"sql(
+constexpr const char* kSettings = R"sql(
 PRAGMA journal_mode = WAL;
 PRAGMA synchronous = NORMAL;
+)sql";
+
+// Rows are kept in a rowid table and found through a unique index of their
+// table and key digest: the index holds 32 bytes per row whatever the size
+// of the key or the content, so a search never reads another row's content.
+constexpr const char* kExportRowTable = R"sql(
 CREATE TABLE IF NOT EXISTS export_row (
     table_name  TEXT NOT NULL,
+    key_digest  BLOB NOT NULL,
     row_key     BLOB NOT NULL,
     store       TEXT NOT NULL,
     station     TEXT NOT NULL,
     content     BLOB NOT NULL,
-    received_at REAL NOT NULL,
-    PRIMARY KEY (table_name, row_key)
-) WITHOUT ROWID;
+    received_at REAL NOT NULL
+);
+)sql";
+
+constexpr const char* kSchema = R"sql(
+CREATE UNIQUE INDEX IF NOT EXISTS export_row_by_key ON export_row (table_name, key_digest);
 CREATE TABLE IF NOT EXISTS station_cleanup (
     store      TEXT NOT NULL,
     station    TEXT NOT NULL,
@@ -103,16 +114,35 @@ class SqliteStore final : public CentralStore {
             throw DatabaseError("Central store " + file.string() + ": " + message);
         }
         sqlite3_busy_timeout(db_, 10000);
-        exec(kSchema);
-        exec(sqlite_fleet::kSchema);
+        registerKeyDigest(db_);
+        exec(kSettings);
+        // One transaction for the schema, so that a second server opening the
+        // same file at once waits for the first one's migration.
+        exec("BEGIN IMMEDIATE");
+        try {
+            migrateToKeyDigests();
+            exec(kExportRowTable);
+            exec(kSchema);
+            exec(sqlite_fleet::kSaleDayTable);
+            exec(sqlite_fleet::kSchema);
+            exec("COMMIT");
+        } catch (...) {
+            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+            throw;
+        }
+        // The stored row is replaced only when its content changed, and
+        // never by a row of another key with the same digest.
         upsertRow_ = std::make_unique<Stmt>(
             db_,
-            "INSERT INTO export_row (table_name, row_key, store, station, content, received_at) "
-            "VALUES (?1, ?2, ?3, ?4, ?5, ?6) ON CONFLICT (table_name, row_key) DO UPDATE SET "
-            "store = excluded.store, station = excluded.station, content = excluded.content, "
-            "received_at = excluded.received_at WHERE content IS NOT excluded.content");
-        getRow_ = std::make_unique<Stmt>(
-            db_, "SELECT content FROM export_row WHERE table_name = ?1 AND row_key = ?2");
+            "INSERT INTO export_row (table_name, key_digest, row_key, store, station, content, "
+            "received_at) VALUES (?1, qel_key_digest(?2), ?2, ?3, ?4, ?5, ?6) "
+            "ON CONFLICT (table_name, key_digest) DO UPDATE SET store = excluded.store, "
+            "station = excluded.station, content = excluded.content, "
+            "received_at = excluded.received_at "
+            "WHERE content IS NOT excluded.content AND row_key = excluded.row_key");
+        getRow_ = std::make_unique<Stmt>(db_,
+                                         "SELECT content FROM export_row WHERE table_name = ?1 "
+                                         "AND key_digest = qel_key_digest(?2) AND row_key = ?2");
         upsertDate_ = std::make_unique<Stmt>(
             db_,
             "INSERT INTO station_date (store, station, name, value, received_at) "
@@ -284,6 +314,37 @@ class SqliteStore final : public CentralStore {
     }
 
   private:
+    bool hasColumn(const char* table, const char* column) {
+        Stmt s(db_, "SELECT COUNT(*) FROM pragma_table_info(?1) WHERE name = ?2");
+        s.text(1, table);
+        s.text(2, column);
+        s.step();
+        return sqlite3_column_int64(s.get(), 0) > 0;
+    }
+
+    // Files written before rows were indexed by key digest keep the key in
+    // the primary key of a WITHOUT ROWID table: their rows are copied into
+    // the present layout, once. REQUIRES: inside the schema transaction.
+    void migrateToKeyDigests() {
+        if (hasColumn("export_row", "row_key") && !hasColumn("export_row", "key_digest")) {
+            exec("ALTER TABLE export_row RENAME TO export_row_keyed");
+            exec(kExportRowTable);
+            exec(
+                "INSERT INTO export_row (table_name, key_digest, row_key, store, station, "
+                "content, received_at) SELECT table_name, qel_key_digest(row_key), row_key, "
+                "store, station, content, received_at FROM export_row_keyed");
+            exec("DROP TABLE export_row_keyed");
+        }
+        if (hasColumn("sale_day", "row_key")) {
+            exec("ALTER TABLE sale_day RENAME TO sale_day_keyed");
+            exec(sqlite_fleet::kSaleDayTable);
+            exec(
+                "INSERT INTO sale_day (key_digest, store, station, day, amount) "
+                "SELECT qel_key_digest(row_key), store, station, day, amount FROM sale_day_keyed");
+            exec("DROP TABLE sale_day_keyed");
+        }
+    }
+
     void exec(const char* sql) {
         char* error = nullptr;
         if (sqlite3_exec(db_, sql, nullptr, nullptr, &error) != SQLITE_OK) {

@@ -256,6 +256,49 @@ TEST_P(StoreTest, ARetriedTransferCountsOnlyWhatItStoredOrChanged) {
     EXPECT_EQ(store_->rowCount(), 4);
 }
 
+// Bytes that do not compress, as a key holding a whole row's content may be.
+Bytes noise(std::size_t n, unsigned seed) {
+    Bytes b(n);
+    for (std::size_t i = 0; i < n; ++i) {
+        seed = seed * 1103515245u + 12345u;
+        b[i] = static_cast<std::uint8_t>(seed >> 16);
+    }
+    return b;
+}
+
+TEST_P(StoreTest, KeysOfAnyLengthAreStoredAndFoundByTheWholeKey) {
+    // Keys past an index entry's limit, keys sharing a long prefix, and a
+    // sale keyed the same way: every engine stores what another does.
+    const Bytes longKey = noise(3000, 1), longer = noise(70000, 2);
+    Bytes sibling = longKey;
+    sibling.back() ^= 1;
+    InsertBatch b = batch("001", {{"OBSITEMVENDA", longKey, bytes({1})},
+                                  {"OBSITEMVENDA", sibling, bytes({2})},
+                                  {"OBSITEMVENDA", longer, bytes({3})},
+                                  {"VENDA", longKey, bytes({4})}});
+    b.sales = {{longKey, "0001", "001", kDay, 500}, {longer, "0001", "001", kDay, 700}};
+    b.summaries = {{"0001", "001", kDay, 2, 1200}};
+    EXPECT_EQ(store_->putBatch(b), 4);
+    EXPECT_EQ(store_->putBatch(b), 0);  // a retry finds each of them stored
+    b.rows[1].content = bytes({2, 2});
+    EXPECT_EQ(store_->putBatch(b), 1);
+    EXPECT_EQ(contents(*store_, b.rows), (std::vector<std::optional<Bytes>>{
+                                             bytes({1}), bytes({2, 2}), bytes({3}), bytes({4})}));
+    // Only the whole key finds a row: a prefix or a one-byte change does not.
+    const Bytes prefix(longKey.begin(), longKey.end() - 1);
+    Bytes other = longer;
+    other[0] ^= 1;
+    EXPECT_EQ(contents(*store_, {{"OBSITEMVENDA", prefix, {}},
+                                 {"OBSITEMVENDA", other, {}},
+                                 {"ITEMVENDA", longKey, {}}}),
+              (std::vector<std::optional<Bytes>>(3)));
+    EXPECT_EQ(store_->rowCount(), 4);
+    const auto fleet = store_->fleet(kNoon, kDay);
+    ASSERT_EQ(fleet.size(), 1u);
+    EXPECT_EQ(fleet[0].daysChecked, 1);
+    EXPECT_TRUE(fleet[0].shortDays.empty());
+}
+
 INSTANTIATE_TEST_SUITE_P(Engines, StoreTest, ::testing::Values("sqlite", "postgres"), engineName);
 
 }  // namespace

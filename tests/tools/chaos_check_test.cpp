@@ -173,14 +173,20 @@ TEST_F(ChaosCheck, CentralRowsNoStationWroteAreUnexpectedAndSecondCopiesAreDupli
         SqliteFile central(dir_ / "central.db", false);
         // A second copy of a sale under another key, and a row of content
         // no station ever had.
+        // (A random digest stands for the key's: these rows are only read back.)
         central.execute(
-            "INSERT INTO export_row SELECT table_name, row_key || X'00', store, station, content, "
-            "received_at FROM export_row WHERE table_name = 'VENDA' LIMIT 1;"
-            "INSERT INTO export_row SELECT table_name, row_key || X'01', store, station, "
-            "content || X'00', received_at FROM export_row WHERE table_name = 'VENDA' LIMIT 1;"
+            "CREATE TEMP VIEW copy_of_a_sale AS SELECT * FROM export_row "
+            "WHERE table_name = 'VENDA' ORDER BY rowid LIMIT 1;"
+            "INSERT INTO export_row (table_name, key_digest, row_key, store, station, content, "
+            "received_at) SELECT table_name, randomblob(32), row_key || X'00', store, station, "
+            "content, received_at FROM copy_of_a_sale;"
+            "INSERT INTO export_row (table_name, key_digest, row_key, store, station, content, "
+            "received_at) SELECT table_name, randomblob(32), row_key || X'01', store, station, "
+            "content || X'00', received_at FROM copy_of_a_sale;"
             // Another store's rows are not this station's business.
-            "INSERT INTO export_row SELECT table_name, row_key || X'02', '0009', station, "
-            "content || X'01', received_at FROM export_row WHERE table_name = 'VENDA' LIMIT 1;");
+            "INSERT INTO export_row (table_name, key_digest, row_key, store, station, content, "
+            "received_at) SELECT table_name, randomblob(32), row_key || X'02', '0009', station, "
+            "content || X'01', received_at FROM copy_of_a_sale;");
     }
     const TableCheck t = check("VENDA");
     EXPECT_EQ(t.duplicates, 1);
