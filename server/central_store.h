@@ -64,11 +64,33 @@ struct InsertBatch {
     std::vector<std::pair<std::string, std::int64_t>> refusedByTable;
 };
 
+// Sums of amounts in ten-thousandths, and differences of counts: 128 bits,
+// so that no number of stored sales of any 64-bit amount overflows them.
+__extension__ typedef __int128 WideAmount;
+
 // One day of one station whose held sales differ from its own summary.
 struct DayShortfall {
     DateTime day;
     std::int64_t reportedSales = 0, reportedAmount = 0;
-    std::int64_t heldSales = 0, heldAmount = 0;
+    std::int64_t heldSales = 0;
+    WideAmount heldAmount = 0;
+
+    // What the server lacks of the station's own summary; zero when it holds
+    // at least that much.
+    WideAmount salesShort() const {
+        const WideAmount d = WideAmount{reportedSales} - heldSales;
+        return d > 0 ? d : 0;
+    }
+    WideAmount amountShort() const {
+        const WideAmount d = reportedAmount - heldAmount;
+        return d > 0 ? d : 0;
+    }
+    // A day lacking sales or amount is incomplete; one that lacks nothing yet
+    // differs holds more than the station reported (a surplus).
+    bool isShort() const { return salesShort() > 0 || amountShort() > 0; }
+    bool isSurplus() const {
+        return !isShort() && (heldSales != reportedSales || heldAmount != reportedAmount);
+    }
 };
 
 // What the fleet page and the metrics show of one station.

@@ -1,5 +1,6 @@
 #include "fleet_page.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
 #include <map>
@@ -26,7 +27,7 @@ table{border-collapse:collapse;width:100%;background:#fff;margin-top:1em}
 th,td{border:1px solid #ddd;padding:.3em .5em;text-align:left;vertical-align:top}
 th{background:#eee;cursor:pointer;user-select:none;white-space:nowrap}
 th.asc::after{content:" \25B2"}th.desc::after{content:" \25BC"}
-tr.silent td{background:#fde8e4}tr.incomplete td.days{background:#fff6d6}
+tr.silent td{background:#fde8e4}tr.incomplete td.days,tr.surplus td.days{background:#fff6d6}
 td.num{text-align:right}td.time{white-space:nowrap}.ago{color:#666}.tables{color:#666;font-size:.9em}
 </style></head><body>
 )html";
@@ -123,10 +124,12 @@ std::string plural(std::int64_t n, const char* one, const char* many) {
 }
 
 void completenessCell(std::string& out, const StationStatus& s) {
-    std::int64_t missing = 0;
-    for (const DayShortfall& d : s.shortDays) missing += d.reportedSales - d.heldSales;
-    out += "<td class=\"days\" data-sort=\"" +
-           std::to_string(s.shortDays.empty() ? 0 : missing + 1000000) + "\">";
+    // Sorted by the sales missing; any differing day before the complete ones.
+    WideAmount missing = 0;
+    for (const DayShortfall& d : s.shortDays) missing += d.salesShort();
+    const WideAmount sortKey =
+        s.shortDays.empty() ? 0 : std::min<WideAmount>(missing, 1000000000000000) + 1000000;
+    out += "<td class=\"days\" data-sort=\"" + integerText(sortKey) + "\">";
     if (s.daysChecked == 0) {
         out += "no summary yet";
     } else if (s.shortDays.empty()) {
@@ -136,12 +139,14 @@ void completenessCell(std::string& out, const StationStatus& s) {
         const DayShortfall& d = s.shortDays[i];
         if (i > 0) out += "<br>";
         out += d.day.toDateText() + ": ";
-        const std::int64_t sales = d.reportedSales - d.heldSales;
-        const std::int64_t amount = d.reportedAmount - d.heldAmount;
+        const WideAmount sales = WideAmount{d.reportedSales} - d.heldSales;
+        const WideAmount amount = d.reportedAmount - d.heldAmount;
         if (sales >= 0 && amount >= 0) {
-            out += "short by " + plural(sales, "sale", "sales") + " and " + moneyText(amount);
+            out += "short by " + integerText(sales) + (sales == 1 ? " sale" : " sales") + " and " +
+                   moneyText(amount);
         } else {
-            out += "holds " + std::to_string(d.heldSales) + " sales (" + moneyText(d.heldAmount) +
+            out += std::string(d.isShort() ? "holds " : "holds more than reported: ") +
+                   std::to_string(d.heldSales) + " sales (" + moneyText(d.heldAmount) +
                    "), the station reports " + std::to_string(d.reportedSales) + " (" +
                    moneyText(d.reportedAmount) + ")";
         }
@@ -205,35 +210,56 @@ std::string storeFromQuery(std::string_view query) {
     return {};
 }
 
-std::string moneyText(std::int64_t tenThousandths) {
+std::string integerText(WideAmount value) {
+    __extension__ typedef unsigned __int128 Unsigned;
+    Unsigned v =
+        value < 0 ? Unsigned(0) - static_cast<Unsigned>(value) : static_cast<Unsigned>(value);
+    char buf[48];
+    char* p = buf + sizeof buf;
+    do {
+        *--p = static_cast<char>('0' + static_cast<int>(v % 10));
+        v /= 10;
+    } while (v != 0);
+    if (value < 0) *--p = '-';
+    return std::string(p, buf + sizeof buf);
+}
+
+std::string moneyText(WideAmount tenThousandths) {
+    __extension__ typedef unsigned __int128 Unsigned;
     const bool negative = tenThousandths < 0;
-    std::uint64_t v = negative ? 0 - static_cast<std::uint64_t>(tenThousandths)
-                               : static_cast<std::uint64_t>(tenThousandths);
+    Unsigned v = negative ? Unsigned(0) - static_cast<Unsigned>(tenThousandths)
+                          : static_cast<Unsigned>(tenThousandths);
     v = (v + 50) / 100;  // cents
-    char buf[40];
-    std::snprintf(buf, sizeof buf, "%s%llu.%02llu", negative && v > 0 ? "-" : "",
-                  static_cast<unsigned long long>(v / 100),
-                  static_cast<unsigned long long>(v % 100));
-    return buf;
+    std::string cents = integerText(static_cast<WideAmount>(v % 100));
+    if (cents.size() < 2) cents.insert(0, "0");
+    return (negative && v > 0 ? "-" : "") + integerText(static_cast<WideAmount>(v / 100)) + "." +
+           cents;
 }
 
 std::string renderFleetPage(const std::vector<StationStatus>& all, DateTime now,
                             double silentMinutes, std::string_view store) {
-    // The stations shown, by state: silent, then incomplete, then the rest,
+    // The stations shown, by state: silent, incomplete, surplus, then the rest,
     // each in the store's order; and every store with its station count.
     std::map<std::string_view, std::size_t> stores;
-    std::array<std::vector<const StationStatus*>, 3> byState;
+    std::array<std::vector<const StationStatus*>, 4> byState;
     for (const StationStatus& s : all) {
         ++stores[s.store];
         if (!store.empty() && s.store != store) continue;
         const std::string_view state = stationState(s, now, silentMinutes);
-        byState[state == "silent" ? 0 : state == "incomplete" ? 1 : 2].push_back(&s);
+        byState[state == "silent"       ? 0
+                : state == "incomplete" ? 1
+                : state == "surplus"    ? 2
+                                        : 3]
+            .push_back(&s);
     }
     const std::vector<const StationStatus*>& silent = byState[0];
-    const std::size_t shown = byState[0].size() + byState[1].size() + byState[2].size();
-    std::size_t incomplete = 0;
+    std::size_t shown = 0, incomplete = 0;
     for (const auto& group : byState) {
-        for (const StationStatus* s : group) incomplete += s->shortDays.empty() ? 0 : 1;
+        shown += group.size();
+        for (const StationStatus* s : group) {
+            incomplete += std::any_of(s->shortDays.begin(), s->shortDays.end(),
+                                      [](const DayShortfall& d) { return d.isShort(); });
+        }
     }
 
     std::string out;

@@ -23,6 +23,8 @@ std::string renderFleetPage(const std::vector<StationStatus>& fleet, DateTime no
 std::string storeFromQuery(std::string_view query);
 
 // Ten-thousandths as money text: 123450 -> "12.35" (half away from zero).
-std::string moneyText(std::int64_t tenThousandths);
+std::string moneyText(WideAmount tenThousandths);
+// A whole number of any width in decimal.
+std::string integerText(WideAmount value);
 
 }  // namespace qel::server

@@ -22,6 +22,12 @@ using TableCounts = std::vector<std::pair<std::string, std::int64_t>>;
 // it sent, so that a retried call adds nothing.
 std::vector<TableTally> tallyCounts(const TableCounts& received, const TableCounts& refused);
 
+// A sum of amounts the stores read in two parts, SUM(amount / 10^9) and
+// SUM(amount % 10^9), so that neither overflows in SQL.
+inline WideAmount joinAmount(std::int64_t high, std::int64_t low) {
+    return WideAmount{high} * 1000000000 + low;
+}
+
 // Gathers the rows of the fleet queries, which every store runs in its own
 // dialect, into one status per station ordered by store and station.
 class FleetBuilder {

@@ -4,14 +4,20 @@
 #include <cstdio>
 #include <map>
 
+#include "fleet_page.h"
+
 namespace qel::server {
 
 std::string_view stationState(const StationStatus& s, DateTime now, double silentMinutes) {
     const bool silent =
         !s.lastContact || (now.value() - s.lastContact->value()) * 1440.0 > silentMinutes;
     if (silent) return "silent";
-    if (!s.shortDays.empty()) return "incomplete";
-    return "ok";
+    bool surplus = false;
+    for (const DayShortfall& d : s.shortDays) {
+        if (d.isShort()) return "incomplete";
+        surplus = surplus || d.isSurplus();
+    }
+    return surplus ? "surplus" : "ok";
 }
 
 void ServerMetrics::observe(std::string_view method, int status, bool failed, double seconds,
@@ -117,14 +123,19 @@ std::string ServerMetrics::render(const std::vector<StationStatus>& fleet, DateT
          static_cast<double>(latencyMicros_.load()) / 1e6);
     line(out, "qelexp_request_duration_seconds_count %lld\n", static_cast<long long>(cumulative));
 
-    std::map<std::string_view, int> states = {{"ok", 0}, {"incomplete", 0}, {"silent", 0}};
-    std::int64_t shortDays = 0, missingSales = 0, missingAmount = 0;
+    // Each station-day counts on its own: what one lacks is never offset by
+    // what another holds beyond its summary.
+    std::map<std::string_view, int> states = {
+        {"ok", 0}, {"incomplete", 0}, {"surplus", 0}, {"silent", 0}};
+    std::int64_t shortDays = 0, surplusDays = 0;
+    WideAmount missingSales = 0, missingAmount = 0;
     for (const StationStatus& s : fleet) {
         ++states[stationState(s, now, silentMinutes)];
         for (const DayShortfall& d : s.shortDays) {
-            ++shortDays;
-            missingSales += d.reportedSales - d.heldSales;
-            missingAmount += d.reportedAmount - d.heldAmount;
+            if (d.isShort()) ++shortDays;
+            if (d.isSurplus()) ++surplusDays;
+            missingSales += d.salesShort();
+            missingAmount += d.amountShort();
         }
     }
     out += "# HELP qelexp_stations Stations known to the central store, by state.\n";
@@ -133,16 +144,25 @@ std::string ServerMetrics::render(const std::vector<StationStatus>& fleet, DateT
         line(out, "qelexp_stations{state=\"%s\"} %d\n", std::string(state).c_str(), count);
     }
     out +=
-        "# HELP qelexp_day_incomplete Station days whose held sales differ from the "
-        "station's own summary.\n";
+        "# HELP qelexp_day_incomplete Station days lacking sales or amount of the station's own "
+        "summary.\n";
     out += "# TYPE qelexp_day_incomplete gauge\n";
     line(out, "qelexp_day_incomplete %lld\n", static_cast<long long>(shortDays));
-    out += "# HELP qelexp_sales_missing Sales a station reported that the server does not hold.\n";
+    out +=
+        "# HELP qelexp_day_surplus Station days lacking nothing but holding more sales or amount "
+        "than the station's own summary.\n";
+    out += "# TYPE qelexp_day_surplus gauge\n";
+    line(out, "qelexp_day_surplus %lld\n", static_cast<long long>(surplusDays));
+    out +=
+        "# HELP qelexp_sales_missing Sales the stations reported that the server does not hold, "
+        "summed over the station days that lack some.\n";
     out += "# TYPE qelexp_sales_missing gauge\n";
-    line(out, "qelexp_sales_missing %lld\n", static_cast<long long>(missingSales));
-    out += "# HELP qelexp_amount_missing Total of the sales reported but not held.\n";
+    out += "qelexp_sales_missing " + integerText(missingSales) + "\n";
+    out +=
+        "# HELP qelexp_amount_missing Amount the stations reported that the server does not "
+        "hold, summed over the station days that lack some.\n";
     out += "# TYPE qelexp_amount_missing gauge\n";
-    line(out, "qelexp_amount_missing %.2f\n", static_cast<double>(missingAmount) / 10000.0);
+    out += "qelexp_amount_missing " + moneyText(missingAmount) + "\n";
 
     // Each station's own series, for alerts that name the station.
     out += "# HELP qelexp_silent_after_seconds A station not heard of for longer is silent.\n";
@@ -159,14 +179,16 @@ std::string ServerMetrics::render(const std::vector<StationStatus>& fleet, DateT
         line(out, " %.0f\n", std::max(0.0, (now.value() - s.lastContact->value()) * 86400.0));
     }
     out +=
-        "# HELP qelexp_station_day_incomplete Days the server holds fewer sales of than the "
-        "station's own summary says (stations with none are not listed).\n";
+        "# HELP qelexp_station_day_incomplete Days lacking sales or amount of the station's own "
+        "summary (stations with none are not listed).\n";
     out += "# TYPE qelexp_station_day_incomplete gauge\n";
     for (const StationStatus& s : fleet) {
-        if (s.shortDays.empty()) continue;
+        const auto days = std::count_if(s.shortDays.begin(), s.shortDays.end(),
+                                        [](const DayShortfall& d) { return d.isShort(); });
+        if (days == 0) continue;
         out += "qelexp_station_day_incomplete";
         out += stationLabels(s.store, s.station);
-        line(out, " %zu\n", s.shortDays.size());
+        line(out, " %lld\n", static_cast<long long>(days));
     }
     out +=
         "# HELP qelexp_station_transfer_failures_in_a_row Transfers of the station this server "

@@ -64,7 +64,8 @@ class ServerMetrics {
 };
 
 // A station's state for the fleet: "silent" (no contact for longer than the
-// limit), "incomplete" (a day short of its own summary), "ok".
+// limit), "incomplete" (a day short of its own summary), "surplus" (no day
+// short, but one holding more than the station reported), "ok".
 std::string_view stationState(const StationStatus& s, DateTime now, double silentMinutes);
 
 }  // namespace qel::server

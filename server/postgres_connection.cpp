@@ -39,7 +39,16 @@ std::span<const std::uint8_t> Result::bytes(int row, int col) const {
 }
 
 std::int64_t Result::int64(int row, int col) const {
-    return std::strtoll(PQgetvalue(r_, row, col), nullptr, 10);
+    // A value out of range (a numeric sum) is an error, never a saturated number.
+    const char* p = PQgetvalue(r_, row, col);
+    const char* end = p + PQgetlength(r_, row, col);
+    std::int64_t v = 0;
+    const auto [stop, ec] = std::from_chars(p, end, v);
+    if (ec != std::errc() || stop != end) {
+        throw DatabaseError("Central store (PostgreSQL): " + std::string(p, end) +
+                            " is not a 64-bit integer");
+    }
+    return v;
 }
 
 double Result::float8(int row, int col) const {

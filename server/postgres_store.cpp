@@ -646,8 +646,9 @@ std::vector<StationStatus> PostgresStore::fleet(DateTime today, DateTime since) 
             }
             pg::Result d = c->exec(
                 "SELECT s.store, s.station, s.day, s.sales, s.amount, COALESCE(h.n, 0), "
-                "COALESCE(h.a, 0) FROM day_summary s LEFT JOIN (SELECT store, station, day, "
-                "COUNT(*) AS n, SUM(amount) AS a FROM sale_day WHERE day >= $1 "
+                "COALESCE(h.high, 0), COALESCE(h.low, 0) FROM day_summary s LEFT JOIN "
+                "(SELECT store, station, day, COUNT(*) AS n, SUM(amount / 1000000000) AS high, "
+                "SUM(amount % 1000000000) AS low FROM sale_day WHERE day >= $1 "
                 "GROUP BY store, station, day) h ON h.store = s.store AND h.station = s.station "
                 "AND h.day = s.day WHERE s.day >= $1",
                 {Param::of(since.date().value())});
@@ -657,7 +658,7 @@ std::vector<StationStatus> PostgresStore::fleet(DateTime today, DateTime since) 
                 day.reportedSales = d.int64(i, 3);
                 day.reportedAmount = d.int64(i, 4);
                 day.heldSales = d.int64(i, 5);
-                day.heldAmount = d.int64(i, 6);
+                day.heldAmount = joinAmount(d.int64(i, 6), d.int64(i, 7));
                 fleet.day(d.text(i, 0), d.text(i, 1), day);
             }
             c->exec("COMMIT");

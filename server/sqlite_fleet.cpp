@@ -185,13 +185,16 @@ std::vector<StationStatus> read(sqlite3* db, DateTime today, DateTime since) {
         fleet.tableCount(columnText(t.get(), 0), columnText(t.get(), 1), columnText(t.get(), 2),
                          sqlite3_column_int64(t.get(), 3), sqlite3_column_int64(t.get(), 4));
     }
+    // Held amounts are summed in two parts (above and below 10^9), each far
+    // from overflowing, and joined in 128 bits: any number of sales of any
+    // amount sums exactly.
     auto d = prepare(db,
-                     "SELECT s.store, s.station, s.day, s.sales, s.amount, "
-                     "(SELECT COUNT(*) FROM sale_day h WHERE h.store = s.store AND "
-                     "h.station = s.station AND h.day = s.day), "
-                     "(SELECT COALESCE(SUM(amount), 0) FROM sale_day h WHERE h.store = s.store "
-                     "AND h.station = s.station AND h.day = s.day) "
-                     "FROM day_summary s WHERE s.day >= ?1");
+                     "SELECT s.store, s.station, s.day, s.sales, s.amount, COUNT(h.day), "
+                     "COALESCE(SUM(h.amount / 1000000000), 0), "
+                     "COALESCE(SUM(h.amount % 1000000000), 0) "
+                     "FROM day_summary s LEFT JOIN sale_day h ON h.store = s.store AND "
+                     "h.station = s.station AND h.day = s.day WHERE s.day >= ?1 "
+                     "GROUP BY s.store, s.station, s.day");
     sqlite3_bind_double(d.get(), 1, since.date().value());
     while (step(db, d.get())) {
         DayShortfall day;
@@ -199,7 +202,8 @@ std::vector<StationStatus> read(sqlite3* db, DateTime today, DateTime since) {
         day.reportedSales = sqlite3_column_int64(d.get(), 3);
         day.reportedAmount = sqlite3_column_int64(d.get(), 4);
         day.heldSales = sqlite3_column_int64(d.get(), 5);
-        day.heldAmount = sqlite3_column_int64(d.get(), 6);
+        day.heldAmount =
+            joinAmount(sqlite3_column_int64(d.get(), 6), sqlite3_column_int64(d.get(), 7));
         fleet.day(columnText(d.get(), 0), columnText(d.get(), 1), day);
     }
     return fleet.take();

@@ -6,6 +6,7 @@
 #include "core/dataset.h"
 #include "fleet_page.h"
 #include "loopback_fixture.h"
+#include "metrics.h"
 #include "monitoring.h"
 #include "operations_guide.h"
 #include "protocol/envelope.h"
@@ -122,6 +123,25 @@ TEST_F(Pages, DayCompletenessComparesHeldSalesWithTheStationsSummary) {
     EXPECT_NE(metrics->body.find("qelexp_stations{state=\"incomplete\"} 1\n"), std::string::npos);
 }
 
+TEST_F(Pages, HugeSalesOfOneStationLeaveThePagesUp) {
+    start();
+    const DateTime d6 = DateTime::fromDate(2026, 12, 6);
+    // Two sales of 900,000,000,000,000.00 each: their sum passes 64 bits of
+    // ten-thousandths. The station's own total does not fit either.
+    const Decimal huge{90000000000000000, 2};
+    send("001", salesArray("001", {{"1", d6, huge}, {"2", d6, huge}}, {{d6, 2, huge}}));
+    send("002", salesArray("002", {{"1", d6, {500, 2}}}, {{d6, 2, {1000, 2}}}));
+    auto page = get("/fleet");
+    ASSERT_TRUE(page);
+    EXPECT_EQ(page->status, 200);
+    EXPECT_NE(page->body.find("1800000000000000.00"), std::string::npos);
+    auto metrics = get("/metrics");
+    ASSERT_TRUE(metrics);
+    EXPECT_EQ(metrics->status, 200);
+    // The other station's shortfall is there, whatever the first one holds.
+    EXPECT_NE(metrics->body.find("\nqelexp_sales_missing 1\n"), std::string::npos);
+}
+
 TEST_F(Pages, OnlyAnOperatorCredentialOpensThePages) {
     server::MonitoringOptions monitoring;
     monitoring.operatorTokens = {"operator-secret"};
@@ -195,6 +215,57 @@ TEST_F(Pages, MetricsNameTheStationsAnAlertPointsAtAndPassPromtool) {
     EXPECT_EQ(body.find("qelexp_station_transfer_failures_in_a_row{"), std::string::npos);
 }
 
+server::StationStatus stationWith(const std::string& station,
+                                  std::vector<server::DayShortfall> days) {
+    server::StationStatus s;
+    s.store = "0001";
+    s.station = station;
+    s.lastContact = DateTime::fromDateTime(2026, 12, 6, 11, 59, 0);
+    s.daysChecked = static_cast<std::int64_t>(days.size());
+    s.shortDays = std::move(days);
+    return s;
+}
+
+std::string gauge(const std::string& metrics, const std::string& name) {
+    const auto at = metrics.find("\n" + name + " ");
+    if (at == std::string::npos) return "absent";
+    const auto start = at + name.size() + 2;
+    return metrics.substr(start, metrics.find('\n', start) - start);
+}
+
+TEST(Metrics, ShortfallsCountPerStationDayAndASurplusIsItsOwnState) {
+    const DateTime now = DateTime::fromDateTime(2026, 12, 6, 12, 0, 0);
+    const DateTime d5 = DateTime::fromDate(2026, 12, 5), d6 = DateTime::fromDate(2026, 12, 6);
+    const server::WideAmount big = 9000000000000000000;
+    // (day, reported sales, reported amount, held sales, held amount)
+    const std::vector<server::StationStatus> fleet = {
+        // Short by 5 sales and 5.00.
+        stationWith("001", {{d6, 10, 100000, 5, 50000}}),
+        // Holds more than it reports, and a station reporting a negative
+        // count: neither cancels the shortfalls of others.
+        stationWith("002", {{d6, -7, 0, 0, 0}, {d5, 2, 20000, 4, 40000}}),
+        // Fewer held sales but a larger held amount, and the reverse.
+        stationWith("003", {{d6, 3, 30000, 1, 90000}, {d5, 1, 30000, 2, 10000}}),
+        // Shortfalls past 64 bits, summed exactly.
+        stationWith("004", {{d6, 0, static_cast<std::int64_t>(big), 0, -big}}),
+    };
+    server::ServerMetrics metrics;
+    const std::string text = metrics.render(fleet, now, 60);
+    EXPECT_EQ(gauge(text, "qelexp_day_incomplete"), "4");
+    EXPECT_EQ(gauge(text, "qelexp_day_surplus"), "2");
+    EXPECT_EQ(gauge(text, "qelexp_sales_missing"), "7");
+    EXPECT_EQ(gauge(text, "qelexp_amount_missing"), "1800000000000007.00");
+    EXPECT_EQ(gauge(text, "qelexp_stations{state=\"incomplete\"}"), "3");
+    EXPECT_EQ(gauge(text, "qelexp_stations{state=\"surplus\"}"), "1");
+    EXPECT_EQ(server::stationState(fleet[1], now, 60), "surplus");
+
+    const std::string html = server::renderFleetPage(fleet, now, 60);
+    EXPECT_NE(html.find("short by 5 sales and 5.00"), std::string::npos);
+    EXPECT_NE(html.find("holds more than reported: 4 sales (4.00), the station reports 2 (2.00)"),
+              std::string::npos);
+    EXPECT_NE(html.find("3 with incomplete days"), std::string::npos);
+}
+
 TEST(FleetPage, MarksSilentStationsAndEscapesWhatStationsSend) {
     const DateTime now = DateTime::fromDateTime(2026, 12, 6, 12, 0, 0);
     std::vector<server::StationStatus> fleet(1000);
@@ -221,6 +292,9 @@ TEST(FleetPage, MarksSilentStationsAndEscapesWhatStationsSend) {
     EXPECT_EQ(server::moneyText(-50), "-0.01");
     EXPECT_EQ(server::moneyText(123450), "12.35");
     EXPECT_EQ(server::moneyText(1234567890123), "123456789.01");
+    EXPECT_EQ(server::moneyText(server::WideAmount{-9000000000000000000} * 3),
+              "-2700000000000000.00");
+    EXPECT_EQ(server::integerText(0), "0");
 }
 
 TEST(FleetPage, ExceptionsLinkToTheGuideAndTheSilentBoxAlarmsOnlyWhenSomeoneIsSilent) {

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <thread>
 
+#include "fleet_page.h"
 #include "store_fixture.h"
 
 namespace qel::testing {
@@ -297,6 +298,30 @@ TEST_P(StoreTest, KeysOfAnyLengthAreStoredAndFoundByTheWholeKey) {
     ASSERT_EQ(fleet.size(), 1u);
     EXPECT_EQ(fleet[0].daysChecked, 1);
     EXPECT_TRUE(fleet[0].shortDays.empty());
+}
+
+TEST_P(StoreTest, HeldAmountsSumPast64BitsExactly) {
+    // Two sales of 900,000,000,000,000.00 (in ten-thousandths each just
+    // inside 64 bits) and one small refund on a day; another station beside.
+    constexpr std::int64_t kHuge = 9000000000000000000;
+    InsertBatch b = batch("001", {});
+    b.sales = {sale("001", "1", kDay, kHuge), sale("001", "2", kDay, kHuge),
+               sale("001", "3", kDay, -5)};
+    b.summaries = {{"0001", "001", kDay, 3, kHuge}};
+    store_->putBatch(b);
+    InsertBatch other = batch("002", {});
+    other.sales = {sale("002", "1", kDay, 100)};
+    other.summaries = {{"0001", "002", kDay, 2, 200}};
+    store_->putBatch(other);
+
+    const auto fleet = store_->fleet(kNoon, kDay);
+    ASSERT_EQ(fleet.size(), 2u);
+    ASSERT_EQ(fleet[0].shortDays.size(), 1u);
+    EXPECT_EQ(fleet[0].shortDays[0].heldSales, 3);
+    EXPECT_EQ(server::integerText(fleet[0].shortDays[0].heldAmount), "17999999999999999995");
+    EXPECT_TRUE(fleet[0].shortDays[0].isSurplus());
+    ASSERT_EQ(fleet[1].shortDays.size(), 1u);
+    EXPECT_EQ(static_cast<std::int64_t>(fleet[1].shortDays[0].salesShort()), 1);
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, StoreTest, ::testing::Values("sqlite", "postgres"), engineName);
