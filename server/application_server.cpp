@@ -30,6 +30,14 @@ const std::string& textArg(const VariantArray& args, std::size_t i, std::string_
     return *s;
 }
 
+// A text argument the store files the call under (a store or station code,
+// the day of a request).
+const std::string& codeArg(const VariantArray& args, std::size_t i, std::string_view name) {
+    const std::string& s = textArg(args, i, name);
+    if (auto problem = codeProblem(name, s)) throw BadArguments(*problem);
+    return s;
+}
+
 std::optional<DateTime> dateArg(const Variant& v, std::string_view name) {
     if (v.isEmpty()) return std::nullopt;
     if (const auto* d = v.get<DateTime>()) return *d;
@@ -119,8 +127,8 @@ CallOutcome ApplicationServer::dispatch(const Caller& caller, const protocol::Re
 
 void ApplicationServer::identify(const Caller& caller, CallOutcome& out, const VariantArray& args,
                                  bool recordContact) {
-    out.store = textArg(args, 0, "CDFILIAL");
-    out.station = textArg(args, 1, "CDCAIXA");
+    out.store = codeArg(args, 0, "CDFILIAL");
+    out.station = codeArg(args, 1, "CDCAIXA");
     if (caller.grant &&
         (!caller.grant->allowsStore(out.store) || !caller.grant->allowsStation(out.station))) {
         throw CallRejected(
@@ -336,7 +344,7 @@ CallOutcome ApplicationServer::recordRequest(const Caller& caller, const Variant
                 withArgument ? "setAjusteDiferencas" : "setAtualizaPontuacao");
     CallOutcome out;
     identify(caller, out, args);
-    const std::string argument = withArgument ? textArg(args, 2, "DTMOVCAT52") : std::string();
+    const std::string argument = withArgument ? codeArg(args, 2, "DTMOVCAT52") : std::string();
     const DateTime now = clock_.now();
     store_.recordRequest(kind, out.store, out.station, now.date(), argument, now);
     out.answer = protocol::successAnswer(Variant(true));

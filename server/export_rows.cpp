@@ -104,6 +104,16 @@ bool namesStation(const Variant& v) {
 
 }  // namespace
 
+std::optional<std::string> codeProblem(std::string_view name, std::string_view code) {
+    if (code.find('\0') != std::string_view::npos) {
+        return std::string(name) + " holds a NUL character";
+    }
+    if (code.size() > kMaxCodeBytes) {
+        return std::string(name) + " is longer than " + std::to_string(kMaxCodeBytes) + " bytes";
+    }
+    return std::nullopt;
+}
+
 PacketView::PacketView(const TableRule& rule, const Dataset& data)
     : rule_(&rule), data_(&data), content_(data.fields()) {
     for (const KeyColumn& k : rule.verdictKeys) {
@@ -121,6 +131,13 @@ std::optional<std::string> PacketView::analyse(std::size_t r, const StationGrant
                                                std::string_view database, Bytes& key,
                                                Bytes& content) const {
     const Row& row = data_->rows()[r];
+    for (const auto& [column, name] :
+         {std::pair{storeColumn_, "CDFILIAL"}, std::pair{stationColumn_, "CDCAIXA"}}) {
+        if (column < 0) continue;
+        if (const auto* text = row[static_cast<std::size_t>(column)].get<std::string>()) {
+            if (auto problem = codeProblem(name, *text)) return problem;
+        }
+    }
     if (grant) {
         if (storeColumn_ >= 0 && namesStation(row[storeColumn_]) &&
             !grant->allowsStore(row[storeColumn_].asString())) {

@@ -21,6 +21,13 @@ inline constexpr std::string_view kVerdictChanged = "DIF";  // stored row differ
 inline constexpr std::string_view kVerdictMissing = "NE";   // no row stored under this key
 inline constexpr std::string_view kVerdictRefused = "ERR";  // the row cannot be stored
 
+// Store codes (CDFILIAL, CDCAIXA) and the other texts a call files under a
+// station are kept as text by the central store, where PostgreSQL holds no
+// NUL character and indexes them. A text that cannot be such a code is
+// refused alike on every store: why, or nullopt when it is fine.
+inline constexpr std::size_t kMaxCodeBytes = 255;
+std::optional<std::string> codeProblem(std::string_view name, std::string_view code);
+
 struct Verdict {
     std::string_view code;
     std::string reason;

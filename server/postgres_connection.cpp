@@ -10,6 +10,23 @@
 
 namespace qel::server::pg {
 
+namespace {
+
+void requireNoNul(std::string_view v) {
+    if (v.find('\0') != std::string_view::npos) {
+        throw DatabaseError(
+            "Central store (PostgreSQL): a text holds a NUL character, which "
+            "PostgreSQL cannot store");
+    }
+}
+
+}  // namespace
+
+Param Param::of(std::string_view v) {
+    requireNoNul(v);
+    return {std::string(v), {}, false, false};
+}
+
 Param Param::of(double v) {
     char buf[32];
     const auto r = std::to_chars(buf, buf + sizeof buf, v);  // shortest exact form
@@ -70,6 +87,7 @@ void ArrayBuilder::be(std::uint64_t v, int bytes) {
 }
 
 void ArrayBuilder::text(std::string_view v) {
+    requireNoNul(v);
     be(static_cast<std::uint32_t>(v.size()), 4);
     data_.append(v);
     ++count_;
@@ -151,6 +169,7 @@ void CopyBuilder::row(int fields) {
 }
 
 void CopyBuilder::text(std::string_view v) {
+    requireNoNul(v);
     be(static_cast<std::uint32_t>(v.size()), 4);
     data_.append(v);
 }

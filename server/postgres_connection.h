@@ -99,7 +99,9 @@ struct Param {
     bool null = false;
     Oid type = Oid::unknown;
 
-    static Param of(std::string_view v) { return {std::string(v), {}, false, false}; }
+    // Text travels NUL-terminated: a text holding a NUL is refused (throws
+    // DatabaseError) rather than cut short.
+    static Param of(std::string_view v);
     static Param of(double v);
     static Param of(std::int64_t v) { return {std::to_string(v), {}, false, false}; }
     static Param blob(std::span<const std::uint8_t> b) { return {{}, b, true, false, Oid::bytea}; }
