@@ -99,7 +99,16 @@ CREATE UNIQUE INDEX IF NOT EXISTS sale_day_by_key ON sale_day (sha256(row_key));
 // Session set-up of every pooled connection.
 constexpr const char* kSessionSetup = "SET client_min_messages = warning";
 
-constexpr int kSchemaVersion = 2;
+// Version 3: the row index leads with the first 64 bytes of the key, so
+// that it is ordered like the keys (a station's rows stay together in it)
+// while its entries stay bounded.
+constexpr const char* kSchemaV3 = R"sql(
+DROP INDEX IF EXISTS export_row_by_key;
+CREATE UNIQUE INDEX IF NOT EXISTS export_row_by_key_prefix
+    ON export_row (table_name, substr(row_key, 1, 64), sha256(row_key));
+)sql";
+
+constexpr int kSchemaVersion = 3;
 constexpr int kRetries = 5;
 
 // Byte order, as PostgreSQL orders bytea (and text in the "C" collation).
@@ -206,7 +215,8 @@ constexpr const char* kUpsertRowsCounted =
     "WITH stored AS (INSERT INTO export_row (table_name, row_key, store, station, content, "
     "received_at) SELECT t, k, $1::text, $2::text, c, $3::float8 "
     "FROM unnest($4::text[], $5::bytea[], $6::bytea[]) AS u(t, k, c) "
-    "ON CONFLICT (table_name, (sha256(row_key))) DO UPDATE SET store = excluded.store, "
+    "ON CONFLICT (table_name, (substr(row_key, 1, 64)), (sha256(row_key))) DO UPDATE SET "
+    "store = excluded.store, "
     "station = excluded.station, content = excluded.content, received_at = excluded.received_at "
     "WHERE export_row.content IS DISTINCT FROM excluded.content "
     "AND export_row.row_key = excluded.row_key RETURNING table_name), "
@@ -256,7 +266,8 @@ constexpr const char* kRecordContact =
 // the table: a join lets the planner hash the whole table for a few hundred keys.
 constexpr const char* kContents =
     "SELECT (SELECT e.content FROM export_row e WHERE e.table_name = u.t "
-    "AND sha256(e.row_key) = sha256(u.k) AND e.row_key = u.k) "
+    "AND substr(e.row_key, 1, 64) = substr(u.k, 1, 64) AND sha256(e.row_key) = sha256(u.k) "
+    "AND e.row_key = u.k) "
     "FROM unnest($1::text[], $2::bytea[]) WITH ORDINALITY AS u(t, k, n) ORDER BY u.n";
 
 // The rows per table of a batch whose rows are sorted by table.
@@ -333,6 +344,10 @@ class PostgresStore final : public CentralStore {
             if (version < 2) {
                 t.exec(kSchemaV2);
                 t.exec("INSERT INTO schema_version VALUES (2)");
+            }
+            if (version < 3) {
+                t.exec(kSchemaV3);
+                t.exec("INSERT INTO schema_version VALUES (3)");
             }
         });
     }

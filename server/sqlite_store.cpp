@@ -16,11 +16,14 @@ PRAGMA synchronous = NORMAL;
 )sql";
 
 // Rows are kept in a rowid table and found through a unique index of their
-// table and key digest: the index holds 32 bytes per row whatever the size
-// of the key or the content, so a search never reads another row's content.
+// table, the first 64 bytes of their key and the key's digest: a bounded
+// entry whatever the size of the key or the content, so a search never reads
+// another row's content, ordered like the keys so that a station's rows
+// stay together in the index.
 constexpr const char* kExportRowTable = R"sql(
 CREATE TABLE IF NOT EXISTS export_row (
     table_name  TEXT NOT NULL,
+    key_prefix  BLOB NOT NULL,
     key_digest  BLOB NOT NULL,
     row_key     BLOB NOT NULL,
     store       TEXT NOT NULL,
@@ -31,7 +34,8 @@ CREATE TABLE IF NOT EXISTS export_row (
 )sql";
 
 constexpr const char* kSchema = R"sql(
-CREATE UNIQUE INDEX IF NOT EXISTS export_row_by_key ON export_row (table_name, key_digest);
+CREATE UNIQUE INDEX IF NOT EXISTS export_row_by_key
+    ON export_row (table_name, key_prefix, key_digest);
 CREATE TABLE IF NOT EXISTS station_cleanup (
     store      TEXT NOT NULL,
     station    TEXT NOT NULL,
@@ -134,15 +138,18 @@ class SqliteStore final : public CentralStore {
         // never by a row of another key with the same digest.
         upsertRow_ = std::make_unique<Stmt>(
             db_,
-            "INSERT INTO export_row (table_name, key_digest, row_key, store, station, content, "
-            "received_at) VALUES (?1, qel_key_digest(?2), ?2, ?3, ?4, ?5, ?6) "
-            "ON CONFLICT (table_name, key_digest) DO UPDATE SET store = excluded.store, "
+            "INSERT INTO export_row (table_name, key_prefix, key_digest, row_key, store, station, "
+            "content, received_at) VALUES (?1, substr(?2, 1, 64), qel_key_digest(?2), ?2, ?3, "
+            "?4, ?5, ?6) ON CONFLICT (table_name, key_prefix, key_digest) DO UPDATE SET "
+            "store = excluded.store, "
             "station = excluded.station, content = excluded.content, "
             "received_at = excluded.received_at "
             "WHERE content IS NOT excluded.content AND row_key = excluded.row_key");
-        getRow_ = std::make_unique<Stmt>(db_,
-                                         "SELECT content FROM export_row WHERE table_name = ?1 "
-                                         "AND key_digest = qel_key_digest(?2) AND row_key = ?2");
+        getRow_ = std::make_unique<Stmt>(
+            db_,
+            "SELECT content FROM export_row WHERE table_name = ?1 "
+            "AND key_prefix = substr(?2, 1, 64) AND key_digest = qel_key_digest(?2) "
+            "AND row_key = ?2");
         upsertDate_ = std::make_unique<Stmt>(
             db_,
             "INSERT INTO station_date (store, station, name, value, received_at) "
@@ -322,17 +329,19 @@ class SqliteStore final : public CentralStore {
         return sqlite3_column_int64(s.get(), 0) > 0;
     }
 
-    // Files written before rows were indexed by key digest keep the key in
-    // the primary key of a WITHOUT ROWID table: their rows are copied into
-    // the present layout, once. REQUIRES: inside the schema transaction.
+    // Files of an earlier layout (the key itself as the primary key of a
+    // WITHOUT ROWID table, or an index of the key digest alone) have their
+    // rows copied into the present layout, once. REQUIRES: inside the
+    // schema transaction.
     void migrateToKeyDigests() {
-        if (hasColumn("export_row", "row_key") && !hasColumn("export_row", "key_digest")) {
+        if (hasColumn("export_row", "row_key") && !hasColumn("export_row", "key_prefix")) {
             exec("ALTER TABLE export_row RENAME TO export_row_keyed");
             exec(kExportRowTable);
             exec(
-                "INSERT INTO export_row (table_name, key_digest, row_key, store, station, "
-                "content, received_at) SELECT table_name, qel_key_digest(row_key), row_key, "
-                "store, station, content, received_at FROM export_row_keyed");
+                "INSERT INTO export_row (table_name, key_prefix, key_digest, row_key, store, "
+                "station, content, received_at) SELECT table_name, substr(row_key, 1, 64), "
+                "qel_key_digest(row_key), row_key, store, station, content, received_at "
+                "FROM export_row_keyed");
             exec("DROP TABLE export_row_keyed");
         }
         if (hasColumn("sale_day", "row_key")) {

@@ -88,7 +88,7 @@ class StoreLayoutTest : public StoreTest {
         if (GetParam() == "postgres") {
             server::pg::Connection c(location_);
             c.exec(
-                "DROP INDEX export_row_by_key; ALTER TABLE export_row ADD PRIMARY KEY "
+                "DROP INDEX export_row_by_key_prefix; ALTER TABLE export_row ADD PRIMARY KEY "
                 "(table_name, row_key); DROP INDEX sale_day_by_key; "
                 "ALTER TABLE sale_day ADD PRIMARY KEY (row_key); "
                 "DELETE FROM schema_version WHERE version > 1; "

@@ -177,16 +177,19 @@ TEST_F(ChaosCheck, CentralRowsNoStationWroteAreUnexpectedAndSecondCopiesAreDupli
         central.execute(
             "CREATE TEMP VIEW copy_of_a_sale AS SELECT * FROM export_row "
             "WHERE table_name = 'VENDA' ORDER BY rowid LIMIT 1;"
-            "INSERT INTO export_row (table_name, key_digest, row_key, store, station, content, "
-            "received_at) SELECT table_name, randomblob(32), row_key || X'00', store, station, "
-            "content, received_at FROM copy_of_a_sale;"
-            "INSERT INTO export_row (table_name, key_digest, row_key, store, station, content, "
-            "received_at) SELECT table_name, randomblob(32), row_key || X'01', store, station, "
-            "content || X'00', received_at FROM copy_of_a_sale;"
+            "INSERT INTO export_row (table_name, key_prefix, key_digest, row_key, store, station, "
+            "content, received_at) SELECT table_name, substr(k, 1, 64), randomblob(32), k, store, "
+            "station, content, received_at FROM (SELECT *, row_key || X'00' AS k FROM "
+            "copy_of_a_sale);"
+            "INSERT INTO export_row (table_name, key_prefix, key_digest, row_key, store, station, "
+            "content, received_at) SELECT table_name, substr(k, 1, 64), randomblob(32), k, store, "
+            "station, content || X'00', received_at "
+            "FROM (SELECT *, row_key || X'01' AS k FROM copy_of_a_sale);"
             // Another store's rows are not this station's business.
-            "INSERT INTO export_row (table_name, key_digest, row_key, store, station, content, "
-            "received_at) SELECT table_name, randomblob(32), row_key || X'02', '0009', station, "
-            "content || X'01', received_at FROM copy_of_a_sale;");
+            "INSERT INTO export_row (table_name, key_prefix, key_digest, row_key, store, station, "
+            "content, received_at) SELECT table_name, substr(k, 1, 64), randomblob(32), k, '0009', "
+            "station, content || X'01', received_at "
+            "FROM (SELECT *, row_key || X'02' AS k FROM copy_of_a_sale);");
     }
     const TableCheck t = check("VENDA");
     EXPECT_EQ(t.duplicates, 1);
