@@ -23,7 +23,7 @@ PACKAGES=(cmake ninja-build g++ clang clang-format pkg-config prometheus
           libgtest-dev libgmock-dev libbenchmark-dev
           libsqlite3-dev sqlite3 unixodbc-dev odbcinst libsqliteodbc
           libcpp-httplib-dev libboost-dev libmsgpack-cxx-dev libpq-dev postgresql chromium dpkg-dev libssl-dev zlib1g-dev libclang-rt-14-dev curl openssl
-          systemd)
+          systemd faketime)
 
 # The Windows cross-build and its test run under Wine.
 WINDOWS_PACKAGES=(g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix libz-mingw-w64-dev

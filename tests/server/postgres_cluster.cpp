@@ -163,8 +163,9 @@ void PostgresCluster::launch(int port) {
     }
 }
 
-void PostgresCluster::restart() {
+void PostgresCluster::restart(std::chrono::milliseconds down) {
     stopServer();
+    std::this_thread::sleep_for(down);
     launch(port_);
     if (pid_ < 0) {
         throw std::runtime_error("postgres did not restart on port " + std::to_string(port_));

@@ -2,6 +2,7 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <filesystem>
 #include <string>
 
@@ -31,8 +32,9 @@ class PostgresCluster {
     double cpuSeconds() const;
 
     // Stops the server (ending every session, as an operator's restart does)
-    // and starts it again on the same port and data. Throws when it cannot.
-    void restart();
+    // and starts it again on the same port and data, `down` later. Throws
+    // when it cannot.
+    void restart(std::chrono::milliseconds down = std::chrono::milliseconds(0));
 
   private:
     PostgresCluster() = default;

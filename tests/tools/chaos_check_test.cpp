@@ -16,6 +16,7 @@
 #include "shadow.h"
 #include "simulator/simulator.h"
 #include "sqlite_file.h"
+#include "station_backups.h"
 #include "table_rules.h"
 
 namespace qel::chaos {
@@ -85,9 +86,14 @@ class ChaosCheck : public ::testing::Test {
         sql(flags);
     }
 
-    TableCheck check(std::string_view table) {
+    void addSales(int count, const char* at) {
+        simulator::Database db(station_.string());
+        simulator::addPendingSales(db.get(), "0001", "001", count, *simulator::parseIso(at), 3);
+    }
+
+    TableCheck check(std::string_view table, std::vector<fs::path> earlier = {}) {
         auto central = openCentralRows((dir_ / "central.db").string());
-        for (TableCheck& t : checkRows({station_}, *central)) {
+        for (TableCheck& t : checkRows({StationHistory{station_, earlier}}, *central)) {
             if (t.table == table) return t;
         }
         ADD_FAILURE() << "no table " << table;
@@ -212,6 +218,52 @@ TEST_F(ChaosCheck, SalesOpenAtTheTillAreNotPendingAndAStationWithoutShadowsIsRef
     simulator::fillStation(o);
     auto central = openCentralRows((dir_ / "central.db").string());
     EXPECT_THROW(checkRows({bare}, *central), Error);
+}
+
+TEST_F(ChaosCheck, AStationRestoredFromABackupIsJudgedWithWhatTheRestoreTookAway) {
+    const fs::path backup = dir_ / "backup.db";
+    copyDatabase(station_, backup);  // its 12 sales still waiting
+    exportEverything();
+    addSales(2, "2026-12-07 10:10:00.000");  // sales 13 and 14, sent
+    exportEverything();
+    addSales(2, "2026-12-07 10:20:00.000");  // 15 and 16, never sent
+    const fs::path taken = dir_ / "restored" / "1.db";
+    copyDatabase(station_, taken);
+    restoreDatabase(station_, backup);
+    EXPECT_FALSE(fs::exists(station_.string() + "-wal"));
+    // The till numbers its next sale 13 again, with other content.
+    addSales(1, "2026-12-07 10:30:00.000");
+    ASSERT_EQ(earlierCopies(dir_ / "restored"), std::vector<fs::path>{taken});
+
+    TableCheck t = check("VENDA", {taken});
+    EXPECT_EQ(t.written, 16);  // 13 at the station, 14 to 16 only in the copy
+    EXPECT_EQ(t.pending, 13);  // 1 to 12 came back waiting, and the new 13
+    EXPECT_EQ(t.settled, 1);   // 14, held
+    EXPECT_EQ(t.goneWithRestore, 2);
+    EXPECT_EQ(t.lost + t.unexpected + t.duplicates, 0);
+    // Without the copy, the central rows of the sales the restore took away
+    // are rows no station ever wrote.
+    EXPECT_EQ(check("VENDA").unexpected, 1);
+
+    // The agent sends again what came back waiting, and the new sale 13.
+    exportEverything();
+    t = check("VENDA", {taken});
+    EXPECT_EQ(t.pending, 0);
+    EXPECT_EQ(t.settled, 14);
+    EXPECT_EQ(t.lost + t.unexpected + t.duplicates, 0);
+    EXPECT_EQ(t.goneWithRestore, 2);
+
+    // A row the copy had flagged exported must be held centrally: had sale
+    // 16 been flagged unsent before the restore, it is lost.
+    {
+        SqliteFile copy(taken, false);
+        copy.execute(
+            "UPDATE VENDA SET IDIMPVENDA = 'S' WHERE NRSEQVENDA = (SELECT MAX(NRSEQVENDA) FROM "
+            "VENDA)");
+    }
+    t = check("VENDA", {taken});
+    EXPECT_EQ(t.lost, 1);
+    EXPECT_EQ(t.goneWithRestore, 1);
 }
 
 }  // namespace

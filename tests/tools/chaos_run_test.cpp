@@ -34,6 +34,8 @@ TEST(ChaosSchedule, TheSameSeedReplaysTheSameScheduleAndEveryKindGetsItsShare) {
     s.durationMs = 600'000;
     s.agents = 3;
     s.perKind = 20;
+    s.perMachineKind = 7;
+    s.perLengthyKind = 2;
     const auto a = planFaults(s), b = planFaults(s);
     auto flat = [](const std::vector<std::vector<PlannedFault>>& lanes) {
         std::vector<std::tuple<std::int64_t, std::string, int, std::int64_t>> out;
@@ -57,7 +59,20 @@ TEST(ChaosSchedule, TheSameSeedReplaysTheSameScheduleAndEveryKindGetsItsShare) {
             previous = f.atMs;
         }
     }
-    for (const FaultKind& k : faultKinds()) EXPECT_EQ(count[std::string(k.name)], 20) << k.name;
+    for (const FaultKind& k : faultKinds()) {
+        const int planned = k.central == CentralKind::Postgres ? 0
+                            : k.lengthy                        ? 2
+                            : k.machine                        ? 7
+                                                               : 20;
+        EXPECT_EQ(count[std::string(k.name)], planned) << k.name;
+    }
+    // A PostgreSQL store has its database restarted instead of its disk filled.
+    s.postgres = true;
+    count.clear();
+    for (const auto& lane : planFaults(s))
+        for (const auto& f : lane) ++count[std::string(f.kind)];
+    EXPECT_EQ(count["central-restart"], 7);
+    EXPECT_EQ(count["central-disk-full"], 0);
 }
 
 TEST(ChaosRecovery, AFaultCountsAsRecoveredOnceItsAgentsExportedInALaterSecond) {
@@ -65,10 +80,10 @@ TEST(ChaosRecovery, AFaultCountsAsRecoveredOnceItsAgentsExportedInALaterSecond) 
     {
         Journal journal(dir / "journal.tsv");
         const DateTime t = DateTime::parse("07/12/2026 10:00:00");
-        journal.add({t.addSeconds(0.4), "agent-kill", "station-001"});
-        journal.add({t.addSeconds(0.4), "restart", "station-001"});
-        journal.add({t.addSeconds(5), "server-kill", "server"});
-        journal.add({t.addSeconds(30), "log-unwritable", "station-002"});
+        journal.add({t.addSeconds(0.4), "agent-kill", "station-001", std::nullopt});
+        journal.add({t.addSeconds(0.4), "restart", "station-001", std::nullopt});
+        journal.add({t.addSeconds(5), "server-kill", "server", std::nullopt});
+        journal.add({t.addSeconds(30), "log-unwritable", "station-002", std::nullopt});
     }
     const auto journal = readJournal(dir / "journal.tsv");
     ASSERT_EQ(journal.size(), 4u);
@@ -90,7 +105,9 @@ TEST(ChaosRecovery, AFaultCountsAsRecoveredOnceItsAgentsExportedInALaterSecond) 
     const auto exports = completedExportsByAgent(dir);
     ASSERT_EQ(exports.at("station-001").size(), 3u);
 
-    const RecoveryReport r = tallyRecoveries(journal, exports);
+    std::vector<std::string> kinds;
+    for (const FaultKind& k : faultKinds()) kinds.emplace_back(k.name);
+    const RecoveryReport r = tallyRecoveries(journal, exports, kinds);
     auto tally = [&](std::string_view kind) {
         for (const FaultTally& t : r.faults)
             if (t.kind == kind) return t;

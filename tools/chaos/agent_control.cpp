@@ -16,6 +16,7 @@ pid_t AgentControl::start(const std::vector<std::string>& env) {
     std::vector<std::string> all = {"QELEXP_REGISTRY=" + station_.registry.string(),
                                     "QELEXP_LOCK_DIR=" + station_.folder.string(),
                                     "QELEXP_TIMER_SECONDS=" + std::to_string(timerSeconds_)};
+    all.insert(all.end(), environment_.begin(), environment_.end());
     all.insert(all.end(), env.begin(), env.end());
     return processes_.spawn(
         {station_.agent.string(), "X_" + station_.store + "_" + station_.station + "_01_"},
@@ -30,7 +31,7 @@ bool AgentControl::ensureRunning() {
     if (running()) return false;
     start();
     ++unplannedRestarts_;
-    journal_.add({SystemClock().now(), "restart", station_.name});
+    journal_.add({SystemClock().now(), "restart", station_.name, std::nullopt});
     return true;
 }
 

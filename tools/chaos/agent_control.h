@@ -22,6 +22,8 @@ class AgentControl {
                  int timerSeconds);
 
     const StationFolder& station() const { return station_; }
+    // Added to the environment of every start from now on (its machine's clock).
+    void setEnvironment(std::vector<std::string> env) { environment_ = std::move(env); }
 
     // Starts the agent with `env` added (a crash point); returns its pid.
     pid_t start(const std::vector<std::string>& env = {});
@@ -44,6 +46,7 @@ class AgentControl {
     Processes& processes_;
     Journal& journal_;
     int timerSeconds_;
+    std::vector<std::string> environment_;
     int unplannedRestarts_ = 0;
 };
 

@@ -10,13 +10,17 @@
 #include <random>
 #include <thread>
 
+#include "../../tests/server/postgres_cluster.h"
 #include "agent_control.h"
 #include "central_rows.h"
 #include "cli/command_line.h"
 #include "core/clock.h"
 #include "core/error.h"
+#include "export_watcher.h"
+#include "fault_kinds.h"
 #include "fault_proxy/fault_proxy.h"
 #include "fault_runner.h"
+#include "machine_clock.h"
 #include "recovery.h"
 #include "row_check.h"
 #include "run_logs.h"
@@ -24,7 +28,9 @@
 #include "schedule.h"
 #include "server_control.h"
 #include "simulators.h"
+#include "station_backups.h"
 #include "station_setup.h"
+#include "tmpfs_disk.h"
 #include "verdict.h"
 
 namespace {
@@ -41,15 +47,21 @@ database and folder, with its own resident agent QelExp) sell live through
 the station simulator; the agents export through a fault proxy to
 qelexp-server. A seeded schedule fires server kills, connection cuts,
 delays, 5xx, malformed and partial answers, agent kills (plain, and at its
-acknowledgement and cleanup), locked station databases and unwritable
-run-log folders. Then the faults and the sales stop, the agents drain, and
-the checker compares every station with the central store.
+acknowledgement and cleanup), locked station databases, unwritable run-log
+folders, clock steps of the agents' and the server's machines, full disks
+(each station's, and a SQLite central store's), stations restored from a
+backup, long server outages and (PostgreSQL) restarts of the central
+database. Then the faults and the sales stop, the agents drain, and the
+checker compares every station, and what each had before a restore, with
+the central store. It needs root (the disks are tmpfs mounts) and
+libfaketime (Debian package faketime).
 
 Options:
   --seed N            schedule seed (default: drawn, and printed)
   --minutes M         minutes of faults (default 12; --short: 3)
-  --short             the CI run: seed 1, 3 minutes, every fault type at
-                      least 5 times, a lower row floor
+  --short             the CI run: seed 1, 6 minutes, every fault type at
+                      least 5 times (those done to a machine 3 times), a
+                      lower row floor
   --central KIND      sqlite (default) or postgres (a temporary cluster)
   --stations N        stations, each with its own agent (default 3)
   --rate R            live sales per second over the whole store (default 2)
@@ -106,9 +118,21 @@ int run(const qel::cli::ParsedOptions& given) {
     try {
         Processes processes;
         Journal journal(s.work / "journal.tsv");
+        // Each station's folder (database, run logs, agent) and a SQLite
+        // central store sit on disks of their own, which the faults fill.
+        std::vector<std::unique_ptr<TmpfsDisk>> stationDisks;
+        for (int i = 1; i <= s.stations; ++i) {
+            stationDisks.push_back(
+                std::make_unique<TmpfsDisk>(stationFolder(s.work, i), s.stationDiskBytes));
+        }
+        std::unique_ptr<TmpfsDisk> centralDisk;
+        if (!s.postgres)
+            centralDisk = std::make_unique<TmpfsDisk>(s.work / "central", s.centralDiskBytes);
         CentralLocation cluster(s);
         ServerControl server(processes, s.bin / "server" / "qelexp-server", cluster.location(),
                              s.work, s.cleanupEveryMinutes);
+        MachineClock serverClock(s.work / "clocks" / "server");
+        server.setEnvironment(serverClock.environment());
         server.start();
         qel::faults::FaultProxy proxy("127.0.0.1", server.port(), s.seed);
 
@@ -123,11 +147,18 @@ int run(const qel::cli::ParsedOptions& given) {
         Simulators simulators(processes, store.simulator, stations, s.rate);
         simulators.start();
         std::vector<std::unique_ptr<AgentControl>> agents;
+        std::vector<std::unique_ptr<MachineClock>> agentClocks;
+        std::map<std::string, std::filesystem::path> agentFolders;
         for (const StationFolder& st : stations) {
+            agentClocks.push_back(std::make_unique<MachineClock>(s.work / "clocks" / st.name));
             agents.push_back(
                 std::make_unique<AgentControl>(st, processes, journal, s.timerSeconds));
+            agents.back()->setEnvironment(agentClocks.back()->environment());
             agents.back()->start();
+            agentFolders[st.name] = st.folder;
         }
+        ExportWatcher watcher(agentFolders);
+        StationBackups backups(stations, s.work / "backups", std::chrono::seconds(60));
 
         // The faults: one lane for the server and the connection, one per agent.
         ScheduleSettings plan;
@@ -135,8 +166,27 @@ int run(const qel::cli::ParsedOptions& given) {
         plan.durationMs = static_cast<std::int64_t>(s.minutes * 60'000);
         plan.agents = s.stations;
         plan.perKind = s.perKind;
+        plan.perMachineKind = s.perMachineKind;
+        plan.perLengthyKind = s.perLengthyKind;
+        plan.postgres = s.postgres;
+        plan.outageMinMs = s.outageMinMs;
+        plan.outageMaxMs = s.outageMaxMs;
         const auto lanes = planFaults(plan);
-        FaultRunner runner(proxy, server, agents, journal, s.timerSeconds);
+        FaultTargets targets;
+        targets.simulators = &simulators;
+        targets.watcher = &watcher;
+        targets.serverClock = &serverClock;
+        for (auto& c : agentClocks) targets.agentClocks.push_back(c.get());
+        for (auto& d : stationDisks) targets.stationDisks.push_back(d.get());
+        targets.centralDisk = centralDisk.get();
+        targets.backups = &backups;
+        targets.restoredFolder = s.work / "restored";
+        if (s.postgres) {
+            targets.restartCentral = [](std::chrono::milliseconds down) {
+                qel::testing::PostgresCluster::shared()->restart(down);
+            };
+        }
+        FaultRunner runner(proxy, server, agents, journal, s.timerSeconds, targets);
         const auto started = Steady::now();
         std::vector<std::thread> threads;
         std::atomic<int> failures{0};
@@ -176,7 +226,8 @@ int run(const qel::cli::ParsedOptions& given) {
         simulators.stop();
         std::vector<AgentControl*> all;
         for (auto& a : agents) all.push_back(a.get());
-        if (!drain(stations, all, s.timerSeconds)) std::cout << "the drain did not complete\n";
+        if (!drain(stations, all, watcher, s.timerSeconds))
+            std::cout << "the drain did not complete\n";
         for (auto& a : agents) a->stop();
         server.stop();
 
@@ -187,10 +238,13 @@ int run(const qel::cli::ParsedOptions& given) {
         std::tie(figures.storedRows, figures.storedBytes) = central->totals();
         figures.sentRows = sentRows(s.work / "server.log");
         figures.sentBytes = static_cast<std::int64_t>(proxy.requestBytes());
-        figures.recovery = tallyRecoveries(readJournal(s.work / "journal.tsv"),
-                                           completedExportsByAgent(s.work / "agents"));
-        std::vector<std::filesystem::path> files;
-        for (const StationFolder& st : stations) files.push_back(st.database);
+        std::vector<std::string> kinds;
+        for (const FaultKind& k : faultKindsFor(s.postgres)) kinds.emplace_back(k.name);
+        figures.recovery =
+            tallyRecoveries(readJournal(s.work / "journal.tsv"), watcher.completedByAgent(), kinds);
+        std::vector<StationHistory> files;
+        for (const StationFolder& st : stations)
+            files.push_back({st.database, earlierCopies(s.work / "restored" / st.name)});
         const auto tables = checkRows(files, *central);
         for (const auto& [kind, count] : runner.missed())
             std::cout << "planned but not fired: " << kind << " " << count << "\n";
@@ -201,6 +255,12 @@ int run(const qel::cli::ParsedOptions& given) {
         if (failures > 0) std::cout << "faults that failed to fire: " << failures << "\n";
         Floors floors;
         floors.faultsPerKind = s.faultFloor;
+        for (const FaultKind& k : faultKindsFor(s.postgres)) {
+            if (k.machine)
+                floors.kindFloors[std::string(k.name)] =
+                    k.lengthy ? s.lengthyFloor : s.machineFloor;
+        }
+        floors.clockStepLimitSeconds = s.timerSeconds + 60.0;
         floors.rowsWritten = s.rowFloor;
         floors.why = s.floorsNote;
         exitCode = report(std::cout, tables, figures, floors) && !interrupted

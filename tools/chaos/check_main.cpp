@@ -3,7 +3,9 @@
 #include <iostream>
 
 #include "central_rows.h"
+#include "central_store.h"
 #include "cli/command_line.h"
+#include "fault_kinds.h"
 #include "journal.h"
 #include "recovery.h"
 #include "row_check.h"
@@ -31,7 +33,14 @@ Options:
   --journal FILE        the chaos run's fault journal: faults by type and
                         how often the agents exported again after them
   --agents DIR          the folder holding one folder per agent (run logs)
+  --restored DIR        copies of stations taken when each was restored from
+                        a backup: DIR/<the station file's folder name>/N.db
   --min-faults N        fewest firings each fault type needs (default 20)
+  --min-machine-faults N  the same for faults done to a machine (clock
+                        steps, full disks, restores; default --min-faults)
+  --min-outages N       the same for long outages (default 3)
+  --period S            the agents' export period: a clock step may hold
+                        back the next export by S + 60 s at most
   --min-rows N          fewest rows written (default 10000)
   --floors-note TEXT    why the floors were lowered, printed in the report
   --sent-rows N         rows the server received, for the resend ratio
@@ -43,9 +52,10 @@ Exit codes: 0 pass, 1 fail (or an unreadable input), 2 usage error.
 )";
 
 const std::vector<qel::cli::OptionSpec> kOptions = {
-    {"--prepare", false}, {"--station", true, true}, {"--central"},  {"--journal"},
-    {"--agents"},         {"--min-faults"},          {"--min-rows"}, {"--floors-note"},
-    {"--sent-rows"},      {"--sent-bytes"},          {"--seed"},     {"--replay"},
+    {"--prepare", false}, {"--station", true, true}, {"--central"},     {"--journal"},
+    {"--agents"},         {"--min-faults"},          {"--min-rows"},    {"--floors-note"},
+    {"--sent-rows"},      {"--sent-bytes"},          {"--seed"},        {"--replay"},
+    {"--restored"},       {"--min-machine-faults"},  {"--min-outages"}, {"--period"},
 };
 
 int check(const qel::cli::ParsedOptions& given) {
@@ -64,6 +74,17 @@ int check(const qel::cli::ParsedOptions& given) {
         floors.faultsPerKind = given.integer("--min-faults", floors.faultsPerKind, 0, 1'000'000);
         floors.rowsWritten = given.integer("--min-rows", floors.rowsWritten, 0, INT64_MAX);
         floors.why = given.text("--floors-note");
+        const bool postgres = qel::server::isPostgresLocation(given.text("--central"));
+        const auto machineFloor =
+            given.integer("--min-machine-faults", floors.faultsPerKind, 0, 1'000'000);
+        const auto outageFloor = given.integer("--min-outages", 3, 0, 1'000'000);
+        std::vector<std::string> kinds;
+        for (const FaultKind& k : faultKindsFor(postgres)) {
+            kinds.emplace_back(k.name);
+            if (k.machine) floors.kindFloors[kinds.back()] = k.lengthy ? outageFloor : machineFloor;
+        }
+        if (given.has("--period"))
+            floors.clockStepLimitSeconds = given.number("--period", 3, 0, 86400) + 60.0;
         RunFigures figures;
         if (given.has("--seed"))
             figures.seed = static_cast<std::uint64_t>(given.integer("--seed", 0, 0, INT64_MAX));
@@ -74,11 +95,19 @@ int check(const qel::cli::ParsedOptions& given) {
             figures.sentBytes = given.integer("--sent-bytes", 0, 0, INT64_MAX);
         const auto central = openCentralRows(given.text("--central"));
         std::tie(figures.storedRows, figures.storedBytes) = central->totals();
-        const auto tables = checkRows(files, *central);
+        std::vector<StationHistory> histories;
+        for (const auto& f : files) {
+            histories.push_back(
+                {f, given.has("--restored")
+                        ? earlierCopies(std::filesystem::path(given.text("--restored")) /
+                                        f.parent_path().filename())
+                        : std::vector<std::filesystem::path>{}});
+        }
+        const auto tables = checkRows(histories, *central);
         if (given.has("--journal")) {
             figures.recovery =
                 tallyRecoveries(readJournal(given.text("--journal")),
-                                completedExportsByAgent(given.text("--agents", ".")));
+                                completedExportsByAgent(given.text("--agents", ".")), kinds);
         }
         return report(std::cout, tables, figures, floors) ? qel::cli::kExitSuccess
                                                           : qel::cli::kExitFailure;

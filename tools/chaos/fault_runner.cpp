@@ -5,8 +5,14 @@
 #include <thread>
 
 #include "core/clock.h"
+#include "core/error.h"
+#include "export_watcher.h"
 #include "fault_proxy/fault_proxy.h"
+#include "machine_clock.h"
+#include "simulators.h"
+#include "station_backups.h"
 #include "station_faults.h"
+#include "tmpfs_disk.h"
 
 namespace qel::chaos {
 namespace {
@@ -32,12 +38,13 @@ std::optional<ProxyFault> proxyFaultOf(std::string_view kind) {
 
 FaultRunner::FaultRunner(faults::FaultProxy& proxy, ServerControl& server,
                          std::vector<std::unique_ptr<AgentControl>>& agents, Journal& journal,
-                         int timerSeconds)
+                         int timerSeconds, FaultTargets targets)
     : proxy_(proxy),
       server_(server),
       agents_(agents),
       journal_(journal),
-      timerSeconds_(timerSeconds) {}
+      timerSeconds_(timerSeconds),
+      targets_(std::move(targets)) {}
 
 FaultRunner::~FaultRunner() {
     finish();
@@ -52,8 +59,9 @@ void FaultRunner::finish() {
     for (std::thread& t : locks) t.join();
 }
 
-void FaultRunner::note(std::string_view kind, const std::string& target) {
-    journal_.add({SystemClock().now(), std::string(kind), target});
+void FaultRunner::note(std::string_view kind, const std::string& target,
+                       std::optional<double> measured) {
+    journal_.add({SystemClock().now(), std::string(kind), target, measured});
 }
 
 void FaultRunner::miss(std::string_view kind) {
@@ -78,7 +86,28 @@ void FaultRunner::fire(const PlannedFault& f) {
         proxyFault(f);
         return;
     }
-    AgentControl& agent = *agents_.at(static_cast<std::size_t>(f.agent));
+    if (f.kind.starts_with("server-clock-")) {
+        serverClockStep(f);
+        return;
+    }
+    if (f.kind == "central-disk-full") {
+        if (targets_.centralDisk == nullptr)
+            throw Error("the central store has no disk of its own");
+        diskFull(*targets_.centralDisk, f, "all");
+        return;
+    }
+    if (f.kind == "central-restart") {
+        if (!targets_.restartCentral) throw Error("the central store cannot be restarted");
+        note(f.kind, "all");
+        targets_.restartCentral(std::chrono::milliseconds(f.parameter));
+        return;
+    }
+    if (f.kind == "long-outage") {
+        longOutage(f);
+        return;
+    }
+    const auto index = static_cast<std::size_t>(f.agent);
+    AgentControl& agent = *agents_.at(index);
     const std::string& name = agent.station().name;
     if (f.kind == "agent-kill") {
         agent.killHard();
@@ -92,19 +121,194 @@ void FaultRunner::fire(const PlannedFault& f) {
         const auto database = agent.station().database;
         const auto hold = kAgentBusyTimeout + std::chrono::milliseconds(f.parameter);
         std::lock_guard lock(mutex_);
-        locks_.emplace_back([database, hold] {
+        ++lockHolders_[database];
+        locks_.emplace_back([this, database, hold] {
             try {
                 holdExclusiveLock(database, hold);
             } catch (const std::exception&) {
                 // Another lock on the same file held it past our own wait.
             }
+            std::lock_guard done(mutex_);
+            --lockHolders_[database];
         });
     } else if (f.kind == "log-unwritable") {
         UnwritableFolder folder(agent.station().folder / "Dados" / "Qel_Exp");
         note(f.kind, name);
         std::this_thread::sleep_for(std::chrono::milliseconds(f.parameter));
         folder.restore();
+    } else if (f.kind.starts_with("agent-clock-")) {
+        agentClockStep(agent, f);
+    } else if (f.kind == "station-disk-full") {
+        if (index >= targets_.stationDisks.size() || targets_.stationDisks[index] == nullptr)
+            throw Error("station " + name + " has no disk of its own");
+        diskFull(*targets_.stationDisks[index], f, name);
+    } else if (f.kind == "restored-backup") {
+        restoreBackup(index, f);
+    } else {
+        throw Error("unknown fault " + std::string(f.kind));
     }
+}
+
+namespace {
+
+// Seconds from `from` to `to`, or -1 when `to` never came.
+double secondsOrNone(std::chrono::steady_clock::time_point from,
+                     std::optional<std::chrono::steady_clock::time_point> to) {
+    if (!to) return -1;
+    return std::chrono::duration<double>(*to - from).count();
+}
+
+// Waits until `seen` answers or `timeout` passes.
+template <typename Seen>
+std::optional<std::chrono::steady_clock::time_point> await(Seen seen,
+                                                           std::chrono::seconds timeout) {
+    const auto until = std::chrono::steady_clock::now() + timeout;
+    for (;;) {
+        if (auto at = seen()) return at;
+        if (std::chrono::steady_clock::now() >= until) return std::nullopt;
+        std::this_thread::sleep_for(100ms);
+    }
+}
+
+// The larger of two step measures; a missing export wins.
+double worst(double a, double b) {
+    return a < 0 || b < 0 ? -1 : std::max(a, b);
+}
+
+}  // namespace
+
+void FaultRunner::agentClockStep(AgentControl& agent, const PlannedFault& f) {
+    const auto index = static_cast<std::size_t>(f.agent);
+    if (index >= targets_.agentClocks.size() || targets_.watcher == nullptr)
+        throw Error("the agents' clocks are not stepped in this run");
+    MachineClock& clock = *targets_.agentClocks[index];
+    const std::string name = agent.station().name;
+    // A step, the runs that follow on the stepped clock, then the step back
+    // a time server makes: each must be followed by a run within a period
+    // and a minute. The wait allows more, so that a late run is measured.
+    const auto timeout = std::chrono::seconds(timerSeconds_ + 180);
+    auto stepAndMeasure = [&](std::int64_t offset) {
+        const auto at = std::chrono::steady_clock::now();
+        clock.step(offset);
+        return secondsOrNone(
+            at, await([&] { return targets_.watcher->runBegunAfter(name, at); }, timeout));
+    };
+    const std::int64_t seconds = f.kind == "agent-clock-back" ? -f.parameter : f.parameter;
+    const auto firedAt = SystemClock().now();
+    const double first = stepAndMeasure(seconds);
+    std::this_thread::sleep_for(std::chrono::seconds(2 * timerSeconds_));
+    const double back = stepAndMeasure(0);
+    journal_.add({firedAt, std::string(f.kind), name, worst(first, back)});
+}
+
+void FaultRunner::serverClockStep(const PlannedFault& f) {
+    if (targets_.serverClock == nullptr || targets_.watcher == nullptr)
+        throw Error("the server's clock is not stepped in this run");
+    // The server serves an export run begun after the step, for any agent.
+    auto anyExport = [&](std::chrono::steady_clock::time_point at) {
+        return await(
+            [&]() -> std::optional<std::chrono::steady_clock::time_point> {
+                for (const auto& a : agents_) {
+                    if (auto t = targets_.watcher->exportCompletedAfter(a->station().name, at))
+                        return t;
+                }
+                return std::nullopt;
+            },
+            std::chrono::seconds(timerSeconds_ + 180));
+    };
+    auto stepAndMeasure = [&](std::int64_t offset) {
+        const auto at = std::chrono::steady_clock::now();
+        targets_.serverClock->step(offset);
+        return secondsOrNone(at, anyExport(at));
+    };
+    const std::int64_t seconds = f.kind == "server-clock-back" ? -f.parameter : f.parameter;
+    const auto firedAt = SystemClock().now();
+    const double first = stepAndMeasure(seconds);
+    std::this_thread::sleep_for(std::chrono::seconds(2 * timerSeconds_));
+    const double back = stepAndMeasure(0);
+    journal_.add({firedAt, std::string(f.kind), "all", worst(first, back)});
+}
+
+void FaultRunner::diskFull(TmpfsDisk& disk, const PlannedFault& f, const std::string& target) {
+    disk.fill();
+    note(f.kind, target);
+    std::this_thread::sleep_for(std::chrono::milliseconds(f.parameter));
+    disk.free();
+}
+
+void FaultRunner::restoreBackup(std::size_t index, const PlannedFault& f) {
+    if (targets_.backups == nullptr || targets_.simulators == nullptr)
+        throw Error("the stations have no backups in this run");
+    AgentControl& agent = *agents_.at(index);
+    const StationFolder& station = agent.station();
+    auto backup = targets_.backups->aged(index, std::chrono::seconds(f.parameter));
+    if (!backup) {
+        miss(f.kind);  // no backup taken yet
+        return;
+    }
+    // The store stops its programs, keeps nothing of the day (the checker
+    // gets what the station had), and copies the backup back. A connection
+    // still open on the old file would, on closing, remove the new file's
+    // write-ahead log by its name: a held lock is waited for first.
+    targets_.simulators->pause(index);
+    agent.stop();
+    const auto until = std::chrono::steady_clock::now() + std::chrono::minutes(3);
+    for (;;) {
+        {
+            std::lock_guard lock(mutex_);
+            if (lockHolders_[station.database] == 0) break;
+        }
+        if (std::chrono::steady_clock::now() >= until) break;
+        std::this_thread::sleep_for(100ms);
+    }
+    static std::atomic<int> restores{0};
+    const auto kept = targets_.restoredFolder / station.name / (std::to_string(++restores) + ".db");
+    try {
+        copyDatabase(station.database, kept);
+        restoreDatabase(station.database, *backup);
+    } catch (...) {
+        agent.start();
+        targets_.simulators->resume(index);
+        throw;
+    }
+    note(f.kind, station.name);
+    agent.killHard();  // one its own restart started meanwhile
+    agent.start();
+    note("restart", station.name);
+    targets_.simulators->resume(index);
+}
+
+void FaultRunner::longOutage(const PlannedFault& f) {
+    server_.stop();
+    const auto stoppedAt = SystemClock().now();
+    std::this_thread::sleep_for(std::chrono::milliseconds(f.parameter));
+    // The backlog: every sale the tills closed until the server is back.
+    std::vector<long long> backlog;
+    for (const auto& a : agents_) {
+        try {
+            backlog.push_back(lastSale(a->station().database));
+        } catch (const std::exception&) {
+            backlog.push_back(0);  // being restored: its sales come back waiting anyway
+        }
+    }
+    server_.start();
+    const auto back = std::chrono::steady_clock::now();
+    note("restart", "server");
+    // Drained once none of those sales waits (a sale goes once two minutes
+    // old, so this takes two minutes at least).
+    auto drained = [&]() -> std::optional<std::chrono::steady_clock::time_point> {
+        for (std::size_t i = 0; i < agents_.size(); ++i) {
+            try {
+                if (salesWaitingUpTo(agents_[i]->station().database, backlog[i]) > 0)
+                    return std::nullopt;
+            } catch (const std::exception&) {
+                return std::nullopt;  // a station being restored: asked again
+            }
+        }
+        return std::chrono::steady_clock::now();
+    };
+    const auto at = await(drained, std::chrono::minutes(10));
+    journal_.add({stoppedAt, std::string(f.kind), "server", secondsOrNone(back, at)});
 }
 
 void FaultRunner::proxyFault(const PlannedFault& f) {

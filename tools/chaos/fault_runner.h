@@ -1,8 +1,12 @@
 #pragma once
 
 #include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -18,6 +22,26 @@ class FaultProxy;
 
 namespace qel::chaos {
 
+class ExportWatcher;
+class MachineClock;
+class Simulators;
+class StationBackups;
+class TmpfsDisk;
+
+// What the faults done to machines act on, beside the proxy, the server and
+// the agents. A part left out makes its faults throw.
+struct FaultTargets {
+    Simulators* simulators = nullptr;
+    ExportWatcher* watcher = nullptr;
+    MachineClock* serverClock = nullptr;
+    std::vector<MachineClock*> agentClocks;  // by agent
+    std::vector<TmpfsDisk*> stationDisks;    // by agent
+    TmpfsDisk* centralDisk = nullptr;        // a SQLite central store's disk
+    StationBackups* backups = nullptr;
+    std::filesystem::path restoredFolder;  // station files as a restore found them
+    std::function<void(std::chrono::milliseconds)> restartCentral;  // a PostgreSQL cluster
+};
+
 // Fires planned faults and journals each one that really happened. A fault
 // that could not be made to happen (the agent never reached its crash point,
 // no request came through the proxy in time) is counted as missed instead.
@@ -25,7 +49,7 @@ class FaultRunner {
   public:
     FaultRunner(faults::FaultProxy& proxy, ServerControl& server,
                 std::vector<std::unique_ptr<AgentControl>>& agents, Journal& journal,
-                int timerSeconds);
+                int timerSeconds, FaultTargets targets = {});
 
     ~FaultRunner();
     void fire(const PlannedFault& fault);
@@ -36,7 +60,13 @@ class FaultRunner {
   private:
     void proxyFault(const PlannedFault& f);
     void crashPoint(AgentControl& agent, const PlannedFault& f);
-    void note(std::string_view kind, const std::string& target);
+    void agentClockStep(AgentControl& agent, const PlannedFault& f);
+    void serverClockStep(const PlannedFault& f);
+    void diskFull(TmpfsDisk& disk, const PlannedFault& f, const std::string& target);
+    void restoreBackup(std::size_t index, const PlannedFault& f);
+    void longOutage(const PlannedFault& f);
+    void note(std::string_view kind, const std::string& target,
+              std::optional<double> measured = std::nullopt);
     void miss(std::string_view kind);
 
     faults::FaultProxy& proxy_;
@@ -44,9 +74,11 @@ class FaultRunner {
     std::vector<std::unique_ptr<AgentControl>>& agents_;
     Journal& journal_;
     int timerSeconds_;
+    FaultTargets targets_;
     mutable std::mutex mutex_;
     std::map<std::string, int> missed_;
     std::vector<std::thread> locks_;  // a lock is held beside the lane's next faults
+    std::map<std::filesystem::path, int> lockHolders_;  // lock threads still at a database
 };
 
 }  // namespace qel::chaos

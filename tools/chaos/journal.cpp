@@ -10,7 +10,9 @@ Journal::Journal(const std::filesystem::path& file) : out_(file, std::ios::app) 
 
 void Journal::add(const JournalEntry& entry) {
     std::lock_guard lock(mutex_);
-    out_ << entry.at.toIso() << '\t' << entry.kind << '\t' << entry.target << '\n';
+    out_ << entry.at.toIso() << '\t' << entry.kind << '\t' << entry.target;
+    if (entry.measured) out_ << '\t' << *entry.measured;
+    out_ << '\n';
     out_.flush();
 }
 
@@ -29,8 +31,14 @@ std::vector<JournalEntry> readJournal(const std::filesystem::path& file) {
             throw Error(file.string() + ":" + std::to_string(number) + ": not a journal line");
         }
         try {
-            out.push_back({DateTime::parse(line.substr(0, a)), line.substr(a + 1, b - a - 1),
-                           line.substr(b + 1)});
+            JournalEntry e{DateTime::parse(line.substr(0, a)), line.substr(a + 1, b - a - 1),
+                           line.substr(b + 1), std::nullopt};
+            const auto c = e.target.find('\t');
+            if (c != std::string::npos) {
+                e.measured = std::stod(e.target.substr(c + 1));
+                e.target.resize(c);
+            }
+            out.push_back(std::move(e));
         } catch (const std::exception& e) {
             throw Error(file.string() + ":" + std::to_string(number) + ": " + e.what());
         }

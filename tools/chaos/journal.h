@@ -3,6 +3,7 @@
 #include <filesystem>
 #include <fstream>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,10 @@ struct JournalEntry {
     DateTime at;
     std::string kind;    // a fault name, or "restart"
     std::string target;  // "server", "all" or an agent's name
+    // What the fault itself measured, in seconds: for a clock step, the time
+    // to the next export (negative: none came in time); for a long outage,
+    // the time its backlog took to drain.
+    std::optional<double> measured;
 };
 
 // The run's journal, one tab-separated line per entry, appended as it goes

@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cmath>
 
-#include "fault_kinds.h"
-
 namespace qel::chaos {
 namespace {
 
@@ -46,10 +44,11 @@ double secondsBetween(DateTime a, DateTime b) {
 }  // namespace
 
 RecoveryReport tallyRecoveries(const std::vector<JournalEntry>& journal,
-                               const std::map<std::string, std::vector<DateTime>>& exports) {
+                               const std::map<std::string, std::vector<DateTime>>& exports,
+                               const std::vector<std::string>& kinds) {
     RecoveryReport report;
     std::map<std::string, std::vector<double>> delays;
-    for (const FaultKind& k : faultKinds()) report.faults.push_back(tallyOf(std::string(k.name)));
+    for (const std::string& k : kinds) report.faults.push_back(tallyOf(k));
     for (const JournalEntry& e : journal) {
         const auto recovered = recoveredAt(e, exports);
         if (e.kind == "restart") {
@@ -67,6 +66,7 @@ RecoveryReport tallyRecoveries(const std::vector<JournalEntry>& journal,
             it = std::prev(report.faults.end());
         }
         ++it->fired;
+        if (e.measured) it->measured.push_back(*e.measured);
         if (recovered) {
             ++it->recovered;
             delays[e.kind].push_back(secondsBetween(e.at, *recovered));

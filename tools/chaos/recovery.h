@@ -15,6 +15,7 @@ struct FaultTally {
     std::int64_t fired = 0;
     std::int64_t recovered = 0;  // the agent (every agent, for a shared fault) exported after it
     std::optional<double> medianSeconds, maxSeconds;  // fault to the export that recovered it
+    std::vector<double> measured;  // what each firing measured itself (journal), in order
 };
 
 struct RecoveryReport {
@@ -27,7 +28,9 @@ struct RecoveryReport {
 // Matches the journal with the completed exports of each agent. A run log
 // line has whole seconds, so an export counts only from the second after
 // the fault's.
+// `kinds` are the fault types the run fires (listed even when none fired).
 RecoveryReport tallyRecoveries(const std::vector<JournalEntry>& journal,
-                               const std::map<std::string, std::vector<DateTime>>& exports);
+                               const std::map<std::string, std::vector<DateTime>>& exports,
+                               const std::vector<std::string>& kinds);
 
 }  // namespace qel::chaos

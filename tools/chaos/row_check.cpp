@@ -124,7 +124,20 @@ class TableChecker {
         }
     }
 
+    // The station's file as it is now. Its keys are kept, so that the rows
+    // of its earlier copies it still has are judged by it alone.
     void addStation(const StationFile& file, std::set<std::string>& callers) {
+        known_.clear();
+        addFile(file, callers, false);
+    }
+
+    // A copy of the station as a restore found it: only the rows the
+    // station (and newer copies) no longer have count.
+    void addEarlier(const StationFile& file, std::set<std::string>& callers) {
+        addFile(file, callers, true);
+    }
+
+    void addFile(const StationFile& file, std::set<std::string>& callers, bool earlier) {
         SqliteFile raw(file.path, true);
         const TableShape shape = readShape(raw, shadowName(t_.table));
         if (shape.columns.empty()) {
@@ -152,11 +165,16 @@ class TableChecker {
         const server::PacketView view(rule(), data);
         if (!reducer_) reducer_.emplace(data.fields(), t_);
         const ContentWithoutAck& reduce = *reducer_;
+        std::set<Bytes> keys;
         for (std::size_t r = 0; r < data.recordCount(); ++r) {
-            ++out_.written;
             Bytes key, content;
             const auto reason =
                 view.analyse(r, nullptr, sourceOf(data, r, file.firstStation), key, content);
+            if (!reason) {
+                if (earlier && known_.contains(key)) continue;
+                keys.insert(key);
+            }
+            ++out_.written;
             content = reduce(content);
             contents_.insert(content);
             bool heldSame = false, heldOther = false;
@@ -169,6 +187,16 @@ class TableChecker {
                 }
             }
             const char state = states[r];
+            // Still waiting when the restore took it, and not held: it went
+            // with the restore. Held, it was sent in time.
+            if (earlier && (state == 'O' || state == 'U' || state == 'P')) {
+                if (heldSame) {
+                    ++out_.settled;
+                } else {
+                    ++out_.goneWithRestore;
+                }
+                continue;
+            }
             if (state == 'O') {
                 ++out_.open;
                 continue;
@@ -201,6 +229,7 @@ class TableChecker {
             }
             example(data, r, liveShape, what);
         }
+        known_.insert(keys.begin(), keys.end());
     }
 
     TableCheck finish(const std::set<std::string>& callers) {
@@ -234,6 +263,7 @@ class TableChecker {
     TableCheck out_;
     std::map<Bytes, Held> held_;
     std::set<Bytes> contents_;
+    std::set<Bytes> known_;  // keys of the station being read, and of its newer copies
     std::optional<ContentWithoutAck> reducer_;
 };
 
@@ -244,17 +274,48 @@ std::string firstStation(const std::filesystem::path& file) {
 
 }  // namespace
 
-std::vector<TableCheck> checkRows(const std::vector<std::filesystem::path>& stationFiles,
+std::vector<TableCheck> checkRows(const std::vector<StationHistory>& stations,
                                   CentralRows& central) {
-    std::vector<StationFile> files;
-    for (const auto& path : stationFiles) files.push_back({path, firstStation(path)});
+    std::vector<std::pair<StationFile, std::vector<StationFile>>> files;
+    for (const StationHistory& s : stations) {
+        std::vector<StationFile> earlier;
+        for (const auto& path : s.earlier) earlier.push_back({path, firstStation(path)});
+        files.emplace_back(StationFile{s.now, firstStation(s.now)}, std::move(earlier));
+    }
     std::vector<TableCheck> out;
     for (const CheckedTable& t : checkedTables()) {
         TableChecker checker(t, central);
         std::set<std::string> callers;
-        for (const StationFile& file : files) checker.addStation(file, callers);
+        for (const auto& [now, earlier] : files) {
+            checker.addStation(now, callers);
+            for (const StationFile& e : earlier) checker.addEarlier(e, callers);
+        }
         out.push_back(checker.finish(callers));
     }
+    return out;
+}
+
+std::vector<TableCheck> checkRows(const std::vector<std::filesystem::path>& stationFiles,
+                                  CentralRows& central) {
+    std::vector<StationHistory> stations;
+    for (const auto& path : stationFiles) stations.push_back({path, {}});
+    return checkRows(stations, central);
+}
+
+std::vector<std::filesystem::path> earlierCopies(const std::filesystem::path& folder) {
+    std::vector<std::pair<long long, std::filesystem::path>> numbered;
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, ec)) {
+        const std::string stem = entry.path().stem().string();
+        if (entry.path().extension() != ".db" || stem.empty() ||
+            stem.find_first_not_of("0123456789") != std::string::npos) {
+            continue;
+        }
+        numbered.emplace_back(std::stoll(stem), entry.path());
+    }
+    std::sort(numbered.rbegin(), numbered.rend());
+    std::vector<std::filesystem::path> out;
+    for (auto& [number, path] : numbered) out.push_back(std::move(path));
     return out;
 }
 

@@ -23,15 +23,35 @@ struct TableCheck {
     // centrally all the same (unflagged), or not (stranded, a loss to come).
     std::int64_t unflagged = 0;
     std::int64_t stranded = 0;
+    // Rows a station had before it was restored from a backup that did not
+    // hold them, never sent: gone with the restore, no fault of the export.
+    std::int64_t goneWithRestore = 0;
     std::int64_t duplicates = 0;        // held centrally twice: a station row under another key
     std::int64_t unexpected = 0;        // held centrally, never written at a station
     std::vector<std::string> examples;  // a few faulty rows, for the report
 };
 
+// One station: its database as it is now, and copies of it as it was each
+// time it was restored from a backup (newest first), which hold the rows the
+// restore took away.
+struct StationHistory {
+    std::filesystem::path now;
+    std::vector<std::filesystem::path> earlier;
+};
+
 // Compares every checked table of the station files (with their shadows
-// installed before the run) with the central store. Throws on a station
-// file without shadows or an unreadable store.
+// installed before the run) with the central store. A row of an earlier copy
+// whose key the station no longer has (nor a newer copy) counts as written;
+// it must be held centrally if it was settled there, and if it was still
+// waiting and is not held it went with the restore. Throws on a station file
+// without shadows or an unreadable store.
+std::vector<TableCheck> checkRows(const std::vector<StationHistory>& stations,
+                                  CentralRows& central);
 std::vector<TableCheck> checkRows(const std::vector<std::filesystem::path>& stationFiles,
                                   CentralRows& central);
+
+// The copies a run kept in `folder` (named 1.db, 2.db, ... as they were
+// taken), newest first; none when the folder does not exist.
+std::vector<std::filesystem::path> earlierCopies(const std::filesystem::path& folder);
 
 }  // namespace qel::chaos

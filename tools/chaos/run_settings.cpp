@@ -14,13 +14,17 @@ RunSettings settingsFrom(const cli::ParsedOptions& given, const std::filesystem:
     RunSettings s;
     s.shortRun = given.has("--short");
     if (s.shortRun) {
-        s.minutes = 3;
+        s.minutes = 6;
         s.perKind = 8;
         s.faultFloor = 5;
+        s.perMachineKind = 4;
+        s.machineFloor = 3;
+        s.outageMinMs = 30'000;
+        s.outageMaxMs = 60'000;
         s.rowFloor = 2'000;
         s.floorsNote =
-            "short run: every fault type at least 5 times (not 20), at least 2,000 rows "
-            "(not 10,000)";
+            "short run: every fault type at least 5 times (not 20), those done to a machine 3 "
+            "times, outages of 30 to 60 s, at least 2,000 rows (not 10,000)";
     }
     if (given.has("--seed")) {
         s.seed = static_cast<std::uint64_t>(given.integer("--seed", 1, 0, INT64_MAX));
@@ -71,7 +75,8 @@ std::string replayCommand(const RunSettings& s) {
 
 CentralLocation::CentralLocation(const RunSettings& s) {
     if (!s.postgres) {
-        location_ = (s.work / "central.db").string();
+        // A folder of its own, where the central store's disk is mounted.
+        location_ = (s.work / "central" / "central.db").string();
         return;
     }
     testing::PostgresCluster* cluster = testing::PostgresCluster::shared();

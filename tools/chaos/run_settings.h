@@ -26,6 +26,15 @@ struct RunSettings {
     double cleanupEveryMinutes = 0.25;
     int perKind = 24;     // firings planned per fault kind (a margin over the floor)
     int faultFloor = 20;  // firings each kind needs
+    // Faults done to a machine take longer (a clock step waits for the next
+    // export twice): planned with a smaller margin. A long outage lasts
+    // minutes and is planned a few times.
+    int perMachineKind = 21;
+    int machineFloor = 20;
+    int perLengthyKind = 3;
+    int lengthyFloor = 3;
+    std::int64_t outageMinMs = 120'000, outageMaxMs = 180'000;
+    std::uint64_t stationDiskBytes = 1ULL << 30, centralDiskBytes = 4ULL << 30;
     std::int64_t rowFloor = 10'000;
     std::string floorsNote;
     std::filesystem::path work, bin;

@@ -8,13 +8,32 @@
 namespace qel::chaos {
 namespace {
 
+// A clock step of minutes, hours or up to a day, each about as often.
+std::int64_t drawStepSeconds(SplitMix64& random) {
+    switch (random.below(3)) {
+        case 0:
+            return random.between(120, 3600);
+        case 1:
+            return random.between(3600, 21600);
+        default:
+            return random.between(21600, 86400);
+    }
+}
+
 // The parameter each kind draws: the pass of the crash point (1..3), a delay
-// in milliseconds, or how long a lock or an unwritable folder is held.
-std::int64_t drawParameter(std::string_view kind, SplitMix64& random) {
+// in milliseconds, how long a lock, an unwritable folder, a full disk or an
+// outage is held, the seconds a clock steps, or the age in seconds of the
+// backup a station is restored from.
+std::int64_t drawParameter(std::string_view kind, const ScheduleSettings& s, SplitMix64& random) {
     if (kind.starts_with("agent-kill-")) return random.between(1, 3);
     if (kind == "delay") return random.between(500, 4000);
     if (kind == "database-locked") return random.between(2000, 6000);  // beyond the busy timeout
     if (kind == "log-unwritable") return random.between(3000, 15000);
+    if (kind.ends_with("disk-full")) return random.between(3000, 15000);
+    if (kind == "central-restart") return random.between(1000, 10000);
+    if (kind == "long-outage") return random.between(s.outageMinMs, s.outageMaxMs);
+    if (kind == "restored-backup") return random.between(60, 300);
+    if (stepsAClock(kind)) return drawStepSeconds(random);
     return 0;
 }
 
@@ -24,14 +43,15 @@ std::vector<std::vector<PlannedFault>> planFaults(const ScheduleSettings& s) {
     SplitMix64 random(s.seed);
     std::vector<std::vector<PlannedFault>> lanes(static_cast<std::size_t>(s.agents) + 1);
     std::vector<PlannedFault> all;
-    for (const FaultKind& k : faultKinds()) {
-        for (int i = 0; i < s.perKind; ++i) {
+    for (const FaultKind& k : faultKindsFor(s.postgres)) {
+        const int planned = k.lengthy ? s.perLengthyKind : k.machine ? s.perMachineKind : s.perKind;
+        for (int i = 0; i < planned; ++i) {
             PlannedFault f;
             f.kind = k.name;
             f.agent = k.scope == FaultScope::Agent
                           ? static_cast<int>(random.below(static_cast<std::uint64_t>(s.agents)))
                           : -1;
-            f.parameter = drawParameter(k.name, random);
+            f.parameter = drawParameter(k.name, s, random);
             all.push_back(f);
         }
     }

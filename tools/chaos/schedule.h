@@ -10,7 +10,8 @@ namespace qel::chaos {
 // the earliest: a fault waits for the one before it on the same lane), what,
 // on which agent (for faults that hit every agent, -1), and a parameter the
 // fault draws once here so that it replays too (the crash point's pass
-// number, a delay, how long a lock or an unwritable folder lasts).
+// number, a delay, how long a lock, an unwritable folder, a full disk or an
+// outage lasts, the seconds a clock steps, the age of a restored backup).
 struct PlannedFault {
     std::int64_t atMs = 0;
     std::string_view kind;
@@ -22,7 +23,11 @@ struct ScheduleSettings {
     std::uint64_t seed = 1;
     std::int64_t durationMs = 0;  // the faults are spread over this time
     int agents = 3;
-    int perKind = 20;  // firings planned per fault kind
+    int perKind = 20;         // firings planned per fault kind
+    int perMachineKind = 20;  // for the faults done to a machine
+    int perLengthyKind = 3;   // for the kinds that last minutes (a long outage)
+    bool postgres = false;    // the central store's own faults differ
+    std::int64_t outageMinMs = 120'000, outageMaxMs = 240'000;  // a long outage lasts
 };
 
 // The faults of a run, by lane: lane 0 for the faults that hit every agent

@@ -27,7 +27,7 @@ void ServerControl::start() {
         pid_ = processes_.spawn(
             {executable_.string(), "--listen", "127.0.0.1", "--port", std::to_string(port_), "--db",
              central_, "--threads", "4", "--cleanup-every-minutes", minutes},
-            work_, {}, work_ / "server.log");
+            work_, environment_, work_ / "server.log");
         for (int wait = 0; wait < 250; ++wait) {
             if (portAccepts(port_)) return;
             if (processes_.waitFor(pid_, std::chrono::milliseconds(20))) break;

@@ -4,6 +4,7 @@
 
 #include <filesystem>
 #include <string>
+#include <vector>
 
 #include "process.h"
 
@@ -17,6 +18,8 @@ class ServerControl {
                   std::filesystem::path work, double cleanupEveryMinutes);
 
     int port() const { return port_; }
+    // Added to the environment of every start from now on (its machine's clock).
+    void setEnvironment(std::vector<std::string> env) { environment_ = std::move(env); }
     // Starts it and waits until it accepts connections. Throws Error.
     void start();
     void killHard();
@@ -28,6 +31,7 @@ class ServerControl {
     std::string central_;
     double cleanupEveryMinutes_;
     int port_;
+    std::vector<std::string> environment_;
     pid_t pid_ = -1;
 };
 

@@ -7,8 +7,7 @@
 #include <thread>
 
 #include "agent_control.h"
-#include "core/clock.h"
-#include "run_logs.h"
+#include "export_watcher.h"
 
 namespace qel::chaos {
 
@@ -20,7 +19,8 @@ Simulators::Simulators(Processes& processes, std::filesystem::path executable,
       executable_(std::move(executable)),
       stations_(stations),
       rate_(rate),
-      pids_(stations.size(), -1) {}
+      pids_(stations.size(), -1),
+      paused_(stations.size(), false) {}
 
 pid_t Simulators::startOne(std::size_t i) {
     char rate[32];
@@ -32,39 +32,62 @@ pid_t Simulators::startOne(std::size_t i) {
 }
 
 void Simulators::start() {
+    std::lock_guard lock(mutex_);
     for (std::size_t i = 0; i < stations_.size(); ++i) pids_[i] = startOne(i);
 }
 
 void Simulators::ensureRunning() {
+    std::lock_guard lock(mutex_);
     for (std::size_t i = 0; i < stations_.size(); ++i) {
-        if (pids_[i] > 0 && processes_.waitFor(pids_[i], 0ms)) {
+        if (!paused_[i] && pids_[i] > 0 && processes_.waitFor(pids_[i], 0ms)) {
             pids_[i] = startOne(i);
             ++restarts_;
         }
     }
 }
 
+void Simulators::stopOne(pid_t pid) {
+    if (pid > 0 && !processes_.waitFor(pid, 30s)) {
+        kill(pid, SIGKILL);
+        processes_.waitFor(pid, 10s);
+    }
+}
+
 void Simulators::stop() {
+    std::lock_guard lock(mutex_);
     for (pid_t pid : pids_) {
         if (pid > 0) kill(pid, SIGTERM);
     }
     for (pid_t& pid : pids_) {
-        if (pid > 0 && !processes_.waitFor(pid, 30s)) {
-            kill(pid, SIGKILL);
-            processes_.waitFor(pid, 10s);
-        }
+        stopOne(pid);
         pid = -1;
     }
 }
 
+void Simulators::pause(std::size_t i) {
+    std::lock_guard lock(mutex_);
+    paused_.at(i) = true;
+    if (pids_[i] > 0) {
+        kill(pids_[i], SIGTERM);
+        stopOne(pids_[i]);
+    }
+    pids_[i] = -1;
+}
+
+void Simulators::resume(std::size_t i) {
+    std::lock_guard lock(mutex_);
+    paused_.at(i) = false;
+    pids_[i] = startOne(i);
+}
+
 bool drain(const std::vector<StationFolder>& stations, const std::vector<AgentControl*>& agents,
-           int timerSeconds) {
+           const ExportWatcher& watcher, int timerSeconds) {
     // A sale is sent once two minute boundaries have passed since it was
     // written; then a few periods for transfers that failed.
     const auto deadline =
         std::chrono::steady_clock::now() + 4min + std::chrono::seconds(20 * timerSeconds);
     bool empty = false;
-    DateTime emptySince;
+    auto emptySince = std::chrono::steady_clock::now();
     while (std::chrono::steady_clock::now() < deadline) {
         for (AgentControl* a : agents) a->ensureRunning();
         long long waiting = 0;
@@ -73,13 +96,14 @@ bool drain(const std::vector<StationFolder>& stations, const std::vector<AgentCo
             empty = false;
         } else if (!empty) {
             empty = true;
-            emptySince = SystemClock().now();
+            emptySince = std::chrono::steady_clock::now();
         } else {
+            // Seen by the watcher, not by the run logs' times: those follow
+            // the agents' clocks.
             bool allExported = true;
             for (const StationFolder& s : stations) {
-                const auto done = completedExports(s.folder);
                 allExported =
-                    allExported && !done.empty() && done.back() > emptySince.addSeconds(1);
+                    allExported && watcher.exportCompletedAfter(s.name, emptySince).has_value();
             }
             if (allExported) return true;
         }

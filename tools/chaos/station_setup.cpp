@@ -24,7 +24,26 @@ void writeRegistry(const StationFolder& s, int proxyPort) {
     if (!out) throw IoError("cannot write " + s.registry.string());
 }
 
+// Renames, or copies when `to` is on another disk.
+void moveFile(const std::filesystem::path& from, const std::filesystem::path& to) {
+    std::error_code ec;
+    std::filesystem::rename(from, to, ec);
+    if (!ec) return;
+    std::filesystem::copy_file(from, to, std::filesystem::copy_options::overwrite_existing);
+    std::filesystem::remove(from);
+}
+
 }  // namespace
+
+std::string stationName(int number) {
+    char code[16];
+    std::snprintf(code, sizeof code, "%03d", number);
+    return std::string("station-") + code;
+}
+
+std::filesystem::path stationFolder(const std::filesystem::path& work, int number) {
+    return work / "agents" / stationName(number);
+}
 
 std::string parameterFileText(const StationFolder& station) {
     // A fiscal printer type of 0, as the agent has without the file.
@@ -54,16 +73,15 @@ std::vector<StationFolder> createStore(const StoreSettings& settings) {
         char code[16];
         std::snprintf(code, sizeof code, "%03d", i);
         StationFolder s;
-        s.name = std::string("station-") + code;
+        s.name = stationName(i);
         s.store = "0001";
         s.station = code;
-        s.folder = settings.work / "agents" / s.name;
+        s.folder = stationFolder(settings.work, i);
         s.database = s.folder / "QELCAIXA.db";
         s.registry = s.folder / "registry.conf";
         s.agent = s.folder / "QelExp";
         std::filesystem::create_directories(s.folder);
-        std::filesystem::rename(settings.work / ("store-0001-" + std::string(code) + ".db"),
-                                s.database);
+        moveFile(settings.work / ("store-0001-" + std::string(code) + ".db"), s.database);
         std::filesystem::copy_file(settings.agent, s.agent,
                                    std::filesystem::copy_options::overwrite_existing);
         writeRegistry(s, settings.proxyPort);
@@ -86,6 +104,18 @@ std::vector<StationFolder> createStore(const StoreSettings& settings) {
         out.push_back(std::move(s));
     }
     return out;
+}
+
+long long lastSale(const std::filesystem::path& database) {
+    SqliteFile db(database, true);
+    return std::stoll("0" + db.scalar("SELECT MAX(rowid) FROM VENDA"));
+}
+
+long long salesWaitingUpTo(const std::filesystem::path& database, long long lastSale) {
+    SqliteFile db(database, true);
+    return std::stoll(
+        db.scalar("SELECT COUNT(*) FROM VENDA T WHERE T.rowid <= " + std::to_string(lastSale) +
+                  " AND T.IDIMPVENDA <> 'S' AND NOT " + openSale("T")));
 }
 
 long long waitingRows(const std::filesystem::path& database) {

@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <numeric>
 
+#include "fault_kinds.h"
+
 namespace qel::chaos {
 namespace {
 
@@ -20,28 +22,75 @@ std::string cell(std::int64_t v, int width) {
 
 void printTables(std::ostream& out, const std::vector<TableCheck>& tables, TableCheck& total) {
     out << "table              written  settled  deleted     lost  f.flagged  pending  dupl.  "
-           "unexp.   open  unflagged  stranded\n";
+           "unexp.   open  unflagged  stranded  restored\n";
     for (const TableCheck& t : tables) {
         std::string name = t.table;
         name.resize(16, ' ');
         out << name << cell(t.written, 10) << cell(t.settled, 9) << cell(t.deleted, 9)
             << cell(t.lost, 9) << cell(t.falselyFlagged, 11) << cell(t.pending, 9)
             << cell(t.duplicates, 7) << cell(t.unexpected, 8) << cell(t.open, 7)
-            << cell(t.unflagged, 11) << cell(t.stranded, 10) << "\n";
+            << cell(t.unflagged, 11) << cell(t.stranded, 10) << cell(t.goneWithRestore, 10) << "\n";
         total.written += t.written, total.settled += t.settled, total.deleted += t.deleted;
         total.lost += t.lost, total.falselyFlagged += t.falselyFlagged;
         total.pending += t.pending, total.duplicates += t.duplicates;
         total.unexpected += t.unexpected, total.open += t.open;
         total.unflagged += t.unflagged, total.stranded += t.stranded;
+        total.goneWithRestore += t.goneWithRestore;
     }
     out << "total           " << cell(total.written, 10) << cell(total.settled, 9)
         << cell(total.deleted, 9) << cell(total.lost, 9) << cell(total.falselyFlagged, 11)
         << cell(total.pending, 9) << cell(total.duplicates, 7) << cell(total.unexpected, 8)
-        << cell(total.open, 7) << cell(total.unflagged, 11) << cell(total.stranded, 10) << "\n";
+        << cell(total.open, 7) << cell(total.unflagged, 11) << cell(total.stranded, 10)
+        << cell(total.goneWithRestore, 10) << "\n";
     out << "(open: of sales still open at the till, not sent yet; unflagged: held centrally but "
-           "never flagged, as their sale was, so never sent again)\n";
+           "never flagged, as their sale was, so never sent again; restored: waiting when the "
+           "station was restored from an older backup, never sent, gone with the restore)\n";
     for (const TableCheck& t : tables) {
         for (const std::string& e : t.examples) out << "  " << t.table << ": " << e << "\n";
+    }
+}
+
+std::string summary(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return std::to_string(v.size()) + ", median " + fixed(v[v.size() / 2], 1) + " s, max " +
+           fixed(v.back(), 1) + " s";
+}
+
+// The figures the faults measured themselves: how long a clock step held
+// back the next export, and how long the backlog of a long outage took.
+void reportMeasured(std::ostream& out, const RecoveryReport& r, const Floors& floors,
+                    std::vector<std::string>& failures) {
+    std::vector<double> steps, drains;
+    std::int64_t noExport = 0, undrained = 0;
+    for (const FaultTally& f : r.faults) {
+        for (const double m : f.measured) {
+            const bool clock = stepsAClock(f.kind);
+            if (!clock && f.kind != "long-outage") continue;
+            if (m < 0) {
+                ++(clock ? noExport : undrained);
+            } else {
+                (clock ? steps : drains).push_back(m);
+            }
+        }
+    }
+    if (!steps.empty()) {
+        out << "clock steps (the larger of a step and its correction), to the next export run: "
+            << summary(steps) << "\n";
+    }
+    if (noExport > 0) {
+        out << "clock steps with no export in time: " << noExport << "\n";
+        failures.push_back(std::to_string(noExport) + " clock steps without a next export");
+    }
+    if (floors.clockStepLimitSeconds && !steps.empty() &&
+        *std::max_element(steps.begin(), steps.end()) > *floors.clockStepLimitSeconds) {
+        failures.push_back("a clock step held the next export back beyond " +
+                           fixed(*floors.clockStepLimitSeconds, 0) + " s");
+    }
+    if (!drains.empty())
+        out << "long outages, server back to backlog drained: " << summary(drains) << "\n";
+    if (undrained > 0) {
+        out << "long outages whose backlog did not drain in time: " << undrained << "\n";
+        failures.push_back(std::to_string(undrained) + " long outages not drained");
     }
 }
 
@@ -84,12 +133,18 @@ bool report(std::ostream& out, const std::vector<TableCheck>& tables, const RunF
                 << (f.medianSeconds ? fixed(*f.medianSeconds, 1) : "-") << "  "
                 << (f.maxSeconds ? fixed(*f.maxSeconds, 1) : "-") << "\n";
             fired += f.fired;
-            if (f.fired < floors.faultsPerKind) {
+            const auto own = floors.kindFloors.find(f.kind);
+            const std::int64_t floor =
+                own == floors.kindFloors.end() ? floors.faultsPerKind : own->second;
+            if (f.fired < floor) {
                 failures.push_back(f.kind + " fired " + std::to_string(f.fired) + " times (floor " +
-                                   std::to_string(floors.faultsPerKind) + ")");
+                                   std::to_string(floor) + ")");
             }
         }
-        out << "faults fired: " << fired << " (floor per kind " << floors.faultsPerKind << ")\n";
+        out << "faults fired: " << fired << " (floor per kind " << floors.faultsPerKind;
+        for (const auto& [kind, floor] : floors.kindFloors) out << "; " << kind << " " << floor;
+        out << ")\n";
+        reportMeasured(out, *figures.recovery, floors, failures);
         auto restarts = figures.recovery->restartToExport;
         if (!restarts.empty()) {
             std::sort(restarts.begin(), restarts.end());

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <cstdint>
+#include <map>
 #include <optional>
 #include <ostream>
 #include <string>
@@ -14,7 +15,11 @@ namespace qel::chaos {
 // What a run must reach to pass.
 struct Floors {
     std::int64_t faultsPerKind = 20;
+    std::map<std::string, std::int64_t> kindFloors;  // kinds with a floor of their own
     std::int64_t rowsWritten = 10'000;
+    // The longest a clock step may hold back the next export: one period of
+    // the agents' timer and a minute.
+    std::optional<double> clockStepLimitSeconds;
     std::string why;  // said in the report when the floors are lowered
 };
 

@@ -1,0 +1,191 @@
+// The chaos run's faults done to machines: the stepped clock a program
+// really sees, a real tmpfs filled and freed, the run logs watched on the
+// orchestrator's own clock, and the verdict on what those faults measured.
+
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <ctime>
+#include <fstream>
+#include <sstream>
+
+#include "core/error.h"
+#include "export_watcher.h"
+#include "machine_clock.h"
+#include "process.h"
+#include "tmpfs_disk.h"
+#include "verdict.h"
+
+namespace qel::chaos {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+fs::path freshFolder(const std::string& name) {
+    const fs::path dir = fs::temp_directory_path() / ("chaos-machine-" + name);
+    fs::remove_all(dir);
+    fs::create_directories(dir);
+    return dir;
+}
+
+// The epoch seconds `date` prints when started with `env`.
+long long dateSeen(const fs::path& dir, const std::vector<std::string>& env) {
+    Processes processes;
+    const auto out = dir / "date.out";
+    fs::remove(out);
+    const pid_t pid = processes.spawn({"/bin/date", "+%s"}, dir, env, out);
+    const auto status = processes.waitFor(pid, 30s);
+    EXPECT_TRUE(status && !status->signaled && status->code == 0);
+    std::ifstream in(out);
+    long long seconds = 0;
+    in >> seconds;
+    return seconds;
+}
+
+TEST(ChaosMachineClock, AProgramSeesItsMachineStepBackAndForthAndTheMonotonicClockStays) {
+    try {
+        fakeTimeLibrary();
+    } catch (const Error& e) {
+        GTEST_SKIP() << e.what();
+    }
+    const fs::path dir = freshFolder("clock");
+    MachineClock clock(dir / "clocks" / "station-001");
+    const auto env = clock.environment();
+    auto offsetSeen = [&] {
+        return dateSeen(dir, env) - static_cast<long long>(std::time(nullptr));
+    };
+    EXPECT_NEAR(offsetSeen(), 0, 2);
+    clock.step(-86400);
+    EXPECT_EQ(clock.offset(), -86400);
+    EXPECT_NEAR(offsetSeen(), -86400, 2);
+    clock.step(7200);
+    EXPECT_NEAR(offsetSeen(), 7200, 2);
+    clock.step(0);
+    EXPECT_NEAR(offsetSeen(), 0, 2);
+    // The uptime (the monotonic clock's source) is not moved.
+    clock.step(-3600);
+    Processes processes;
+    const pid_t pid = processes.spawn({"/bin/cat", "/proc/uptime"}, dir, env, dir / "uptime.out");
+    processes.waitFor(pid, 30s);
+    std::ifstream up(dir / "uptime.out");
+    double uptime = -1;
+    up >> uptime;
+    EXPECT_GT(uptime, 0);
+    fs::remove_all(dir);
+}
+
+TEST(ChaosTmpfsDisk, AFilledDiskRefusesTheNextWriteAndFreedTakesItThenKeepsItsFilesWhenItGoes) {
+    const fs::path dir = freshFolder("disk");
+    const fs::path folder = dir / "station-001";
+    std::optional<TmpfsDisk> disk;
+    try {
+        disk.emplace(folder, 64ULL << 20);
+    } catch (const IoError& e) {
+        GTEST_SKIP() << e.what();
+    }
+    {
+        std::ofstream db(folder / "QELCAIXA.db", std::ios::binary);
+        db << std::string(300'000, 'x');
+    }
+    // A block that does not fit whole (what is left of the file's last page
+    // may still take a part of it, as on any disk).
+    auto appendFails = [&] {
+        const int fd = open((folder / "QELCAIXA.db").c_str(), O_WRONLY | O_APPEND);
+        const std::string block(8192, 'y');
+        const auto written = write(fd, block.data(), block.size());
+        close(fd);
+        return written < static_cast<ssize_t>(block.size());
+    };
+    disk->fill();
+    EXPECT_EQ(disk->freeBytes(), 0u);
+    EXPECT_TRUE(appendFails());
+    disk->free();
+    EXPECT_GT(disk->freeBytes(), 32ULL << 20);
+    EXPECT_FALSE(appendFails());
+    // A second fill and free behave the same.
+    disk->fill();
+    EXPECT_TRUE(appendFails());
+    disk->free();
+    EXPECT_FALSE(appendFails());
+    disk.reset();
+    // Unmounted: the folder is on the parent's disk and holds what was written.
+    EXPECT_GE(fs::file_size(folder / "QELCAIXA.db"), 300'000u + 2 * 8192u);
+    EXPECT_FALSE(fs::exists(folder / "disk-filler"));
+    fs::remove_all(dir);
+}
+
+TEST(ChaosExportWatcher, ARunCountsOnlyWhenItBeganAfterTheMomentAskedAbout) {
+    const fs::path dir = freshFolder("watcher");
+    const fs::path logs = dir / "station-001" / "Dados" / "Qel_Exp";
+    fs::create_directories(logs);
+    ExportWatcher watcher({{"station-001", dir / "station-001"}}, 0ms);
+    auto append = [&](const std::string& file, const std::string& text) {
+        std::ofstream out(logs / file, std::ios::binary | std::ios::app);
+        out << text;
+    };
+    const std::string begun =
+        "07/12/2026 10:00:00 - ****************** IN\xCD"
+        "CIO DA GRAVA\xC7\xC3O DOS DADOS NO "
+        "SERVIDOR *******************\r\n";
+    const std::string done = "07/12/2026 10:00:01 - EXPORTA\xC7\xC3O REALIZADA COM SUCESSO\r\n";
+
+    append("Qel_Exp071226.txt", begun);  // begun before the moment
+    watcher.poll();
+    const auto moment = ExportWatcher::Steady::now();
+    std::this_thread::sleep_for(5ms);
+    append("Qel_Exp071226.txt", done);
+    watcher.poll();
+    EXPECT_FALSE(watcher.exportCompletedAfter("station-001", moment));
+    EXPECT_FALSE(watcher.runBegunAfter("station-001", moment));
+    EXPECT_EQ(watcher.completedByAgent().at("station-001").size(), 1u);
+
+    // The clock stepped back a day: the next run writes to yesterday's log,
+    // its last line not yet ended.
+    append("Qel_Exp061226.txt", begun + done.substr(0, 20));
+    watcher.poll();
+    const auto run = watcher.runBegunAfter("station-001", moment);
+    ASSERT_TRUE(run);
+    EXPECT_FALSE(watcher.exportCompletedAfter("station-001", moment));
+    append("Qel_Exp061226.txt", done.substr(20));
+    watcher.poll();
+    const auto completed = watcher.exportCompletedAfter("station-001", moment);
+    ASSERT_TRUE(completed);
+    EXPECT_GE(*completed, *run);
+    EXPECT_EQ(watcher.completedByAgent().at("station-001").size(), 2u);
+    EXPECT_FALSE(watcher.runBegunAfter("station-001", *completed));
+    EXPECT_FALSE(watcher.runBegunAfter("station-009", moment));
+    fs::remove_all(dir);
+}
+
+TEST(ChaosVerdict, AClockStepPastTheLimitOrWithoutExportAndAnUndrainedOutageFailTheRun) {
+    auto verdict = [](std::vector<double> steps, std::vector<double> drains) {
+        RecoveryReport r;
+        r.faults.push_back({"agent-clock-back", static_cast<std::int64_t>(steps.size()), 0,
+                            std::nullopt, std::nullopt, steps});
+        r.faults.push_back({"long-outage", static_cast<std::int64_t>(drains.size()), 0,
+                            std::nullopt, std::nullopt, drains});
+        RunFigures figures;
+        figures.recovery = r;
+        Floors floors;
+        floors.faultsPerKind = 0;
+        floors.rowsWritten = 0;
+        floors.kindFloors["long-outage"] = 1;
+        floors.clockStepLimitSeconds = 63;
+        std::ostringstream out;
+        const bool passed = report(out, {}, figures, floors);
+        return std::make_pair(passed, out.str());
+    };
+    const auto [passed, text] = verdict({2.5, 63.0}, {40.0});
+    EXPECT_TRUE(passed) << text;
+    EXPECT_NE(text.find("to the next export run: 2, median 63.0 s, max 63.0 s"), std::string::npos)
+        << text;
+    EXPECT_FALSE(verdict({2.5, 63.1}, {40.0}).first);
+    EXPECT_FALSE(verdict({2.5, -1}, {40.0}).first);
+    EXPECT_FALSE(verdict({2.5}, {-1}).first);
+    EXPECT_FALSE(verdict({2.5}, {}).first);  // the outage's own floor
+}
+
+}  // namespace
+}  // namespace qel::chaos
