@@ -14,6 +14,9 @@
 #include "export_watcher.h"
 #include "machine_clock.h"
 #include "process.h"
+#include "row_check.h"
+#include "sqlite_file.h"
+#include "station_backups.h"
 #include "tmpfs_disk.h"
 #include "verdict.h"
 
@@ -156,6 +159,58 @@ TEST(ChaosExportWatcher, ARunCountsOnlyWhenItBeganAfterTheMomentAskedAbout) {
     EXPECT_EQ(watcher.completedByAgent().at("station-001").size(), 2u);
     EXPECT_FALSE(watcher.runBegunAfter("station-001", *completed));
     EXPECT_FALSE(watcher.runBegunAfter("station-009", moment));
+    fs::remove_all(dir);
+}
+
+TEST(ChaosStationBackups, ARestoreTakesTheBackupNearestTheAgeAskedAndCopiesComeNewestFirst) {
+    const fs::path dir = freshFolder("backups");
+    StationFolder station;
+    station.name = "station-001";
+    station.database = dir / "QELCAIXA.db";
+    std::ofstream(station.database).close();  // an empty file is an empty database
+    {
+        SqliteFile db(station.database, false);
+        db.execute(
+            "PRAGMA journal_mode=WAL; CREATE TABLE VENDA (N INTEGER); INSERT INTO VENDA "
+            "VALUES (1);");
+    }
+    StationBackups backups({station}, dir / "backups", 0s, 2);
+    EXPECT_FALSE(backups.aged(0, 60s));
+    backups.takeAll();
+    std::this_thread::sleep_for(1100ms);
+    {
+        SqliteFile db(station.database, false);
+        db.execute("INSERT INTO VENDA VALUES (2)");
+    }
+    backups.takeAll();
+    auto rows = [](const fs::path& file) {
+        SqliteFile db(file, true);
+        return db.scalar("SELECT COUNT(*) FROM VENDA");
+    };
+    const auto older = backups.aged(0, 3600s), newer = backups.aged(0, 0s);
+    ASSERT_TRUE(older && newer);
+    EXPECT_EQ(rows(*older), "1");
+    EXPECT_EQ(rows(*newer), "2");
+    // Only the last two are kept.
+    backups.takeAll();
+    EXPECT_FALSE(fs::exists(*older));
+
+    // Restored over a database with a write-ahead log of its own.
+    {
+        SqliteFile db(station.database, false);
+        db.execute("INSERT INTO VENDA VALUES (3)");
+    }
+    restoreDatabase(station.database, *newer);
+    EXPECT_FALSE(fs::exists(station.database.string() + "-wal"));
+    EXPECT_EQ(rows(station.database), "2");
+
+    fs::create_directories(dir / "restored");
+    for (const char* name : {"1.db", "2.db", "10.db", "notes.db", "3.txt"})
+        std::ofstream(dir / "restored" / name) << "";
+    EXPECT_EQ(earlierCopies(dir / "restored"),
+              (std::vector<fs::path>{dir / "restored" / "10.db", dir / "restored" / "2.db",
+                                     dir / "restored" / "1.db"}));
+    EXPECT_TRUE(earlierCopies(dir / "none").empty());
     fs::remove_all(dir);
 }
 

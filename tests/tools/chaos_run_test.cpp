@@ -84,10 +84,16 @@ TEST(ChaosRecovery, AFaultCountsAsRecoveredOnceItsAgentsExportedInALaterSecond) 
         journal.add({t.addSeconds(0.4), "restart", "station-001", std::nullopt});
         journal.add({t.addSeconds(5), "server-kill", "server", std::nullopt});
         journal.add({t.addSeconds(30), "log-unwritable", "station-002", std::nullopt});
+        // Clock steps carry what they measured; a missing export is -1.
+        journal.add({t.addSeconds(40), "agent-clock-back", "station-001", 4.25});
+        journal.add({t.addSeconds(50), "agent-clock-back", "station-002", -1.0});
     }
     const auto journal = readJournal(dir / "journal.tsv");
-    ASSERT_EQ(journal.size(), 4u);
+    ASSERT_EQ(journal.size(), 6u);
     EXPECT_EQ(journal[2].target, "server");
+    EXPECT_FALSE(journal[2].measured);
+    EXPECT_EQ(journal[4].target, "station-001");
+    EXPECT_EQ(journal[4].measured, 4.25);
 
     // Run logs of two agents: station-001 exports in the fault's own second
     // (not after it, as far as a log line can tell), then at 10:00:02.
@@ -122,6 +128,8 @@ TEST(ChaosRecovery, AFaultCountsAsRecoveredOnceItsAgentsExportedInALaterSecond) 
     EXPECT_EQ(tally("log-unwritable").fired, 1);
     EXPECT_EQ(tally("log-unwritable").recovered, 0);
     EXPECT_EQ(tally("delay").fired, 0);
+    EXPECT_EQ(tally("agent-clock-back").fired, 2);
+    EXPECT_EQ(tally("agent-clock-back").measured, (std::vector<double>{4.25, -1.0}));
     ASSERT_EQ(r.restartToExport.size(), 1u);
     EXPECT_NEAR(r.restartToExport[0], 1.6, 0.01);
     fs::remove_all(dir);

@@ -53,7 +53,7 @@ class FaultRunner {
 
     ~FaultRunner();
     void fire(const PlannedFault& fault);
-    // Waits for the locks still held.
+    // Waits for the locks still held and the drains still measured.
     void finish();
     std::map<std::string, int> missed() const;
 
@@ -77,7 +77,8 @@ class FaultRunner {
     FaultTargets targets_;
     mutable std::mutex mutex_;
     std::map<std::string, int> missed_;
-    std::vector<std::thread> locks_;  // a lock is held beside the lane's next faults
+    // Beside the lane's next faults: a lock held, an outage's drain measured.
+    std::vector<std::thread> locks_;
     std::map<std::filesystem::path, int> lockHolders_;  // lock threads still at a database
 };
 
