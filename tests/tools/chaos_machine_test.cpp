@@ -158,6 +158,20 @@ TEST(ChaosExportWatcher, ARunCountsOnlyWhenItBeganAfterTheMomentAskedAbout) {
     EXPECT_GE(*completed, *run);
     EXPECT_EQ(watcher.completedByAgent().at("station-001").size(), 2u);
     EXPECT_FALSE(watcher.runBegunAfter("station-001", *completed));
+
+    // A run whose transfer failed still ends with the success line: it does
+    // not count, the next clean one does.
+    append("Qel_Exp071226.txt", begun +
+                                    "07/12/2026 10:00:02 - ERRO Except ExportaDados: Filial: "
+                                    "0001 Caixa: 001 Erro: refused\r\n" +
+                                    done);
+    watcher.poll();
+    EXPECT_TRUE(watcher.runBegunAfter("station-001", *completed));
+    EXPECT_FALSE(watcher.exportCompletedAfter("station-001", *completed));
+    append("Qel_Exp071226.txt", begun + done);
+    watcher.poll();
+    EXPECT_TRUE(watcher.exportCompletedAfter("station-001", *completed));
+    EXPECT_EQ(watcher.completedByAgent().at("station-001").size(), 3u);
     EXPECT_FALSE(watcher.runBegunAfter("station-009", moment));
     fs::remove_all(dir);
 }

@@ -75,7 +75,10 @@ void ExportWatcher::readNew(Agent& agent, Steady::time_point now, DateTime wallN
             if (!said.empty() && said.back() == '\r') said.remove_suffix(1);
             if (said.find(kRunBegins) != std::string_view::npos) {
                 agent.seen.push_back({now, wallNow, Event::Begun});
-            } else if (said == kExportSucceeded) {
+                agent.errorInRun = false;
+            } else if (said.starts_with("ERRO")) {
+                agent.errorInRun = true;
+            } else if (said == kExportSucceeded && !agent.errorInRun) {
                 agent.seen.push_back({now, wallNow, Event::Completed});
             }
         }

@@ -15,7 +15,9 @@
 namespace qel::chaos {
 
 // Reads the agents' run logs as they grow and notes, on the orchestrator's
-// own clocks, when each agent began an export run and when it completed one.
+// own clocks, when each agent began an export run and when it completed one
+// without an error line (an agent logs its success line after a run whose
+// transfer failed too, the error lines before it).
 // A run log's own times follow its agent's clock, which the clock faults
 // step by up to a day; the moments seen here do not move with it.
 class ExportWatcher {
@@ -54,6 +56,7 @@ class ExportWatcher {
         std::filesystem::path logs;
         std::map<std::filesystem::path, std::uintmax_t> readUpTo;
         std::vector<Seen> seen;
+        bool errorInRun = false;  // an error line since the last run began
     };
     void readNew(Agent& agent, Steady::time_point now, DateTime wallNow);
 
