@@ -320,7 +320,10 @@ CallOutcome ApplicationServer::cleanupDue(const Caller& caller, const VariantArr
         if (monthly) {
             due = l.year != t.year || l.month != t.month;
         } else if (cleanupEveryMinutes_ > 0) {
-            due = clock_.now() >= last->addMinutes(cleanupEveryMinutes_);
+            // A last cleanup in the future was recorded on a clock that has
+            // since been set back: waiting for it would skip cleanups.
+            const DateTime now = clock_.now();
+            due = now >= last->addMinutes(cleanupEveryMinutes_) || now < *last;
         } else {
             due = last->date() != clock_.today();
         }

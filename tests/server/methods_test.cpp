@@ -100,6 +100,16 @@ TEST_F(Methods, ALabCleanupPeriodMakesTheDailyCleanupDueAgainAfterItsMinutes) {
     EXPECT_TRUE(callChecked(exp, "getLimpezaDiaria", station).asBoolean());
     // The monthly cleanup keeps its calendar rule.
     EXPECT_FALSE(callChecked(exp, "getLimpezaMensal", station).asBoolean());
+
+    // A cleanup recorded while the server's clock ran a day ahead does not
+    // hold the next one back for a day once the clock is set right.
+    const DateTime right = clock_.now();
+    clock_.set(right.addMinutes(24 * 60));
+    callChecked(exp, "setDtUltimaLimpeza", station);
+    clock_.set(right);
+    EXPECT_TRUE(callChecked(exp, "getLimpezaDiaria", station).asBoolean());
+    clock_.set(right.addMinutes(24 * 60 + 9.9));
+    EXPECT_FALSE(callChecked(exp, "getLimpezaDiaria", station).asBoolean());
 }
 
 TEST_F(Methods, RowsOfEveryFieldTypeAreStoredOnceAndConfirmed) {
