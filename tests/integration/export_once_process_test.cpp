@@ -2,6 +2,9 @@
 // simulated station and the application server on loopback.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
+
 #include "../tools/child_process.h"
 #include "credentials.h"
 #include "export_fixture.h"
@@ -33,9 +36,31 @@ class ExportOnce : public qel::testing::ExportFixture {
         return std::stoll(
             scalar("SELECT COUNT(*) FROM VENDA WHERE IDIMPVENDA <> 'S' AND IDSITUVENDA <> 'P'"));
     }
+    // The child writes its run log for the machine's own date, not the manual
+    // clock's, and a run may cross midnight: read every day's file, oldest first.
+    std::vector<std::filesystem::path> childLogFiles() const {
+        std::vector<std::filesystem::path> files;
+        const auto folder = runLog->fileFor(clock.now()).parent_path();
+        if (!std::filesystem::exists(folder)) return files;
+        for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+            const std::string name = entry.path().filename().string();
+            if (name.rfind("Qel_Exp", 0) == 0 && entry.path().extension() == ".txt") {
+                files.push_back(entry.path());
+            }
+        }
+        std::sort(files.begin(), files.end(), [](const auto& a, const auto& b) {
+            return std::filesystem::last_write_time(a) < std::filesystem::last_write_time(b);
+        });
+        return files;
+    }
     std::vector<std::string> linesStarting(const std::string& prefix) const {
         std::vector<std::string> found;
-        for (const auto& line : logLines()) {
+        std::vector<std::string> lines;
+        for (const auto& file : childLogFiles()) {
+            const auto dayLines = qel::testing::runLogLines(file);
+            lines.insert(lines.end(), dayLines.begin(), dayLines.end());
+        }
+        for (const auto& line : lines) {
             if (line.rfind(prefix, 0) == 0) found.push_back(line);
         }
         return found;
@@ -138,7 +163,7 @@ TEST_F(ExportOnce, ConfigurationFaultsNameTheFile) {
         {section() + "IPServer: x\n", "line 4: 'IPServer: x' is not of the form name = value"},
     };
     for (const auto& c : cases) {
-        std::filesystem::remove(runLog->fileFor(clock.now()));
+        for (const auto& old : childLogFiles()) std::filesystem::remove(old);
         writeRegistryText(c.content);
         const ChildResult r = exportOnce();
         EXPECT_EQ(r.exitCode, 1) << c.fault << r.err;
