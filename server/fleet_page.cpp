@@ -1,9 +1,12 @@
 #include "fleet_page.h"
 
+#include <openssl/evp.h>
+
 #include <algorithm>
 #include <array>
 #include <cstdio>
 #include <map>
+#include <string_view>
 
 #include "metrics.h"
 
@@ -65,6 +68,24 @@ constexpr const char* kScript = R"html(<script>
 })();
 </script>
 )html";
+
+// The text between the first opening tag `<name>` and its closing tag.
+std::string_view element(std::string_view html, std::string_view name) {
+    const std::string open = "<" + std::string(name) + ">";
+    const std::string close = "</" + std::string(name) + ">";
+    const auto start = html.find(open) + open.size();
+    return html.substr(start, html.find(close, start) - start);
+}
+
+// A CSP hash source: 'sha256-<base64 of the text's SHA-256>'.
+std::string hashSource(std::string_view text) {
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int size = 0;
+    EVP_Digest(text.data(), text.size(), digest, &size, EVP_sha256(), nullptr);
+    unsigned char base64[4 * ((EVP_MAX_MD_SIZE + 2) / 3) + 1];
+    const int length = EVP_EncodeBlock(base64, digest, static_cast<int>(size));
+    return "'sha256-" + std::string(reinterpret_cast<const char*>(base64), length) + "'";
+}
 
 void escape(std::string& out, std::string_view text) {
     for (char c : text) {
@@ -234,6 +255,17 @@ std::string moneyText(WideAmount tenThousandths) {
     if (cents.size() < 2) cents.insert(0, "0");
     return (negative && v > 0 ? "-" : "") + integerText(static_cast<WideAmount>(v / 100)) + "." +
            cents;
+}
+
+std::vector<std::pair<std::string, std::string>> fleetPageSecurityHeaders() {
+    static const std::string policy =
+        "default-src 'none'; style-src " + hashSource(element(kHead, "style")) + "; script-src " +
+        hashSource(element(kScript, "script")) +
+        "; base-uri 'none'; form-action 'self'; frame-ancestors 'none'";
+    return {{"Content-Security-Policy", policy},
+            {"X-Frame-Options", "DENY"},
+            {"X-Content-Type-Options", "nosniff"},
+            {"Referrer-Policy", "no-referrer"}};
 }
 
 std::string renderFleetPage(const std::vector<StationStatus>& all, DateTime now,

@@ -129,6 +129,7 @@ PageAnswer Monitoring::fleetPage(const PageRequest& request) {
     a.contentType = "text/html; charset=utf-8";
     a.body = renderFleetPage(fleet(), clock_.now(), options_.silentMinutes,
                              storeFromQuery(request.query));
+    a.headers = fleetPageSecurityHeaders();
     a.headers.emplace_back("Cache-Control", "no-store");
     return a;
 }
