@@ -1,5 +1,7 @@
 #include "application_server.h"
 
+#include <algorithm>
+
 #include "day_completeness.h"
 #include "export_rows.h"
 #include "protocol/envelope.h"
@@ -63,6 +65,52 @@ const VariantArray& packetArray(const Variant& v) {
     return a;
 }
 
+// What a call's own work holds, told to the caller's `holding` before each
+// large allocation and at every further MiB as rows are added, so that the
+// shared budget can stop the call before the process holds what the budget
+// cannot give. Sizes are estimates: the bytes asked for plus the allocator's
+// overhead per heap block.
+class WorkMemory {
+  public:
+    explicit WorkMemory(const Caller& caller) : holding_(caller.holding) {}
+
+    // A heap block of `bytes` was allocated.
+    void block(std::size_t bytes) { add(bytes + kHeapBlockOverhead); }
+    // A string of `length` characters: on the heap past the in-place capacity.
+    void text(std::size_t length) {
+        if (length > 15) block(length + 1);
+    }
+    void add(std::size_t bytes) {
+        now_ += bytes;
+        if (now_ >= told_ + kStep) tell();
+    }
+    // Memory about to be allocated: told at once.
+    void expect(std::size_t bytes) {
+        now_ += bytes;
+        tell();
+    }
+    void release(std::size_t bytes) {
+        now_ -= std::min(now_, bytes);
+        told_ = std::min(told_, now_);
+    }
+    std::size_t now() const { return now_; }
+
+  private:
+    void tell() {
+        told_ = now_;
+        if (holding_) holding_(now_);
+    }
+    static constexpr std::size_t kStep = 1u << 20;
+    const std::function<void(std::size_t)>& holding_;
+    std::size_t now_ = 0;
+    std::size_t told_ = 0;
+};
+
+template <class T>
+void freeVector(std::vector<T>& v) {
+    std::vector<T>().swap(v);
+}
+
 // The address of a peer "address:port" without the port.
 std::string peerAddress(const std::string& peer) {
     const std::size_t colon = peer.rfind(':');
@@ -85,6 +133,8 @@ CallOutcome ApplicationServer::call(const Caller& caller, const protocol::Reques
     try {
         return dispatch(caller, request);
     } catch (const CallRejected&) {
+        throw;
+    } catch (const MemoryBudgetExceeded&) {
         throw;
     } catch (const std::exception& e) {
         CallOutcome out;
@@ -173,6 +223,8 @@ void ApplicationServer::storeTransfer(const Caller& caller, const VariantArray& 
             total += packets[i].asPacket().recordCount();
         }
     }
+    WorkMemory memory(caller);
+    memory.expect(total * sizeof(StoredRow));
     batch.rows.reserve(total);
     const std::string database = sourceDatabase(caller, out.store, out.station);
     const SaleReader sales(packets[kSalesIndex].asPacket());
@@ -200,6 +252,9 @@ void ApplicationServer::storeTransfer(const Caller& caller, const VariantArray& 
             }
             row.key.assign(key.begin(), key.end());
             row.content.assign(content.begin(), content.end());
+            memory.block(key.size());
+            memory.block(content.size());
+            memory.text(view.rule().table.size());
             if (i == kSalesIndex) {
                 if (auto fact = sales.fact(r, row.key)) batch.sales.push_back(std::move(*fact));
             }
@@ -237,39 +292,85 @@ CallOutcome ApplicationServer::getVerificaExportacao(const Caller& caller,
             total += views.back().data().recordCount();
         }
     }
+    // Rows are looked up a chunk at a time, so that only one chunk's keys,
+    // contents and stored contents are held at once; every row's verdict is
+    // kept for the verdict packets. Each is counted before it is built.
+    WorkMemory memory(caller);
     std::vector<std::vector<Verdict>> verdicts(views.size());
+    memory.expect(total * sizeof(Verdict));
+    constexpr std::size_t kChunk = 16384;
+    const std::size_t chunk = std::min(total, kChunk);
+    const std::size_t chunkSlots =
+        chunk * (sizeof(Bytes) + sizeof(RowRef) + sizeof(Pending) + sizeof(std::optional<Bytes>));
+    memory.expect(chunkSlots);
     std::vector<Bytes> keys;
     std::vector<Pending> pending;
-    keys.reserve(total);
-    pending.reserve(total);
     std::vector<RowRef> refs;
-    refs.reserve(total);
+    keys.reserve(chunk);  // refs point into keys: no reallocation within a chunk
+    pending.reserve(chunk);
+    refs.reserve(chunk);
     const std::string database = sourceDatabase(caller, out.store, out.station);
     Bytes key, content;
+    std::size_t keyBytes = 0, chunkBytes = 0, contentBytes = 0;
+    constexpr std::string_view kNotStored = "row not stored on the server";
+    constexpr std::string_view kDiffers = "the stored row differs from this one";
+    auto lookUp = [&] {
+        if (pending.empty()) return;
+        // The stored contents come back about as large as those sent.
+        memory.expect(contentBytes);
+        auto stored = store_.getContents(refs);
+        for (std::size_t k = 0; k < pending.size(); ++k) {
+            Verdict& v = verdicts[pending[k].view][pending[k].row];
+            if (!stored[k]) {
+                v = {kVerdictMissing, std::string(kNotStored)};
+                memory.text(kNotStored.size());
+            } else if (*stored[k] != pending[k].content) {
+                v = {kVerdictChanged, std::string(kDiffers)};
+                memory.text(kDiffers.size());
+            } else {
+                v = {kVerdictOk, ""};
+            }
+        }
+        stored.clear();
+        refs.clear();
+        pending.clear();
+        keys.clear();
+        memory.release(chunkBytes + 2 * contentBytes);  // sent and stored contents
+        chunkBytes = contentBytes = 0;
+    };
     for (std::size_t v = 0; v < views.size(); ++v) {
         const PacketView& view = views[v];
         verdicts[v].resize(view.data().recordCount());
         for (std::size_t r = 0; r < view.data().recordCount(); ++r) {
             if (auto reason = view.analyse(r, caller.grant, database, key, content)) {
+                memory.text(reason->size());
                 verdicts[v][r] = {kVerdictRefused, std::move(*reason)};
                 continue;
             }
             keys.emplace_back(key.begin(), key.end());
             refs.push_back({view.rule().table, keys.back()});
             pending.push_back({v, r, Bytes(content.begin(), content.end())});
+            keyBytes += key.size() + kHeapBlockOverhead;
+            chunkBytes += key.size() + kHeapBlockOverhead;
+            contentBytes += content.size() + kHeapBlockOverhead;
+            memory.add(key.size() + content.size() + 2 * kHeapBlockOverhead);
+            if (pending.size() == chunk) lookUp();
         }
     }
-    const auto stored = store_.getContents(refs);
-    for (std::size_t k = 0; k < pending.size(); ++k) {
-        Verdict& v = verdicts[pending[k].view][pending[k].row];
-        if (!stored[k]) {
-            v = {kVerdictMissing, "row not stored on the server"};
-        } else if (*stored[k] != pending[k].content) {
-            v = {kVerdictChanged, "the stored row differs from this one"};
-        } else {
-            v = {kVerdictOk, ""};
-        }
+    lookUp();
+    freeVector(refs);
+    freeVector(pending);
+    freeVector(keys);
+    memory.release(chunkSlots);
+    // Each verdict row: its vector of values and the text of its keys.
+    std::size_t verdictRows = 0;
+    for (std::size_t v = 0; v < views.size(); ++v) {
+        const TableRule& rule = views[v].rule();
+        const std::size_t n = views[v].data().recordCount();
+        const std::size_t values = rule.verdictKeys.size() + rule.echoed.size() + 2;
+        verdictRows += n * (sizeof(Row) + kHeapBlockOverhead + values * sizeof(Variant));
     }
+    memory.expect(verdictRows + keyBytes);
     VariantArray results;
     results.reserve(kResultCount);
     for (int e = 0; e < kResultCount; ++e) {

@@ -1,11 +1,13 @@
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
 #include "central_store.h"
 #include "core/clock.h"
 #include "credentials.h"
+#include "memory_budget.h"
 #include "protocol/codec.h"
 
 namespace qel::server {
@@ -31,6 +33,10 @@ class CallRejected : public ServerError {
 struct Caller {
     std::string peer;  // "address:port" of the connection
     const StationGrant* grant = nullptr;
+    // Told the memory the call's own work (row keys and contents, stored
+    // contents, verdict rows) holds beyond its decoded request, before it is
+    // allocated and as it grows; throws MemoryBudgetExceeded to stop the call.
+    std::function<void(std::size_t)> holding;
 };
 
 // What a call did, for the server's log line.

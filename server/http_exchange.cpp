@@ -1,6 +1,7 @@
 #include "http_exchange.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 
 #include "protocol/codec.h"
@@ -10,13 +11,11 @@
 namespace qel::server {
 namespace {
 
-// The shared memory budget cannot hold this call now.
-struct BudgetExhausted {};
-
-Answer envelopeAnswer(int status, const Variant& envelope, bool acceptsGzip, bool compress) {
+// An answer of an encoded body, gzip-compressed when worth it and accepted.
+Answer bodyAnswer(int status, Bytes&& encoded, bool acceptsGzip, bool compress) {
     Answer a;
     a.status = status;
-    const Bytes body = protocol::encode(envelope);
+    const Bytes body = std::move(encoded);
     if (compress && acceptsGzip && body.size() >= protocol::kCompressThreshold) {
         a.body = protocol::gzipCompress(body);
         a.gzip = true;
@@ -24,6 +23,10 @@ Answer envelopeAnswer(int status, const Variant& envelope, bool acceptsGzip, boo
         a.body.assign(reinterpret_cast<const char*>(body.data()), body.size());
     }
     return a;
+}
+
+Answer envelopeAnswer(int status, const Variant& envelope, bool acceptsGzip, bool compress) {
+    return bodyAnswer(status, protocol::encode(envelope), acceptsGzip, compress);
 }
 
 Answer busy() {
@@ -36,14 +39,63 @@ Answer busy() {
 
 }  // namespace
 
+namespace {
+
+bool equalsIgnoringCase(std::string_view a, std::string_view b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) ==
+                      std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+std::string_view trimmed(std::string_view s) {
+    while (!s.empty() && (s.front() == ' ' || s.front() == '\t')) s.remove_prefix(1);
+    while (!s.empty() && (s.back() == ' ' || s.back() == '\t')) s.remove_suffix(1);
+    return s;
+}
+
+}  // namespace
+
+std::string_view targetPath(std::string_view target) {
+    for (std::string_view scheme : {"http://", "https://"}) {
+        if (target.size() >= scheme.size() &&
+            equalsIgnoringCase(target.substr(0, scheme.size()), scheme)) {
+            const std::string_view rest = target.substr(scheme.size());
+            const auto path = rest.find_first_of("/?");
+            target = path == std::string_view::npos ? std::string_view("/") : rest.substr(path);
+            if (target.front() == '?') target = "/";
+            break;
+        }
+    }
+    return target.substr(0, target.find('?'));
+}
+
+std::string transferEncodingProblem(const std::vector<std::string_view>& values) {
+    std::vector<std::string_view> codings;
+    for (std::string_view value : values) {
+        for (;;) {
+            const auto comma = value.find(',');
+            const std::string_view coding = trimmed(value.substr(0, comma));
+            if (!coding.empty()) codings.push_back(coding);
+            if (comma == std::string_view::npos) break;
+            value.remove_prefix(comma + 1);
+        }
+    }
+    if (values.empty()) return {};
+    if (codings.size() == 1 && equalsIgnoringCase(codings[0], "chunked")) return {};
+    std::string all;
+    for (std::string_view v : values) all += (all.empty() ? "" : ", ") + std::string(v);
+    return "Transfer-Encoding \"" + all +
+           "\" is not accepted: only \"chunked\" alone frames a body";
+}
+
 Route routeOf(std::string_view verb, std::string_view target) {
     Route route;
-    if (const auto query = target.find('?'); query != std::string_view::npos) {
-        target = target.substr(0, query);
-    }
+    target = targetPath(target);
     if (target == "/health") {
-        route.kind = verb == "GET" ? Route::Kind::Health : Route::Kind::WrongMethod;
-        route.allow = "GET";
+        route.kind =
+            verb == "GET" || verb == "HEAD" ? Route::Kind::Health : Route::Kind::WrongMethod;
+        route.allow = "GET, HEAD";
         return route;
     }
     constexpr std::string_view prefix = "/call/";
@@ -80,20 +132,29 @@ bool isMessagePack(std::string_view type) {
 }
 
 std::size_t expectedCallMemory(std::size_t contentLength, bool gzipped, const CallLimits& limits,
-                               std::size_t budgetCapacity) {
-    const std::size_t decodedBound =
-        limits.maxDecodedBytes + (gzipped ? limits.maxRequestBytes : std::size_t{0});
-    const std::size_t decoded = std::min(contentLength * kDecodedPerEncodedByte, decodedBound);
-    return std::min(contentLength + decoded, std::max(budgetCapacity, contentLength));
+                               std::size_t budgetCapacity, std::size_t statedSize) {
+    std::size_t expected = 0;
+    if (gzipped && statedSize > 0) {
+        const std::size_t unpacked = std::min(statedSize, limits.maxRequestBytes);
+        const std::size_t decoded =
+            std::min(unpacked * kDecodedPerEncodedByte, limits.maxDecodedBytes);
+        expected = contentLength + unpacked + decoded;
+    } else {
+        const std::size_t decodedBound =
+            limits.maxDecodedBytes + (gzipped ? limits.maxRequestBytes : std::size_t{0});
+        expected = contentLength + std::min(contentLength * kDecodedPerEncodedByte, decodedBound);
+    }
+    return std::min(expected, std::max(budgetCapacity, contentLength));
 }
 
 Answer executeCall(ApplicationServer& app, CallInput& input, const CallLimits& limits,
                    Reservation& reservation, PacketArrayCache* packets) {
-    // Arrays kept for later verifications give way to the call in hand.
+    // Arrays kept for later verifications give way to the call in hand; the
+    // eldest call waits for the others' shares (they fail and give them back).
     auto grow = [&](std::size_t total) {
         if (reservation.growTo(total)) return;
         if (packets) packets->clear();
-        if (!reservation.growTo(total)) throw BudgetExhausted{};
+        if (!reservation.growTo(total, kEldestCallWaits)) throw MemoryBudgetExceeded{};
     };
     try {
         const std::size_t wire = input.body.size();
@@ -108,7 +169,11 @@ Answer executeCall(ApplicationServer& app, CallInput& input, const CallLimits& l
         decodeLimits.maxBytes = limits.maxRequestBytes;
         decodeLimits.maxMemory = limits.maxDecodedBytes;
         const std::size_t held = wire + unpacked.size();
-        decodeLimits.onMemory = [&](std::size_t memory) { grow(held + memory); };
+        std::size_t decoded = 0;
+        decodeLimits.onMemory = [&](std::size_t memory) {
+            decoded = memory;
+            grow(held + memory);
+        };
         // The packet array of a transfer's verification is the one its insert
         // decoded just before, when this server received that insert.
         const bool exportCall = packets && input.object == kExportObject;
@@ -117,7 +182,7 @@ Answer executeCall(ApplicationServer& app, CallInput& input, const CallLimits& l
         if (exportCall && input.method == "getVerificaExportacao") {
             last.find = [packets](std::span<const std::uint8_t> b) { return packets->take(b); };
         }
-        const protocol::Request request = protocol::decodeRequest(
+        protocol::Request request = protocol::decodeRequest(
             {reinterpret_cast<const std::uint8_t*>(bytes.data()), bytes.size()}, decodeLimits,
             last);
         if (insert && !last.bytes.empty() && !request.args.empty()) {
@@ -132,13 +197,29 @@ Answer executeCall(ApplicationServer& app, CallInput& input, const CallLimits& l
             return refusal(400, "The request names " + request.object + "." + request.method +
                                     " but was sent to " + input.object + "." + input.method);
         }
+        // The call's own work is held beside its decoded request.
+        std::size_t work = 0;
+        input.caller.holding = [&](std::size_t workNow) {
+            work = workNow;
+            grow(decoded + workNow);
+        };
         CallOutcome outcome = app.call(input.caller, request);
-        Answer a = envelopeAnswer(200, outcome.answer, input.acceptsGzip, limits.compressAnswers);
-        if (const std::string* m = protocol::failureMessage(outcome.answer)) a.failure = *m;
+        VariantArray().swap(request.args);
+        // The encoded answer takes a fraction of its values' memory (a value
+        // takes 40 bytes and more, its encoding a few); once it is encoded
+        // the values go, and its gzip takes at most as much again.
+        grow(work + work / 2);
+        Bytes encoded = protocol::encode(outcome.answer);
+        grow(work + encoded.size());
+        std::string failure;
+        if (const std::string* m = protocol::failureMessage(outcome.answer)) failure = *m;
+        outcome.answer = Variant();  // the log and the metrics need the rest
+        Answer a = bodyAnswer(200, std::move(encoded), input.acceptsGzip, limits.compressAnswers);
+        a.failure = std::move(failure);
         a.outcome = std::move(outcome);
         a.dispatched = true;
         return a;
-    } catch (const BudgetExhausted&) {
+    } catch (const MemoryBudgetExceeded&) {
         return busy();
     } catch (const protocol::GzipTooLarge& e) {
         return refusal(413, std::string(e.what()) + " (the server's limit for a request body)");

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <string>
 #include <string_view>
@@ -22,6 +23,18 @@ struct Route {
     const char* allow = "";  // WrongMethod: the method the path takes
 };
 Route routeOf(std::string_view verb, std::string_view target);
+
+// The path of a request target: an absolute-form target
+// ("http://host:211/health?x", as proxies send) without its scheme and
+// authority, any target without its query.
+std::string_view targetPath(std::string_view target);
+
+// Why a request's Transfer-Encoding header values (every line of it, in
+// order) cannot frame its body; empty when they can. Only "chunked" alone
+// frames a body: with any other coding, or several, a proxy in front may
+// take the body's end elsewhere than this server would, so such a request
+// is refused whether or not it also has a Content-Length.
+std::string transferEncodingProblem(const std::vector<std::string_view>& values);
 
 // An answer ready to be written, with what the log line needs.
 struct Answer {
@@ -52,15 +65,24 @@ struct CallLimits {
     bool compressAnswers = true;
 };
 
-// The memory a call is expected to hold once decoded, reserved when its head
-// arrives: its body plus its decoded values, which real packets of sales
-// make about six times their encoded size. Bounded by what the limits let
-// the call ever hold and by the whole budget, so a request the server could
-// serve alone is never refused for its estimate. A call that turns out
-// larger grows its reservation as it decodes.
+// The memory a call is expected to hold once decoded: its body, its
+// unpacked body when gzipped, and its decoded values, which real packets of
+// sales make about six times their encoded size. Reserved when its head
+// arrives, from the length alone (a gzip body counted as unpacking to its
+// own length); for a gzip body again once the body is in, from the size its
+// trailer states (`statedSize`, 0 when unknown or implausible), so that
+// repetitive rows that unpack fifty-fold are held to their real share before
+// they are unpacked. Bounded by what the limits let the call ever hold and
+// by the whole budget, so a request the server could serve alone is never
+// refused for its estimate. A call that turns out larger grows its
+// reservation as it unpacks and decodes.
 inline constexpr std::size_t kDecodedPerEncodedByte = 6;
 std::size_t expectedCallMemory(std::size_t contentLength, bool gzipped, const CallLimits& limits,
-                               std::size_t budgetCapacity);
+                               std::size_t budgetCapacity, std::size_t statedSize = 0);
+
+// How long the eldest of the calls holding the budget may wait for the
+// others' shares when it needs more than is free.
+inline constexpr std::chrono::milliseconds kEldestCallWaits{60000};
 
 // One call whose body has been read in full.
 struct CallInput {

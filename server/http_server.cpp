@@ -5,6 +5,7 @@
 #include <thread>
 #include <vector>
 
+#include "connection_room.h"
 #include "core/error.h"
 #include "http_session.h"
 
@@ -30,7 +31,8 @@ struct HttpServer::Impl {
               budget,
               packets,
               workers,
-              connections} {}
+              connections,
+              room} {}
 
     static std::size_t decodedLimit(const HttpServerOptions& o) {
         return o.maxDecodedBytes ? o.maxDecodedBytes : 8 * o.maxRequestBytes;
@@ -48,7 +50,9 @@ struct HttpServer::Impl {
                 });
                 return;
             }
-            if (connections.load() >= options.maxConnections) {
+            const auto remote = socket.remote_endpoint(ec);
+            const std::string address = ec ? std::string() : remote.address().to_string();
+            if (ec || !room->makeRoom(address, connections.load())) {
                 socket.close(ec);
             } else {
                 connections.fetch_add(1);
@@ -70,6 +74,7 @@ struct HttpServer::Impl {
     MemoryBudget budget;
     PacketArrayCache packets;
     std::atomic<std::size_t> connections{0};
+    std::optional<ConnectionRoom> room;  // sized at start
     std::optional<asio::ssl::context> tls;
     // Destroyed in reverse order: the worker pool (whose queued calls hold
     // sessions) before the io_context their sockets belong to.
@@ -167,6 +172,10 @@ void HttpServer::start() {
     if (impl_->stopped) throw ConfigError("The server was stopped");
     if (!impl_->acceptor->is_open()) throw ConfigError("The server is not bound to a port");
     impl_->started = true;
+    const HttpServerOptions& o = impl_->options;
+    const std::size_t cap =
+        server::connectionCap(o.maxConnections, descriptorLimit(), openDescriptors());
+    impl_->room.emplace(cap, o.maxWaitingPerAddress ? o.maxWaitingPerAddress : cap / 4);
     impl_->accept();
     const int n = impl_->options.ioThreads > 0 ? impl_->options.ioThreads : 1;
     for (int i = 0; i < n; ++i) impl_->threads.emplace_back([io = impl_->io.get()] { io->run(); });
@@ -214,6 +223,10 @@ std::size_t HttpServer::memoryReserved() const {
 
 std::size_t HttpServer::memoryBudget() const {
     return impl_->budget.capacity();
+}
+
+std::size_t HttpServer::connectionCap() const {
+    return impl_->room ? impl_->room->cap() : 0;
 }
 
 }  // namespace qel::server

@@ -28,13 +28,18 @@ struct HttpServerOptions {
     // Threads running calls. Connections wait without a thread, so this is
     // about the cores and the central store, not the number of stations.
     int workerThreads = 8;
-    int ioThreads = 2;                   // threads reading and writing every connection
-    int headerTimeoutSeconds = 10;       // a new connection's TLS handshake and first request head
-    int readTimeoutSeconds = 60;         // the whole body of a request
-    int writeTimeoutSeconds = 60;        // the whole answer
-    int keepAliveSeconds = 5;            // a kept-alive connection idle for longer is closed
-    std::size_t maxConnections = 20000;  // connections beyond are closed at once
-    bool compressAnswers = true;         // gzip large answers for clients that accept it
+    int ioThreads = 2;              // threads reading and writing every connection
+    int headerTimeoutSeconds = 10;  // a new connection's TLS handshake and first request head
+    int readTimeoutSeconds = 60;    // the whole body of a request
+    int writeTimeoutSeconds = 60;   // the whole answer
+    int keepAliveSeconds = 5;       // a kept-alive connection idle for longer is closed
+    // Connections held at once, lowered at start to what the descriptor limit
+    // allows. Past it, or past an address's share of connections that have
+    // not sent an accepted request yet (0: a quarter of the cap), the oldest
+    // such connection is closed to make room; with none, the newcomer is.
+    std::size_t maxConnections = 20000;
+    std::size_t maxWaitingPerAddress = 0;
+    bool compressAnswers = true;  // gzip large answers for clients that accept it
     // One line per call (station, method, rows, milliseconds, status); none when empty.
     std::function<void(const std::string&)> log;
     // GET pages beside /health (path -> handler); they do their own access check.
@@ -76,6 +81,8 @@ class HttpServer {
     // Memory the requests being read and decoded hold now, and its bound.
     std::size_t memoryReserved() const;
     std::size_t memoryBudget() const;
+    // The connections it holds at once, as sized at start (0 before).
+    std::size_t connectionCap() const;
 
   private:
     struct Impl;

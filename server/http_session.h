@@ -18,11 +18,15 @@
 #include <optional>
 #include <string>
 #include <type_traits>
+#include <vector>
 
+#include "allocator.h"
+#include "connection_room.h"
 #include "http_exchange.h"
 #include "http_server.h"
 #include "memory_budget.h"
 #include "protocol/codec.h"
+#include "protocol/gzip.h"
 
 namespace qel::server::detail {
 
@@ -40,6 +44,7 @@ struct SessionShared {
     PacketArrayCache& packets;
     asio::thread_pool& workers;
     std::atomic<std::size_t>& connections;
+    std::optional<ConnectionRoom>& room;
 };
 
 // Beast's string_view is Boost's; the rest of the server speaks std's.
@@ -53,7 +58,11 @@ using TlsStream = beast::ssl_stream<beast::tcp_stream>;
 template <class Stream>
 class Session : public std::enable_shared_from_this<Session<Stream>> {
     static constexpr bool kTls = std::is_same_v<Stream, TlsStream>;
+    // The whole request head: request line, header fields and blank line.
+    // The parser's own limit leaves out what it has parsed from earlier
+    // reads, so it is set a little higher and the head is measured whole.
     static constexpr std::size_t kHeaderLimit = 16 * 1024;
+    static constexpr std::size_t kParserHeaderLimit = kHeaderLimit + 1024;
 
   public:
     Session(SessionShared& shared, Stream&& stream)
@@ -65,9 +74,20 @@ class Session : public std::enable_shared_from_this<Session<Stream>> {
             peer_ = peerAddress_ + ":" + std::to_string(remote.port());
         }
     }
-    ~Session() { shared_.connections.fetch_sub(1); }
+    ~Session() {
+        shared_.room->leave(waiting_);
+        shared_.connections.fetch_sub(1);
+    }
 
     void start() {
+        // Until its first accepted request head the connection may be closed
+        // to make room for others.
+        waiting_ = shared_.room->enter(
+            peerAddress_, [weak = this->weak_from_this(), executor = tcp().get_executor()] {
+                asio::post(executor, [weak] {
+                    if (auto self = weak.lock()) self->close();
+                });
+            });
         tcp().expires_after(seconds(shared_.options.headerTimeoutSeconds));
         if constexpr (kTls) {
             stream_.async_handshake(asio::ssl::stream_base::server,
@@ -85,7 +105,7 @@ class Session : public std::enable_shared_from_this<Session<Stream>> {
 
     void readHead() {
         parser_.emplace();
-        parser_->header_limit(kHeaderLimit);
+        parser_->header_limit(kParserHeaderLimit);
         parser_->body_limit(shared_.limits.maxRequestBytes);
         // A connection that has not yet had a request answered gets only
         // the head deadline; one that has waits the keep-alive time.
@@ -93,14 +113,15 @@ class Session : public std::enable_shared_from_this<Session<Stream>> {
                                                  : shared_.options.keepAliveSeconds));
         http::async_read_header(stream_, buffer_, *parser_,
                                 [self = this->shared_from_this()](
-                                    beast::error_code ec, std::size_t) { self->onHead(ec); });
+                                    beast::error_code ec, std::size_t n) { self->onHead(ec, n); });
     }
 
-    void onHead(beast::error_code ec) {
+    void onHead(beast::error_code ec, std::size_t headBytes) {
         started_ = std::chrono::steady_clock::now();
         if (ec == http::error::body_limit) return refuseBeforeBody(tooLarge());
-        if (ec == http::error::header_limit) {
-            return refuseBeforeBody(refusal(431, "Request head larger than 16 KiB"));
+        if (ec == http::error::header_limit || (!ec && headBytes > kHeaderLimit)) {
+            return refuseBeforeBody(refusal(
+                431, "Request head larger than " + std::to_string(kHeaderLimit) + " bytes"));
         }
         if (ec == http::error::end_of_stream || ec == beast::error::timeout ||
             ec == asio::error::operation_aborted || ec == asio::error::eof ||
@@ -110,7 +131,14 @@ class Session : public std::enable_shared_from_this<Session<Stream>> {
         if (ec) return refuseBeforeBody(refusal(400, "Malformed HTTP request: " + ec.message()));
 
         const auto& req = parser_->get();
-        if (req.method() == http::verb::get && servePage()) return;
+        headOnly_ = req.method() == http::verb::head;
+        std::vector<std::string_view> codings;
+        const auto [first, last] = req.equal_range(http::field::transfer_encoding);
+        for (auto f = first; f != last; ++f) codings.push_back(sv(f->value()));
+        if (const std::string problem = transferEncodingProblem(codings); !problem.empty()) {
+            return refuseBeforeBody(refusal(400, problem));
+        }
+        if ((req.method() == http::verb::get || headOnly_) && servePage()) return;
         route_ = routeOf(sv(req.method_string()), sv(req.target()));
         if (route_.kind == Route::Kind::NotFound) {
             return refuseBeforeBody(refusal(404, "No such path: " + std::string(sv(req.target()))));
@@ -130,6 +158,7 @@ class Session : public std::enable_shared_from_this<Session<Stream>> {
                 return refuseBeforeBody(std::move(a));
             }
         }
+        leaveWaiting();
         if (route_.kind == Route::Kind::Health) {
             Answer a;
             a.body = "OK";
@@ -155,16 +184,7 @@ class Session : public std::enable_shared_from_this<Session<Stream>> {
         // Reserving what the call will hold decoded, not only its body, lets
         // as many simultaneous large calls in as fit and refuses the rest
         // now, instead of letting all of them start and run out together.
-        const std::size_t expected =
-            expectedCallMemory(static_cast<std::size_t>(*length), encoding == "gzip",
-                               shared_.limits, shared_.budget.capacity());
-        bool reserved = reservation_.growTo(expected);
-        if (!reserved) {
-            // Arrays kept for later verifications give way to calls.
-            shared_.packets.clear();
-            reserved = reservation_.growTo(expected);
-        }
-        if (!reserved) {
+        if (!reserveFor(0, static_cast<std::size_t>(*length))) {
             Answer a = refusal(503,
                                "The server is holding as many large requests as its memory "
                                "allows; try again shortly");
@@ -183,16 +203,29 @@ class Session : public std::enable_shared_from_this<Session<Stream>> {
         readBody();
     }
 
+    // Grows the reservation to what the call is expected to hold (see
+    // expectedCallMemory); false when the budget cannot give it.
+    bool reserveFor(std::size_t statedSize, std::size_t length) {
+        const bool gzipped = sv(parser_->get()[http::field::content_encoding]) == "gzip";
+        const std::size_t expected = expectedCallMemory(length, gzipped, shared_.limits,
+                                                        shared_.budget.capacity(), statedSize);
+        if (reservation_.growTo(expected)) return true;
+        // Arrays kept for later verifications give way to calls.
+        shared_.packets.clear();
+        return reservation_.growTo(expected);
+    }
+
     // A GET page beside the protocol (fleet page, metrics); it checks its
     // own access and may query the store, so it runs on a worker.
     bool servePage() {
         const auto& req = parser_->get();
         const std::string_view target = sv(req.target());
         const std::size_t mark = target.find('?');
-        const std::string_view path = target.substr(0, mark);
+        const std::string_view path = targetPath(target);
         const auto page = shared_.options.pages.find(path);
         if (page == shared_.options.pages.end()) return false;
         route_ = Route{};
+        leaveWaiting();
         const PageHandler& handler = page->second;
         PageRequest request{
             std::string(sv(req[http::field::authorization])),
@@ -215,6 +248,14 @@ class Session : public std::enable_shared_from_this<Session<Stream>> {
                        [self, a = std::move(a)]() mutable { self->send(std::move(a)); });
         });
         return true;
+    }
+
+    // The connection sent a request head the server takes: it is no longer
+    // closed to make room for others.
+    void leaveWaiting() {
+        if (!waiting_) return;
+        shared_.room->leave(waiting_);
+        waiting_.reset();
     }
 
     bool hasBody() const { return parser_->chunked() || parser_->content_length().value_or(0) > 0; }
@@ -244,8 +285,22 @@ class Session : public std::enable_shared_from_this<Session<Stream>> {
         input->gzipped = sv(req[http::field::content_encoding]) == "gzip";
         input->acceptsGzip =
             sv(req[http::field::accept_encoding]).find("gzip") != std::string_view::npos;
-        input->caller = Caller{peer_, grant_};
+        input->caller = Caller{peer_, grant_, {}};
         keepAlive_ = req.keep_alive();
+        // A gzip body was admitted for its length; now its trailer tells what
+        // it unpacks to, and the call is held to that before it unpacks.
+        if (input->gzipped &&
+            !reserveFor(
+                protocol::gzipStatedSize({reinterpret_cast<const std::uint8_t*>(input->body.data()),
+                                          input->body.size()}),
+                input->body.size())) {
+            Answer a = refusal(503,
+                               "The server is holding as many large requests as its memory "
+                               "allows; try again shortly");
+            a.headers.emplace_back("Retry-After", "5");
+            a.close = !keepAlive_;
+            return send(std::move(a));
+        }
         asio::post(shared_.workers, [self = this->shared_from_this(), input] {
             Answer a = executeCall(self->shared_.app, *input, self->shared_.limits,
                                    self->reservation_, &self->shared_.packets);
@@ -278,6 +333,8 @@ class Session : public std::enable_shared_from_this<Session<Stream>> {
         res_->body() = std::move(answer.body);
         res_->keep_alive(!answer.close);
         res_->prepare_payload();
+        // HEAD: the head GET would have, Content-Length included, and no body.
+        if (headOnly_) res_->body().clear();
         closeAfter_ = answer.close;
         tcp().expires_after(seconds(shared_.options.writeTimeoutSeconds));
         http::async_write(stream_, *res_,
@@ -301,7 +358,9 @@ class Session : public std::enable_shared_from_this<Session<Stream>> {
 
     void onWritten(beast::error_code ec) {
         res_.reset();
+        const std::size_t held = reservation_.held();
         reservation_.release();
+        if (held >= kReturnMemoryAfter) asio::post(shared_.workers, [] { returnFreeMemory(); });
         ++served_;
         if (ec) return close();
         if (closeAfter_) return lingeringClose();
@@ -347,6 +406,7 @@ class Session : public std::enable_shared_from_this<Session<Stream>> {
     std::optional<http::response<http::string_body>> res_;
     std::optional<http::response<http::empty_body>> continueAnswer_;
     Reservation reservation_;
+    ConnectionRoom::Ticket waiting_;
     Route route_;
     std::shared_ptr<const Credentials> admittedUnder_;
     const StationGrant* grant_ = nullptr;
@@ -355,6 +415,7 @@ class Session : public std::enable_shared_from_this<Session<Stream>> {
     std::chrono::steady_clock::time_point started_ = std::chrono::steady_clock::now();
     std::size_t served_ = 0;
     bool keepAlive_ = true;
+    bool headOnly_ = false;
     bool closeAfter_ = false;
     std::unique_ptr<std::array<char, 16 * 1024>> discard_;
     std::size_t drained_ = 0;

@@ -12,9 +12,11 @@
 #include <thread>
 #include <vector>
 
+#include "allocator.h"
 #include "application_server.h"
 #include "central_store.h"
 #include "cli/command_line.h"
+#include "connection_room.h"
 #include "core/clock.h"
 #include "core/error.h"
 #include "credentials_reload.h"
@@ -95,6 +97,9 @@ int serve(const qel::cli::ParsedOptions& given);
 }  // namespace
 
 int main(int argc, char** argv) {
+    // Before any thread starts: a few arenas serve eight workers well, and
+    // many would each keep the memory of the large calls they ran.
+    qel::server::limitAllocatorArenas(2);
     return qel::cli::runProgram("qelexp-server", kUsage, argc, argv, kOptions, serve);
 }
 
@@ -155,6 +160,8 @@ int serve(const qel::cli::ParsedOptions& given) {
         sigaddset(&signals, SIGHUP);
         pthread_sigmask(SIG_BLOCK, &signals, nullptr);
 
+        // One descriptor per connection: as many as the system lets this process have.
+        qel::server::raiseDescriptorLimit();
         qel::SystemClock clock;
         if (!qel::server::isPostgresLocation(db)) qel::server::requireCentralStoreOrEmpty(db);
         auto store = qel::server::openCentralStore(db);
@@ -190,9 +197,12 @@ int serve(const qel::cli::ParsedOptions& given) {
             }
             server.stop();
         });
-        std::printf("qelexp-server listening on %s:%d (%s), central store %s\n", listen.c_str(),
-                    port, options.certFile.empty() ? "http" : "https",
-                    qel::server::isPostgresLocation(db) ? "PostgreSQL" : db.c_str());
+        server.start();
+        std::printf(
+            "qelexp-server listening on %s:%d (%s), central store %s, at most %zu connections\n",
+            listen.c_str(), port, options.certFile.empty() ? "http" : "https",
+            qel::server::isPostgresLocation(db) ? "PostgreSQL" : db.c_str(),
+            server.connectionCap());
         std::fflush(stdout);
         server.run();
         pthread_kill(waiter.native_handle(), SIGTERM);

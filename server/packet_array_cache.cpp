@@ -21,7 +21,8 @@ PacketArrayCache::~PacketArrayCache() {
 
 void PacketArrayCache::keep(std::string&& message, std::size_t offset,
                             const protocol::DecodedValue& decoded) {
-    if (maxEntries_ == 0 || offset >= message.size()) return;
+    // A call waiting for memory comes first.
+    if (maxEntries_ == 0 || offset >= message.size() || budget_.hasWaiters()) return;
     const std::span<const std::uint8_t> bytes(
         reinterpret_cast<const std::uint8_t*>(message.data()) + offset, message.size() - offset);
     const std::size_t share = message.size() + decoded.memory;

@@ -32,18 +32,15 @@ namespace {
 // deflate never expands more than this many times (1032:1 is its limit).
 constexpr std::size_t kMaxDeflateRatio = 1032;
 
-// The uncompressed size a gzip stream's trailer announces (ISIZE, modulo
-// 2^32), when it is one the stream could produce: a first allocation of that
-// size saves the copies of growing. A wrong figure costs only that.
-std::size_t sizeHint(std::span<const std::uint8_t> data) {
+}  // namespace
+
+std::size_t gzipStatedSize(std::span<const std::uint8_t> data) {
     if (data.size() < 18) return 0;  // header 10 + trailer 8
     const std::uint8_t* t = data.data() + data.size() - 4;
     const std::size_t isize = std::size_t{t[0]} | std::size_t{t[1]} << 8 | std::size_t{t[2]} << 16 |
                               std::size_t{t[3]} << 24;
     return isize <= data.size() * kMaxDeflateRatio ? isize : 0;
 }
-
-}  // namespace
 
 std::string gzipDecompress(std::span<const std::uint8_t> data, std::size_t maxBytes,
                            const std::function<void(std::size_t)>& onGrow) {
@@ -57,7 +54,9 @@ std::string gzipDecompress(std::span<const std::uint8_t> data, std::size_t maxBy
     z.avail_in = static_cast<uInt>(data.size());
     std::string out;
     std::size_t produced = 0;
-    const std::size_t hint = sizeHint(data);
+    // A first allocation of the stated size saves the copies of growing; a
+    // wrong figure costs only that.
+    const std::size_t hint = gzipStatedSize(data);
     for (;;) {
         if (produced == out.size()) {
             if (produced >= maxBytes) {

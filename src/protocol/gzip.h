@@ -23,6 +23,12 @@ std::string gzipCompress(std::span<const std::uint8_t> data, int level = 1);
 class GzipTooLarge : public std::runtime_error {
     using std::runtime_error::runtime_error;
 };
+// The uncompressed size a gzip stream's trailer states (ISIZE: the last
+// member's size modulo 2^32), or 0 when the stream could not produce it
+// (deflate expands at most 1032 times) or is too short to have a trailer.
+// A claim, not a fact: a stream may state any size within that bound.
+std::size_t gzipStatedSize(std::span<const std::uint8_t> data);
+
 std::string gzipDecompress(std::span<const std::uint8_t> data, std::size_t maxBytes,
                            const std::function<void(std::size_t)>& onGrow = {});
 
