@@ -40,7 +40,8 @@ class OddTexts : public StoreTest {
   protected:
     Variant call(const std::string& method, VariantArray args,
                  const std::string& object = "Exp.rdmInsereServidor") {
-        const auto out = app().call({"127.0.0.1:5000", nullptr}, {object, method, std::move(args)});
+        const auto out =
+            app().call({"127.0.0.1:5000", nullptr, {}}, {object, method, std::move(args)});
         const VariantArray& envelope = out.answer.asArray();
         if (!envelope.at(0).asBoolean()) throw ServerError(envelope.at(1).asString());
         return envelope.at(1);
