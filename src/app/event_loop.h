@@ -24,8 +24,8 @@ class EventLoop {
 
     void run();
 
-    // Longest single wait while the timer runs, so that a change of the
-    // wall clock delays a tick by at most this much.
+    // Longest single wait while the timer runs: the loop looks at the
+    // monotonic clock again at least this often, whatever a wait does.
     static constexpr std::chrono::milliseconds kLongestWait{60'000};
 
   private:

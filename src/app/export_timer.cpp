@@ -1,32 +1,21 @@
 #include "app/export_timer.h"
 
-#include <cmath>
-
 namespace qel::app {
-namespace {
 
-std::int64_t msBetween(DateTime from, DateTime to) {
-    return std::llround((to.value() - from.value()) * static_cast<double>(kMillisecondsPerDay));
-}
-
-}  // namespace
-
-void ExportTimer::setInterval(std::chrono::milliseconds interval, DateTime now) {
+void ExportTimer::setInterval(std::chrono::milliseconds interval, MonotonicTime now) {
     interval_ = interval;
     setAt_ = now;
     beats_ = 0;
 }
 
-std::optional<DateTime> ExportTimer::nextDue() const {
+std::optional<MonotonicTime> ExportTimer::nextDue() const {
     if (interval_.count() <= 0) return std::nullopt;
-    const double ms = static_cast<double>((beats_ + 1) * interval_.count());
-    return DateTime(setAt_.value() + ms / static_cast<double>(kMillisecondsPerDay));
+    return setAt_ + (beats_ + 1) * interval_;
 }
 
-bool ExportTimer::take(DateTime now) {
+bool ExportTimer::take(MonotonicTime now) {
     if (interval_.count() <= 0) return false;
-    const std::int64_t elapsed = msBetween(setAt_, now);
-    const std::int64_t passed = elapsed / interval_.count();  // beats up to now
+    const std::int64_t passed = (now - setAt_) / interval_;  // beats up to now
     if (passed <= beats_) return false;
     beats_ = passed;
     return true;

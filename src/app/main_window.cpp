@@ -10,7 +10,7 @@
 namespace qel::app {
 
 TfrmExportaVenda::TfrmExportaVenda(WindowContext context)
-    : timExpCupons(context.clock.now()), context_(std::move(context)) {}
+    : timExpCupons(context.clock.monotonicNow()), context_(std::move(context)) {}
 
 TfrmExportaVenda::~TfrmExportaVenda() {
     if (watchdog_) watchdog_->stop();
@@ -69,7 +69,7 @@ void TfrmExportaVenda::FormCreate() {
     try {
         GravaLog("FormCreate");
         startWatchdog();
-        state.reset(context_.clock.now());
+        state.reset(context_.clock.moment());
         dataModule();
         removeStaleTrayIcon();
         installTrayIcon();

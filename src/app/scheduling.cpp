@@ -10,7 +10,7 @@ namespace qel::app {
 void TfrmExportaVenda::setTimerPeriod() {
     if (context_.timerPeriod) {
         const auto interval = std::chrono::milliseconds(*context_.timerPeriod);
-        timExpCupons.setInterval(interval, context_.clock.now());
+        timExpCupons.setInterval(interval, context_.clock.monotonicNow());
         GravaLog("Intervalo do timer: " + std::to_string(interval.count()) +
                  ", QELEXP_TIMER_SECONDS=" + std::to_string(context_.timerPeriod->count()) +
                  " segundos (laboratório).");
@@ -22,7 +22,7 @@ void TfrmExportaVenda::setTimerPeriod() {
     const std::int64_t n = Variant(minutes).asInteger();
     if (n < 0) throw ConversionError("'" + minutes + "' is not a valid timer period in minutes");
     const std::int64_t interval = n * 60 * 1000;
-    timExpCupons.setInterval(std::chrono::milliseconds(interval), context_.clock.now());
+    timExpCupons.setInterval(std::chrono::milliseconds(interval), context_.clock.monotonicNow());
     std::string again;
     dm.VerificaTempo(CDFILIAL, again);
     GravaLog("Intervalo do timer: " + std::to_string(interval) + ", " + again + " minutos.");
@@ -47,7 +47,7 @@ void TfrmExportaVenda::BuscaVendas() {
             dm.QelExpRodando(CDFILIAL, CDCAIXA, true);
             if (!ListaCaixas) throw Error("The list of stations to export is not set");
             for (const std::string& station : *ListaCaixas) {
-                state.setUltimaAtividade(context_.clock.now());
+                state.setUltimaAtividade(context_.clock.moment());
                 dm.EnviaVendas(CDFILIAL, station, CDLOJA, TipoImpFis);
                 if (state.reiniciarAgora()) break;
             }
@@ -58,7 +58,7 @@ void TfrmExportaVenda::BuscaVendas() {
         GravaLog(std::string("ERRO Except BuscaVendas: ") + e.what());
     }
     if (tipo != "F") return;
-    state.setUltimaAtividade(context_.clock.now());
+    state.setUltimaAtividade(context_.clock.moment());
     dm.QelExpRodando(CDFILIAL, CDCAIXA, false);
     if (++state.QtdExecucoes > 100) {
         GravaLog("Reinicia após 100 execuções");

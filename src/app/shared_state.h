@@ -1,25 +1,28 @@
 #pragma once
 
 #include <atomic>
+#include <mutex>
 
-#include "core/datetime.h"
+#include "core/clock.h"
 
 namespace qel::app {
 
 // What the main thread and the watchdog thread share. Each value is read
-// and written atomically, so a date-time is never seen half-written; no
-// ordering between the values is needed.
+// and written whole, so a time is never seen half-written; no ordering
+// between the values is needed. The two times are moments: the watchdog
+// measures how long since on their monotonic reading and logs their wall
+// reading.
 class SharedState {
   public:
-    DateTime ultimaAtividade() const { return DateTime(UltimaAtividade.load()); }
-    void setUltimaAtividade(DateTime value) { UltimaAtividade.store(value.value()); }
-    DateTime inicioExecucao() const { return DateTime(InicioExecucao.load()); }
-    void setInicioExecucao(DateTime value) { InicioExecucao.store(value.value()); }
+    Moment ultimaAtividade() const { return read(UltimaAtividade); }
+    void setUltimaAtividade(Moment value) { write(UltimaAtividade, value); }
+    Moment inicioExecucao() const { return read(InicioExecucao); }
+    void setInicioExecucao(Moment value) { write(InicioExecucao, value); }
     bool reiniciarAgora() const { return ReiniciarAgora.load(); }
     void setReiniciarAgora(bool value) { ReiniciarAgora.store(value); }
 
     // The start-up values: no run yet, both times now.
-    void reset(DateTime now) {
+    void reset(Moment now) {
         QtdExecucoes = 0;
         setUltimaAtividade(now);
         setInicioExecucao(now);
@@ -30,9 +33,19 @@ class SharedState {
     int QtdExecucoes = 0;
 
   private:
-    std::atomic<double> UltimaAtividade{0.0};  // time of the last export activity
-    std::atomic<double> InicioExecucao{0.0};   // start of the current running period
-    std::atomic<bool> ReiniciarAgora{false};   // the watchdog asks the main thread to restart
+    Moment read(const Moment& value) const {
+        std::lock_guard lock(mutex_);
+        return value;
+    }
+    void write(Moment& target, Moment value) {
+        std::lock_guard lock(mutex_);
+        target = value;
+    }
+
+    mutable std::mutex mutex_;
+    Moment UltimaAtividade{};                 // time of the last export activity
+    Moment InicioExecucao{};                  // start of the current running period
+    std::atomic<bool> ReiniciarAgora{false};  // the watchdog asks the main thread to restart
 };
 
 }  // namespace qel::app

@@ -1,15 +1,18 @@
 #include "app/watchdog.h"
 
-#include <cmath>
 #include <exception>
 
 namespace qel::app {
 namespace {
 
-// Milliseconds from `from` to `to`, rounded: DateTime is exact to the
-// millisecond and the difference of two doubles is not.
-std::int64_t elapsedMs(DateTime from, DateTime to) {
-    return std::llround((to.value() - from.value()) * static_cast<double>(kMillisecondsPerDay));
+// Milliseconds from `from` until `now` on the monotonic clock, which a step
+// of the machine's clock does not move.
+std::int64_t elapsedMs(const Moment& from, MonotonicTime now) {
+    return (now - from.monotonic).count();
+}
+
+std::string wallText(const Moment& moment) {
+    return moment.wall.format("dd/mm/yyyy hh:mm:ss");
 }
 
 }  // namespace
@@ -52,23 +55,23 @@ bool onDisparaThreadQelExp::pass() {
     SharedState& state = context_.state;
     const Clock& clock = context_.clock;
 
-    if (elapsedMs(state.ultimaAtividade(), clock.now()) > kInactivityMs) {
+    if (elapsedMs(state.ultimaAtividade(), clock.monotonicNow()) > kInactivityMs) {
         context_.log("Reinicia o QelExp apos 15 minutos parado: " +
-                     state.ultimaAtividade().format("dd/mm/yyyy hh:mm:ss") + " " + agentPath());
+                     wallText(state.ultimaAtividade()) + " " + agentPath());
         context_.restart();
-        state.setUltimaAtividade(clock.now());
+        state.setUltimaAtividade(clock.moment());
     }
-    if (elapsedMs(state.inicioExecucao(), clock.now()) > kRunningMs) {
+    if (elapsedMs(state.inicioExecucao(), clock.monotonicNow()) > kRunningMs) {
         state.setReiniciarAgora(true);
         context_.log("Avisa o QelExp que ele deve reiniciar.");
-        state.setInicioExecucao(clock.now());
+        state.setInicioExecucao(clock.moment());
         // The notice: a station or cycle that ends now restarts the agent
         // from the main thread.
         if (!sleep(kNotice)) return false;
         context_.log("Força a reinicialização  do QelExp apos 240 minutos executando: " +
-                     state.ultimaAtividade().format("dd/mm/yyyy hh:mm:ss") + " " + agentPath());
+                     wallText(state.ultimaAtividade()) + " " + agentPath());
         context_.restart();
-        state.setInicioExecucao(clock.now());
+        state.setInicioExecucao(clock.moment());
     }
     state.setReiniciarAgora(false);
     return true;

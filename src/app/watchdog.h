@@ -16,7 +16,9 @@ namespace qel::app {
 // The watchdog thread: once a minute it looks at the shared state and
 // restarts the agent after 15 minutes without export activity, and after
 // 240 minutes of running (first asking the main thread, then forcing it
-// five minutes later). It never touches a database.
+// five minutes later). It never touches a database. Both limits are
+// measured on the monotonic clock: a step of the machine's clock neither
+// fires them early nor holds them off.
 class onDisparaThreadQelExp {
   public:
     // Sleeps for the duration; false when a stop request cut it short.

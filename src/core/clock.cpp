@@ -1,9 +1,18 @@
 #include "core/clock.h"
 
+#include <algorithm>
 #include <ctime>
 #include <thread>
 
 namespace qel {
+namespace {
+
+DateTime plus(DateTime value, std::chrono::milliseconds duration) {
+    return DateTime(value.value() + static_cast<double>(duration.count()) /
+                                        static_cast<double>(kMillisecondsPerDay));
+}
+
+}  // namespace
 
 DateTime SystemClock::now() const {
     const auto nowPoint = std::chrono::system_clock::now();
@@ -21,28 +30,47 @@ DateTime SystemClock::now() const {
                                   static_cast<int>(ms.count()));
 }
 
+MonotonicTime SystemClock::monotonicNow() const {
+    return std::chrono::floor<std::chrono::milliseconds>(std::chrono::steady_clock::now());
+}
+
 void SystemClock::sleepFor(std::chrono::milliseconds duration) {
     std::this_thread::sleep_for(duration);
 }
 
 DateTime ManualClock::now() const {
     std::lock_guard lock(mutex_);
-    return now_;
+    return wall_;
+}
+
+MonotonicTime ManualClock::monotonicNow() const {
+    std::lock_guard lock(mutex_);
+    return monotonic_;
 }
 
 void ManualClock::sleepFor(std::chrono::milliseconds duration) {
     advance(duration);
 }
 
-void ManualClock::set(DateTime value) {
-    std::lock_guard lock(mutex_);
-    now_ = value;
-}
-
 void ManualClock::advance(std::chrono::milliseconds duration) {
     std::lock_guard lock(mutex_);
-    now_ = DateTime(now_.value() + static_cast<double>(duration.count()) /
-                                       static_cast<double>(kMillisecondsPerDay));
+    wall_ = plus(wall_, duration);
+    monotonic_ += std::max(duration, std::chrono::milliseconds(0));
+}
+
+void ManualClock::set(DateTime value) {
+    std::lock_guard lock(mutex_);
+    wall_ = value;
+}
+
+void ManualClock::stepWall(std::chrono::milliseconds step) {
+    std::lock_guard lock(mutex_);
+    wall_ = plus(wall_, step);
+}
+
+void ManualClock::advanceMonotonic(std::chrono::milliseconds duration) {
+    std::lock_guard lock(mutex_);
+    monotonic_ += std::max(duration, std::chrono::milliseconds(0));
 }
 
 }  // namespace qel

@@ -15,6 +15,11 @@ namespace {
 using std::chrono::milliseconds;
 
 const DateTime kStart = DateTime::fromDateTime(2026, 12, 6, 10, 0, 0);
+const MonotonicTime kT0{};  // a manual clock's monotonic start
+
+double minutesSince(MonotonicTime from, MonotonicTime to) {
+    return static_cast<double>((to - from).count()) / 60'000.0;
+}
 
 // Runs the loop for `minutes` of manual time; each cycle that starts before
 // minute `slowUntil` takes `cycleMinutes`, later ones no time. Returns the
@@ -22,20 +27,20 @@ const DateTime kStart = DateTime::fromDateTime(2026, 12, 6, 10, 0, 0);
 std::vector<double> tickMinutes(milliseconds interval, double cycleMinutes, double minutes,
                                 double slowUntil = 1e9) {
     ManualClock clock{kStart};
-    ExportTimer timer(kStart);
-    timer.setInterval(interval, kStart);
+    ExportTimer timer(kT0);
+    timer.setInterval(interval, kT0);
     std::vector<double> ticks;
     bool inCycle = false;
     EventLoop loop(
         clock, timer,
         [&](std::optional<milliseconds> timeout) {
             clock.advance(timeout.value_or(EventLoop::kLongestWait));
-            return (clock.now().value() - kStart.value()) * 1440.0 >= minutes;
+            return minutesSince(kT0, clock.monotonicNow()) >= minutes;
         },
         [&] {
             EXPECT_FALSE(inCycle);
             inCycle = true;
-            const double at = (clock.now().value() - kStart.value()) * 1440.0;
+            const double at = minutesSince(kT0, clock.monotonicNow());
             ticks.push_back(std::round(at * 1000) / 1000);
             if (at < slowUntil) {
                 clock.advance(milliseconds(static_cast<long>(cycleMinutes * 60'000)));
@@ -58,23 +63,23 @@ TEST(ExportTimer, ATickDueDuringACycleRunsOnceAfterItNeverNested) {
 
 TEST(ExportTimer, PeriodZeroNeverFires) {
     EXPECT_TRUE(tickMinutes(milliseconds(0), 1.0, 600).empty());
-    ExportTimer timer(kStart);
-    timer.setInterval(milliseconds(0), kStart);
+    ExportTimer timer(kT0);
+    timer.setInterval(milliseconds(0), kT0);
     EXPECT_FALSE(timer.nextDue().has_value());
-    EXPECT_FALSE(timer.take(kStart.addDays(3)));
+    EXPECT_FALSE(timer.take(kT0 + std::chrono::hours(72)));
 }
 
 TEST(ExportTimer, TheDesignPeriodIsThirtyMinutes) {
-    ExportTimer timer(kStart);
+    ExportTimer timer(kT0);
     EXPECT_EQ(timer.interval(), milliseconds(1'800'000));
-    EXPECT_FALSE(timer.take(kStart.addMinutes(29.99)));
-    EXPECT_TRUE(timer.take(kStart.addMinutes(30)));
-    EXPECT_FALSE(timer.take(kStart.addMinutes(30)));  // the same tick is taken once
+    EXPECT_FALSE(timer.take(kT0 + milliseconds(1'799'999)));
+    EXPECT_TRUE(timer.take(kT0 + milliseconds(1'800'000)));
+    EXPECT_FALSE(timer.take(kT0 + milliseconds(1'800'000)));  // the same tick is taken once
 }
 
 TEST(EventLoop, AStopRequestEndsTheLoopWithoutATick) {
     ManualClock clock{kStart};
-    ExportTimer timer(kStart);
+    ExportTimer timer(kT0);
     int ticks = 0;
     std::vector<std::optional<milliseconds>> waits;
     EventLoop loop(

@@ -24,10 +24,10 @@ struct Rig {
     ManualClock clock{kStart};
     app::SharedState state;
     std::vector<std::string> lines;
-    std::vector<DateTime> restarts;
+    std::vector<Moment> restarts;
     std::function<void(milliseconds)> duringSleep;
     onDisparaThreadQelExp dog{{clock, state, [this](std::string_view m) { lines.emplace_back(m); },
-                               "/opt/qelexp", [this] { restarts.push_back(clock.now()); },
+                               "/opt/qelexp", [this] { restarts.push_back(clock.moment()); },
                                [this](milliseconds d) {
                                    if (duringSleep) {
                                        duringSleep(d);
@@ -36,9 +36,14 @@ struct Rig {
                                    }
                                    return true;
                                }}};
-    Rig() { state.reset(kStart); }
-    double minutesSince(DateTime t, DateTime from = kStart) const {
-        return (t.value() - from.value()) * 1440.0;
+    Rig() { state.reset(clock.moment()); }
+    // Minutes of passing time from the rig's start (or `from`) to `t`.
+    double minutesSince(const Moment& t, MonotonicTime from = {}) const {
+        return static_cast<double>((t.monotonic - from).count()) / 60'000.0;
+    }
+    // The moment `seconds` after the rig's start.
+    Moment at(int seconds) const {
+        return {kStart.addSeconds(seconds), MonotonicTime(std::chrono::seconds(seconds))};
     }
 };
 
@@ -55,7 +60,7 @@ TEST(Watchdog, WithoutActivityItRestartsInTheSixteenthMinuteAndAgainSixteenLater
 
 TEST(Watchdog, ExactlyFifteenMinutesIsNotYetInactivity) {
     Rig rig;
-    rig.state.setUltimaAtividade(kStart.addSeconds(60));  // 900 s before minute 16
+    rig.state.setUltimaAtividade(rig.at(60));  // 900 s before minute 16
     for (int minute = 1; minute <= 16; ++minute) ASSERT_TRUE(rig.dog.pass());
     EXPECT_TRUE(rig.restarts.empty());
     ASSERT_TRUE(rig.dog.pass());
@@ -66,10 +71,10 @@ TEST(Watchdog, ATwentyMinuteStationRunIsCutByTheInactivityRestart) {
     Rig rig;
     // The main thread starts a station's run half a minute in; it would
     // take 20 minutes and refreshes nothing meanwhile.
-    const DateTime stationStart = kStart.addSeconds(30);
+    const Moment stationStart = rig.at(30);
     rig.state.setUltimaAtividade(stationStart);
     while (rig.restarts.empty()) ASSERT_TRUE(rig.dog.pass());
-    const double after = rig.minutesSince(rig.restarts[0], stationStart);
+    const double after = rig.minutesSince(rig.restarts[0], stationStart.monotonic);
     EXPECT_GT(after, 15.0);
     EXPECT_LE(after, 16.0);
 }
@@ -81,7 +86,7 @@ TEST(Watchdog, After240MinutesTheMainThreadRestartsWhenACycleEndsDuringTheNotice
     // notice a cycle ends and finds the request.
     rig.duringSleep = [&](milliseconds d) {
         rig.clock.advance(d);
-        rig.state.setUltimaAtividade(rig.clock.now());
+        rig.state.setUltimaAtividade(rig.clock.moment());
         if (d == onDisparaThreadQelExp::kNotice && rig.state.reiniciarAgora()) {
             mainRestarted = true;
         }
@@ -98,7 +103,7 @@ TEST(Watchdog, After240MinutesTheWatchdogForcesTheRestartWhenNoCycleEnds) {
     Rig rig;
     rig.duringSleep = [&](milliseconds d) {
         rig.clock.advance(d);
-        if (d != onDisparaThreadQelExp::kNotice) rig.state.setUltimaAtividade(rig.clock.now());
+        if (d != onDisparaThreadQelExp::kNotice) rig.state.setUltimaAtividade(rig.clock.moment());
     };
     while (rig.restarts.empty()) ASSERT_TRUE(rig.dog.pass());
     EXPECT_NEAR(rig.minutesSince(rig.restarts[0]), 246.0, 1e-6);
@@ -125,7 +130,7 @@ TEST(Watchdog, AnErrorEndsTheThreadWithItsLine) {
 TEST(Watchdog, AStopEndsTheSleepingThreadAtOnce) {
     ManualClock clock{kStart};
     app::SharedState state;
-    state.reset(kStart);
+    state.reset(clock.moment());
     std::vector<std::string> lines;
     onDisparaThreadQelExp dog{
         {clock, state, [&](std::string_view m) { lines.emplace_back(m); }, "/q", [] {}}};
@@ -142,7 +147,7 @@ TEST_F(TimerAndWatchdog, PeriodZeroNeverTicksAndTheWatchdogRestartsAfterFifteenI
     auto& w = makeWindow("X_0001_002_03_");
     w.FormCreate();
     ASSERT_EQ(logCount("Chama BuscaVendas"), 1u);  // the start-up run only
-    const DateTime lastActivity = w.state.ultimaAtividade();
+    const Moment lastActivity = w.state.ultimaAtividade();
 
     onDisparaThreadQelExp dog{{clock, w.state, runLog->sink(), dir,
                                [&] { platform->restarts.push_back("watchdog"); },
@@ -163,7 +168,7 @@ TEST_F(TimerAndWatchdog, PeriodZeroNeverTicksAndTheWatchdogRestartsAfterFifteenI
     loop.run();
     EXPECT_EQ(logCount("Chama BuscaVendas"), 1u);
     ASSERT_EQ(platform->restarts.size(), 1u);
-    EXPECT_NEAR((clock.now().value() - lastActivity.value()) * 1440.0, 16.0, 1e-6);
+    EXPECT_EQ(clock.monotonicNow() - lastActivity.monotonic, std::chrono::minutes(16));
     EXPECT_EQ(logCount("Reinicia o QelExp apos 15 minutos parado: "), 1u);
 }
 
@@ -180,7 +185,8 @@ TEST_F(TimerAndWatchdog, ANoticeDuringACycleRestartsThroughTheMainThread) {
                                    if (d == onDisparaThreadQelExp::kNotice) w.BuscaVendas();
                                    return true;
                                }}};
-    w.state.setInicioExecucao(clock.now().addMinutes(-240));
+    w.state.setInicioExecucao(
+        {clock.now().addMinutes(-240), clock.monotonicNow() - std::chrono::minutes(240)});
     ASSERT_TRUE(dog.pass());
     EXPECT_EQ(platform->restarts.front(), "QelExp.exe");  // the main thread's, first
     EXPECT_EQ(logCount("Avisa o QelExp que ele deve reiniciar."), 1u);

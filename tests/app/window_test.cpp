@@ -48,7 +48,7 @@ TEST_F(StartUp, CommandLineNamesTheStationAndTheFileStillGivesTheFiscalPrinterTy
     EXPECT_EQ(lines.back(), "QelExp Executando: Não");
     EXPECT_EQ(w.timExpCupons.interval().count(), 420000);
     // The period counts from the moment it was set, not from the first run's end.
-    EXPECT_EQ(*w.timExpCupons.nextDue(), clock.now().addMinutes(7));
+    EXPECT_EQ(*w.timExpCupons.nextDue(), clock.monotonicNow() + std::chrono::minutes(7));
     EXPECT_EQ(queryText(station(),
                         "SELECT IDQELEXPEXECUTA FROM QELEXPEXECUTA WHERE "
                         "CDFILIAL = '0001' AND CDCAIXA = '002'"),
