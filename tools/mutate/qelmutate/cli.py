@@ -3,6 +3,7 @@
 import argparse
 import json
 import os
+import re
 import signal
 import subprocess
 import sys
@@ -214,6 +215,8 @@ def main(argv=None):
     p.add_argument("--max-mutants", type=int, default=0, metavar="N", help="at most N mutants per file")
     p.add_argument("--max-cases", type=int, default=25, metavar="N",
                    help="a mutant that outlives N of the cases reaching it survives (0: run them all)")
+    p.add_argument("--tests", metavar="REGEX",
+                   help="only the test programs whose name matches (e.g. core_test): a folder's own tests")
     p.add_argument("--time-budget", type=float, default=0, metavar="S",
                    help="start no mutant after S seconds (the rest are reported as not run)")
     p.add_argument("--list", action="store_true", help="only list the mutants")
@@ -285,7 +288,8 @@ def main(argv=None):
         dependents = set()
         for obj in objects:
             dependents |= graph.dependents(obj)
-        candidates = [c for c in cases if c.exe in dependents]
+        candidates = [c for c in cases if c.exe in dependents
+                      and (not args.tests or re.search(args.tests, os.path.basename(c.exe)))]
         if objects and not candidates:
             log("mutate: no test is built from these files")
         exes = sorted({c.exe for c in candidates})
