@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include "station_fixture.h"
+#include "../station_fixture.h"
 
 using qel::Variant;
 

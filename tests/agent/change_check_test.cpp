@@ -2,9 +2,9 @@
 
 #include <algorithm>
 
+#include "../station_fixture.h"
 #include "core/error.h"
 #include "selection/catalogue.h"
-#include "station_fixture.h"
 
 using qel::DateTime;
 using qel::Variant;

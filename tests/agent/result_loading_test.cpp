@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
+#include "../station_fixture.h"
 #include "core/error.h"
 #include "result_rows.h"
-#include "station_fixture.h"
 
 namespace qel::testing {
 namespace {

@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
+#include "../station_fixture.h"
 #include "result_rows.h"
-#include "station_fixture.h"
 
 using qel::DateTime;
 using qel::testing::textRows;

@@ -2,8 +2,8 @@
 
 #include <memory>
 
+#include "../station_fixture.h"
 #include "result_rows.h"
-#include "station_fixture.h"
 
 using qel::Dataset;
 using qel::DateTime;

@@ -1,22 +1,14 @@
 #pragma once
 
-// The agent's main window on a real station: a temporary folder that stands
-// for the executable folder (station database, registry file, run log,
-// Pontax.cds), a manual clock, and the real platform with the calls that
-// would end or restart processes recorded instead.
+// The agent's main window on a real station (the station set-up of every
+// agent test), with the real platform's calls that would end or restart
+// processes recorded instead.
 
-#include <gtest/gtest.h>
-
-#include <filesystem>
-#include <memory>
 #include <string>
 #include <vector>
 
-#include "../station_files.h"
+#include "../station_fixture.h"
 #include "app/main_window.h"
-#include "core/clock.h"
-#include "definitions/schema.h"
-#include "log/run_log.h"
 #include "platform/platform_wrapper.h"
 
 namespace qel::testing {
@@ -43,36 +35,29 @@ class RecordingPlatform : public platform::PlatformWrapper {
     std::vector<std::string> restarts;
 };
 
-class AppFixture : public ::testing::Test {
+class AppFixture : public StationFixture {
   protected:
     void SetUp() override {
-        dir = freshTestFolder("qel_app_");
-        runSql(station(),
-               "BEGIN;\n" + std::string(definitions::stationSchemaSqlite()) + "\nCOMMIT;");
-        writeStationRegistry(dir);
-        real = platform::createPlatform();
-        platform = std::make_unique<RecordingPlatform>(*real);
-        runLog = std::make_unique<log::RunLog>(dir, clock);
+        StationFixture::SetUp();
+        recording = std::make_unique<RecordingPlatform>(*platform);
     }
 
     void TearDown() override {
         window.reset();
-        clearRegistryFile();
-        if (!HasFailure()) std::filesystem::remove_all(dir);
+        StationFixture::TearDown();
     }
 
-    std::filesystem::path station() const { return dir / "QELCAIXA.db"; }
-
-    // Store 0001 with PARAVEND and the given stations ("code:loja:coletor:list").
+    // Store 0001's PARAVEND row with this period in minutes (SQL text).
     void store(const std::string& minutes, const std::string& exportType = "F") {
-        runSql(station(),
+        runSql(stationFile(),
                "INSERT INTO PARAVEND (CDFILIAL, IDTIPOEXPORTA, NRMINEXPVENDA, "
                "NRVENDAEXP) VALUES ('0001', '" +
                    exportType + "', " + minutes + ", '100');");
     }
+    // A station of store 0001 in shop 03: its collector mark and station list.
     void caixa(const std::string& code, const std::string& coletor = "",
                const std::string& list = "") {
-        runSql(station(),
+        runSql(stationFile(),
                "INSERT INTO CAIXA (CDFILIAL, CDCAIXA, CDLOJA, IDCOLETOR, DSCAIXAVEN, "
                "IDPRIMVEZEXPON) VALUES ('0001', '" +
                    code + "', '03', '" + coletor + "', '" + list + "', 'N');");
@@ -80,29 +65,11 @@ class AppFixture : public ::testing::Test {
 
     app::TfrmExportaVenda& makeWindow(const std::string& parameter = "") {
         window = std::make_unique<app::TfrmExportaVenda>(
-            app::WindowContext{clock, *platform, *runLog, dir, parameter});
+            app::WindowContext{clock, *recording, *runLog, dir, parameter});
         return *window;
     }
 
-    // The run log's lines of today (UTF-8, without the date-time prefix).
-    std::vector<std::string> logLines() const { return runLogLines(runLog->fileFor(clock.now())); }
-    bool logHas(const std::string& line) const {
-        for (const auto& l : logLines()) {
-            if (l == line) return true;
-        }
-        return false;
-    }
-    std::size_t logCount(const std::string& prefix) const {
-        std::size_t n = 0;
-        for (const auto& l : logLines()) n += l.rfind(prefix, 0) == 0 ? 1 : 0;
-        return n;
-    }
-
-    std::filesystem::path dir;
-    ManualClock clock{DateTime::fromDateTime(2026, 12, 6, 10, 0, 0)};
-    std::unique_ptr<platform::Platform> real;
-    std::unique_ptr<RecordingPlatform> platform;
-    std::unique_ptr<log::RunLog> runLog;
+    std::unique_ptr<RecordingPlatform> recording;
     std::unique_ptr<app::TfrmExportaVenda> window;
 };
 

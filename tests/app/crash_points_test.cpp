@@ -29,9 +29,9 @@ class CrashPoints : public AppFixture {
         AppFixture::SetUp();
         clock.set(SystemClock().now());  // the day of the processes' run log
         fs::copy_file(QELEXP_BINARY, dir / "QelExp");
-        fs::remove(station());
+        fs::remove(stationFile());
         // Nothing of the simulated history was exported before.
-        ASSERT_EQ(std::system((std::string(SIMULATOR_BINARY) + " --db '" + station().string() +
+        ASSERT_EQ(std::system((std::string(SIMULATOR_BINARY) + " --db '" + stationFile().string() +
                                "' --stations 1 --days 2 --sales-per-day 40 "
                                "--exported-fraction 0 --seed 5 --quiet")
                                   .c_str()),
@@ -93,7 +93,7 @@ class CrashPoints : public AppFixture {
     }
 
     fs::path central() const { return dir / "central-store.db"; }
-    std::string onStation(const std::string& sql) const { return queryText(station(), sql); }
+    std::string onStation(const std::string& sql) const { return queryText(stationFile(), sql); }
 
     std::int64_t count(const fs::path& db, const std::string& sql) const {
         return std::stoll(queryText(db, sql));
@@ -126,15 +126,15 @@ TEST_F(CrashPoints, AKillAtEachPointLosesAndFalselyFlagsNothingAndTheNextStartCo
         {"ack-after:2", "ack-after, chegada 2."},
         {"cleanup", "cleanup, chegada 1."}};
     const std::string template_ = (dir / "template.db").string();
-    fs::copy_file(station(), template_);
+    fs::copy_file(stationFile(), template_);
     const ExportedRows before = exportedRows();
     for (const auto& [point, line] : points) {
         SCOPED_TRACE(point);
         // A fresh station and central store for each point.
         for (const char* suffix : {"-wal", "-shm", ""}) {
-            fs::remove(station().string() + suffix);
+            fs::remove(stationFile().string() + suffix);
         }
-        fs::copy_file(template_, station());
+        fs::copy_file(template_, stationFile());
         runSql(central(), "DELETE FROM export_row; DELETE FROM station_cleanup;");
 
         // A timer period out of range is reported and ignored.

@@ -70,7 +70,7 @@ class AgentProcess : public AppFixture {
     // Live (not zombie) processes run from this folder's QelExp.
     std::vector<std::int64_t> agents() const {
         std::vector<std::int64_t> pids;
-        for (const auto& p : real->listProcesses()) {
+        for (const auto& p : platform->listProcesses()) {
             if (p.exePath != (dir / "QelExp").string()) continue;
             std::ifstream stat("/proc/" + std::to_string(p.pid) + "/stat");
             std::string pidText, name, state;
@@ -140,7 +140,8 @@ TEST_F(AgentProcess, TheRestartCommandLeavesExactlyOneAgent) {
     ASSERT_EQ(agents(), std::vector<std::int64_t>{old});
     // The command the agent starts, against its real process.
     ASSERT_TRUE(
-        real->startShellCommand(platform::posix::restartScript(agents(), -1, dir, "QelExp", false))
+        platform
+            ->startShellCommand(platform::posix::restartScript(agents(), -1, dir, "QelExp", false))
             .ok);
     EXPECT_EQ(finish(old), 128 + SIGKILL);
     ASSERT_TRUE(eventually([&] { return logCount("FormCreate") == 2; }));
@@ -157,8 +158,8 @@ TEST_F(AgentProcess, TheRestartCommandLeavesExactlyOneAgent) {
 TEST_F(AgentProcess, StopDuringACycleFinishesItsTransactionsAndRecordsTheStationStopped) {
     // A station with many pending sales and a real server: the first cycle
     // runs many transfers; the stop arrives in the middle of it.
-    fs::remove(station());
-    ASSERT_EQ(std::system((std::string(SIMULATOR_BINARY) + " --db '" + station().string() +
+    fs::remove(stationFile());
+    ASSERT_EQ(std::system((std::string(SIMULATOR_BINARY) + " --db '" + stationFile().string() +
                            "' --stations 1 --days 1 --sales-per-day 2000 --pending 2000 "
                            "--seed 3 --quiet")
                               .c_str()),
@@ -189,13 +190,13 @@ TEST_F(AgentProcess, StopDuringACycleFinishesItsTransactionsAndRecordsTheStation
     EXPECT_EQ(lines.back(), "FormDestroy");
     EXPECT_EQ(lines[lines.size() - 2], "QelExp Executando: Não");
     EXPECT_TRUE(logHas("Exportação realizada pelo QelExp"));
-    EXPECT_EQ(queryText(station(),
+    EXPECT_EQ(queryText(stationFile(),
                         "SELECT IDQELEXPEXECUTA FROM QELEXPEXECUTA WHERE "
                         "CDFILIAL = '0001' AND CDCAIXA = '001'"),
               "N");
     // Every sale the station marks as sent is held by the server.
     const std::string sent =
-        queryText(station(), "SELECT COUNT(*) FROM VENDA WHERE IDIMPVENDA = 'S'");
+        queryText(stationFile(), "SELECT COUNT(*) FROM VENDA WHERE IDIMPVENDA = 'S'");
     const std::string held = queryText(
         dir / "central-store.db", "SELECT COUNT(*) FROM export_row WHERE table_name = 'VENDA'");
     EXPECT_EQ(sent, held);

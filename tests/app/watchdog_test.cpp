@@ -150,7 +150,7 @@ TEST_F(TimerAndWatchdog, PeriodZeroNeverTicksAndTheWatchdogRestartsAfterFifteenI
     const Moment lastActivity = w.state.ultimaAtividade();
 
     onDisparaThreadQelExp dog{{clock, w.state, runLog->sink(), dir,
-                               [&] { platform->restarts.push_back("watchdog"); },
+                               [&] { recording->restarts.push_back("watchdog"); },
                                [&](milliseconds d) {
                                    clock.advance(d);
                                    return true;
@@ -162,12 +162,12 @@ TEST_F(TimerAndWatchdog, PeriodZeroNeverTicksAndTheWatchdogRestartsAfterFifteenI
             EXPECT_FALSE(timeout.has_value());  // nothing to wake up for
             // Stand-in for the real wait: a minute passes, the watchdog looks.
             dog.pass();
-            return ++waits == 20 || !platform->restarts.empty();
+            return ++waits == 20 || !recording->restarts.empty();
         },
         [&] { w.timExpCuponsTimer(); });
     loop.run();
     EXPECT_EQ(logCount("Chama BuscaVendas"), 1u);
-    ASSERT_EQ(platform->restarts.size(), 1u);
+    ASSERT_EQ(recording->restarts.size(), 1u);
     EXPECT_EQ(clock.monotonicNow() - lastActivity.monotonic, std::chrono::minutes(16));
     EXPECT_EQ(logCount("Reinicia o QelExp apos 15 minutos parado: "), 1u);
 }
@@ -178,7 +178,7 @@ TEST_F(TimerAndWatchdog, ANoticeDuringACycleRestartsThroughTheMainThread) {
     auto& w = makeWindow("X_0001_002_03_");
     w.FormCreate();
     onDisparaThreadQelExp dog{{clock, w.state, runLog->sink(), dir,
-                               [&] { platform->restarts.push_back("watchdog"); },
+                               [&] { recording->restarts.push_back("watchdog"); },
                                [&](milliseconds d) {
                                    clock.advance(d);
                                    // A cycle ends during the notice.
@@ -188,7 +188,7 @@ TEST_F(TimerAndWatchdog, ANoticeDuringACycleRestartsThroughTheMainThread) {
     w.state.setInicioExecucao(
         {clock.now().addMinutes(-240), clock.monotonicNow() - std::chrono::minutes(240)});
     ASSERT_TRUE(dog.pass());
-    EXPECT_EQ(platform->restarts.front(), "QelExp.exe");  // the main thread's, first
+    EXPECT_EQ(recording->restarts.front(), "QelExp.exe");  // the main thread's, first
     EXPECT_EQ(logCount("Avisa o QelExp que ele deve reiniciar."), 1u);
     EXPECT_EQ(logCount("Reinicia devido ao tempo limite de execução."), 1u);
 }

@@ -49,7 +49,7 @@ TEST_F(StartUp, CommandLineNamesTheStationAndTheFileStillGivesTheFiscalPrinterTy
     EXPECT_EQ(w.timExpCupons.interval().count(), 420000);
     // The period counts from the moment it was set, not from the first run's end.
     EXPECT_EQ(*w.timExpCupons.nextDue(), clock.monotonicNow() + std::chrono::minutes(7));
-    EXPECT_EQ(queryText(station(),
+    EXPECT_EQ(queryText(stationFile(),
                         "SELECT IDQELEXPEXECUTA FROM QELEXPEXECUTA WHERE "
                         "CDFILIAL = '0001' AND CDCAIXA = '002'"),
               "N");
@@ -59,7 +59,7 @@ TEST_F(StartUp, CommandLineNamesTheStationAndTheFileStillGivesTheFiscalPrinterTy
     std::string text;
     std::getline(handle, text);
     if (!text.empty() && text.back() == '\r') text.pop_back();
-    EXPECT_EQ(text, std::to_string(real->windowHandle()));
+    EXPECT_EQ(text, std::to_string(platform->windowHandle()));
 }
 
 TEST_F(StartUp, ParameterFileNamesTheStationAndTheDatabaseItsShop) {
@@ -120,17 +120,17 @@ TEST_F(StartUp, TimerPeriodFromTheStationDatabase) {
     w.FormCreate();
     EXPECT_TRUE(logHas("Intervalo do timer: 300000, 5 minutos."));
 
-    runSql(station(), "UPDATE PARAVEND SET NRMINEXPVENDA = '12345'");
+    runSql(stationFile(), "UPDATE PARAVEND SET NRMINEXPVENDA = '12345'");
     makeWindow("X_0001_002_03_").FormCreate();
     EXPECT_TRUE(logHas("Intervalo do timer: 740700000, 12345 minutos."));
 
-    runSql(station(), "UPDATE PARAVEND SET NRMINEXPVENDA = '0'");
+    runSql(stationFile(), "UPDATE PARAVEND SET NRMINEXPVENDA = '0'");
     auto& never = makeWindow("X_0001_002_03_");
     never.FormCreate();
     EXPECT_TRUE(logHas("Intervalo do timer: 0, 0 minutos."));
     EXPECT_FALSE(never.timExpCupons.nextDue().has_value());
 
-    runSql(station(), "UPDATE PARAVEND SET NRMINEXPVENDA = 'x5'");
+    runSql(stationFile(), "UPDATE PARAVEND SET NRMINEXPVENDA = 'x5'");
     const std::size_t runs = logCount("Chama BuscaVendas");
     auto& bad = makeWindow("X_0001_002_03_");
     bad.FormCreate();
@@ -148,11 +148,11 @@ TEST_F(StartUp, ACollectorStationEndsWithoutExporting) {
     EXPECT_EQ(lines.back(), "CAIXA COLETOR NÃO EXPORTA VENDAS.");
     EXPECT_TRUE(logHas("Filial: 0001 Caixa: 002 Loja: 03"));
     EXPECT_FALSE(logHas("Chama BuscaVendas"));
-    EXPECT_THAT(platform->askedFor, ElementsAre("QelExp.exe"));
-    EXPECT_THAT(platform->terminated, ElementsAre(11, real->currentProcessId()));
+    EXPECT_THAT(recording->askedFor, ElementsAre("QelExp.exe"));
+    EXPECT_THAT(recording->terminated, ElementsAre(11, platform->currentProcessId()));
 
     // Exact comparison: a lower-case c exports.
-    runSql(station(), "UPDATE CAIXA SET IDCOLETOR = 'c'");
+    runSql(stationFile(), "UPDATE CAIXA SET IDCOLETOR = 'c'");
     makeWindow("X_0001_002_03_").FormCreate();
     EXPECT_TRUE(logHas("Chama BuscaVendas"));
 }
@@ -165,7 +165,7 @@ TEST_F(StartUp, AStationAnotherExportsForEndsAndAListedOneExportsInOrder) {
     auto& listed = makeWindow("X_0001_002_03_");
     listed.FormCreate();
     EXPECT_EQ(logLines().back(), "ESTE CAIXA NÃO EXPORTA VENDAS.");
-    EXPECT_EQ(platform->terminated.size(), 2u);
+    EXPECT_EQ(recording->terminated.size(), 2u);
 
     auto& w = makeWindow("X_0001_001_03_");
     w.FormCreate();
@@ -183,10 +183,10 @@ TEST_F(StartUp, CloseRecordsTheStationAsNotRunning) {
     caixa("002");
     auto& w = makeWindow("X_0001_002_03_");
     w.FormCreate();
-    runSql(station(), "UPDATE QELEXPEXECUTA SET IDQELEXPEXECUTA = 'S'");
+    runSql(stationFile(), "UPDATE QELEXPEXECUTA SET IDQELEXPEXECUTA = 'S'");
     w.pmnuiExitClick();
     w.FormDestroy();
-    EXPECT_EQ(queryText(station(), "SELECT IDQELEXPEXECUTA FROM QELEXPEXECUTA"), "N");
+    EXPECT_EQ(queryText(stationFile(), "SELECT IDQELEXPEXECUTA FROM QELEXPEXECUTA"), "N");
     EXPECT_FALSE(w.dtmExportaVenda);
     const auto lines = logLines();
     EXPECT_THAT(std::vector<std::string>(lines.end() - 2, lines.end()),
@@ -215,13 +215,13 @@ TEST_F(Cycle, WhoExportsDecidesWhatACycleDoes) {
     EXPECT_EQ(logCount("QelExp Executando: "), 0u);
     EXPECT_EQ(w.state.QtdExecucoes, 0);
 
-    runSql(station(), "UPDATE PARAVEND SET IDTIPOEXPORTA = 'X'");
+    runSql(stationFile(), "UPDATE PARAVEND SET IDTIPOEXPORTA = 'X'");
     const auto before = logLines().size();
     w.BuscaVendas();
     EXPECT_EQ(logLines().size(), before);
 
     // An unreadable type counts as "F".
-    runSql(station(), "DROP TABLE PARAVEND");
+    runSql(stationFile(), "DROP TABLE PARAVEND");
     w.BuscaVendas();
     const auto lines = logLines();
     EXPECT_EQ(lines[lines.size() - 2], "Exportação realizada pelo QelExp");
@@ -234,10 +234,10 @@ TEST_F(Cycle, TheHundredAndFirstCycleRestartsTheAgent) {
     auto& w = makeWindow("X_0001_002_03_");
     w.FormCreate();  // the first cycle counts
     for (int i = 2; i <= 100; ++i) w.BuscaVendas();
-    EXPECT_TRUE(platform->restarts.empty());
+    EXPECT_TRUE(recording->restarts.empty());
     EXPECT_EQ(logCount("Reinicia após 100 execuções"), 0u);
     w.BuscaVendas();
-    EXPECT_THAT(platform->restarts, ElementsAre("QelExp.exe"));
+    EXPECT_THAT(recording->restarts, ElementsAre("QelExp.exe"));
     EXPECT_EQ(logLines().back(), "Reinicia após 100 execuções");
 }
 
@@ -251,7 +251,7 @@ TEST_F(Cycle, ARestartRequestStopsTheCycleAfterTheCurrentStation) {
     const auto before = logCount("CAIXA: ");
     w.BuscaVendas();
     EXPECT_EQ(logCount("CAIXA: "), before + 1);
-    EXPECT_THAT(platform->restarts, ElementsAre("QelExp.exe"));
+    EXPECT_THAT(recording->restarts, ElementsAre("QelExp.exe"));
     EXPECT_EQ(logLines().back(), "Reinicia devido ao tempo limite de execução.");
 }
 

@@ -5,11 +5,11 @@
 
 #include <memory>
 
+#include "../station_fixture.h"
 #include "application_server.h"
 #include "central_store.h"
 #include "http_server.h"
 #include "simulator/simulator.h"
-#include "station_fixture.h"
 
 namespace qel::testing {
 

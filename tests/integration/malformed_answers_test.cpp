@@ -12,10 +12,10 @@
 #include <thread>
 #include <vector>
 
+#include "../agent/result_rows.h"
 #include "export_fixture.h"
 #include "protocol/codec.h"
 #include "protocol/envelope.h"
-#include "result_rows.h"
 #include "selection/catalogue.h"
 
 namespace qel::testing {

@@ -8,7 +8,7 @@
 
 #include "definitions/statement.h"
 #include "simulator/simulator.h"
-#include "station_fixture.h"
+#include "../station_fixture.h"
 
 namespace {
 

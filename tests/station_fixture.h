@@ -1,9 +1,10 @@
 #pragma once
 
-// A real station for the agent's tests: a temporary folder holding the
-// SQLite station database (full schema), a sibling central database, the
-// registry file that points the agent at them, the run log, a manual clock
-// and the data module itself.
+// A real station for the agent's and the application's tests: a temporary
+// folder standing for the executable folder, holding the SQLite station
+// database (full schema) and a sibling central database, the registry file
+// that points the agent at them, the run log, a manual clock, the real
+// platform and the data module itself.
 
 #include <gtest/gtest.h>
 
@@ -12,13 +13,13 @@
 #include <string>
 #include <vector>
 
-#include "../station_files.h"
 #include "core/clock.h"
 #include "db/connection.h"
 #include "definitions/schema.h"
 #include "export/data_module.h"
 #include "log/run_log.h"
 #include "platform/platform.h"
+#include "station_files.h"
 
 namespace qel::testing {
 
@@ -26,7 +27,8 @@ class StationFixture : public ::testing::Test {
   protected:
     void SetUp() override {
         dir = freshTestFolder("qel_station_");
-        runSql(dir / "QELCAIXA.db", definitions::stationSchemaSqlite());
+        runSql(stationFile(),
+               "BEGIN;\n" + std::string(definitions::stationSchemaSqlite()) + "\nCOMMIT;");
         runSql(dir / "CENTRAL.db", definitions::centralSchemaSqlite());
         writeRegistry("");
 
@@ -47,6 +49,7 @@ class StationFixture : public ::testing::Test {
         if (!HasFailure()) std::filesystem::remove_all(dir);
     }
 
+    std::filesystem::path stationFile() const { return dir / "QELCAIXA.db"; }
     std::string stationConnectionString() const { return sqliteStationConnection(dir); }
 
     // Rewrites the registry file; `extra` holds more "name = value" lines.
@@ -68,6 +71,17 @@ class StationFixture : public ::testing::Test {
 
     // The run log's lines of today (UTF-8, without the date-time prefix).
     std::vector<std::string> logLines() const { return runLogLines(runLog->fileFor(clock.now())); }
+    bool logHas(const std::string& line) const {
+        for (const auto& l : logLines()) {
+            if (l == line) return true;
+        }
+        return false;
+    }
+    std::size_t logCount(const std::string& prefix) const {
+        std::size_t n = 0;
+        for (const auto& l : logLines()) n += l.rfind(prefix, 0) == 0 ? 1 : 0;
+        return n;
+    }
 
     std::filesystem::path dir;
     ManualClock clock{DateTime::fromDateTime(2026, 12, 6, 10, 0, 0)};
