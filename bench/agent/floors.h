@@ -33,6 +33,7 @@
 #include "db/sqlite/sqlserver_functions.h"
 #include "definitions/statement.h"
 #include "export/run_state.h"
+#include "loopback/loopback.h"
 #include "selection/catalogue.h"
 
 namespace qel::bench {
@@ -204,17 +205,9 @@ inline Seconds msgpackEncode(const Bytes& bytes, std::size_t& written) {
 class BarePostServer {
   public:
     BarePostServer() {
-        listen_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (::bind(listen_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0 ||
-            ::listen(listen_, 4) != 0) {
-            throw std::runtime_error("bare server: cannot listen");
-        }
-        socklen_t len = sizeof a;
-        ::getsockname(listen_, reinterpret_cast<sockaddr*>(&a), &len);
-        port_ = ntohs(a.sin_port);
+        const loopback::Listener listening = loopback::listen(0, 4);
+        listen_ = listening.fd;
+        port_ = listening.port;
         thread_ = std::thread([this] { serve(); });
     }
     ~BarePostServer() {
@@ -286,14 +279,8 @@ class BarePostServer {
 class BarePostClient {
   public:
     explicit BarePostClient(int port) {
-        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        sockaddr_in a{};
-        a.sin_family = AF_INET;
-        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        a.sin_port = htons(static_cast<std::uint16_t>(port));
-        if (::connect(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
-            throw std::runtime_error("bare POST: cannot connect");
-        }
+        fd_ = loopback::connect(port);
+        if (fd_ < 0) throw std::runtime_error("bare POST: cannot connect");
         const int one = 1;
         ::setsockopt(fd_, IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
     }

@@ -6,8 +6,6 @@
 // sales) at once, and prints the answers' statuses and the server's peak
 // resident memory (VmHWM). The server is stopped at the end.
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -24,35 +22,13 @@
 #include <thread>
 #include <vector>
 
+#include "loopback/loopback.h"
 #include "protocol/codec.h"
 #include "sample_packets.h"
 
 using namespace qel;
 
 namespace {
-
-int connectTo(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<std::uint16_t>(port));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) return fd;
-    ::close(fd);
-    return -1;
-}
-
-int freePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    socklen_t len = sizeof addr;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    ::close(fd);
-    return ntohs(addr.sin_port);
-}
 
 long statusKiB(pid_t pid, const std::string& key) {
     std::ifstream in("/proc/" + std::to_string(pid) + "/status");
@@ -87,7 +63,7 @@ int main(int argc, char** argv) {
     const auto folder =
         std::filesystem::temp_directory_path() / ("qel_big_requests_" + std::to_string(::getpid()));
     std::filesystem::create_directories(folder);
-    const int port = freePort();
+    const int port = loopback::freePort();
     const std::string db = (folder / "central.db").string(), portText = std::to_string(port);
     const pid_t server = ::fork();
     if (server == 0) {
@@ -97,7 +73,7 @@ int main(int argc, char** argv) {
         std::_Exit(127);
     }
     for (int i = 0; i < 100; ++i) {
-        const int fd = connectTo(port);
+        const int fd = loopback::connect(port);
         if (fd >= 0) {
             ::close(fd);
             break;
@@ -112,7 +88,7 @@ int main(int argc, char** argv) {
     std::vector<std::thread> threads;
     for (int c = 0; c < clients; ++c) {
         threads.emplace_back([&] {
-            const int fd = connectTo(port);
+            const int fd = loopback::connect(port);
             std::string status = "no connection";
             if (fd >= 0) {
                 std::string request = head;

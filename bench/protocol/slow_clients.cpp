@@ -8,8 +8,6 @@
 // Each transfer is setInsereServidor of 100 sales + getVerificaExportacao,
 // every verdict checked. Prints the median and 90th percentile.
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -30,6 +28,7 @@
 #include "core/clock.h"
 #include "core/dataset.h"
 #include "http_server.h"
+#include "loopback/loopback.h"
 #include "protocol/envelope.h"
 #include "sample_packets.h"
 #include "verdicts.h"
@@ -37,17 +36,6 @@
 using namespace qel;
 
 namespace {
-
-int openConnection(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<std::uint16_t>(port));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (fd >= 0 && ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) return fd;
-    if (fd >= 0) ::close(fd);
-    return -1;
-}
 
 const std::string kSlowHead =
     "POST /call/Exp.rdmInsereServidor/getLimpezaDiaria HTTP/1.1\r\nHost: 127.0.0.1\r\n"
@@ -93,7 +81,7 @@ int main(int argc, char** argv) {
             for (std::size_t i = 0; i < slow.size() && !stop; ++i) {
                 Slow& s = slow[i];
                 if (s.fd < 0) {
-                    s.fd = openConnection(port);
+                    s.fd = loopback::connect(port);
                     s.sent = i % 3 == 2 ? kSlowHead.size() - 1 : 0;  // body senders start there
                     if (s.sent) ::send(s.fd, kSlowHead.data(), s.sent, MSG_NOSIGNAL);
                     continue;

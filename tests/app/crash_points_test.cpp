@@ -15,6 +15,7 @@
 #include "app_fixture.h"
 #include "central_store.h"
 #include "consistency_check.h"
+#include "loopback/loopback.h"
 #include "process_helpers.h"
 
 namespace qel::testing {
@@ -36,7 +37,7 @@ class CrashPoints : public AppFixture {
                                "--exported-fraction 0 --seed 5 --quiet")
                                   .c_str()),
                   0);
-        const int port = freePort();
+        const int port = loopback::freePort();
         server = spawn([&] {
             const std::string p = std::to_string(port), db = central().string();
             execl(SERVER_BINARY, SERVER_BINARY, "--listen", "127.0.0.1", "--port", p.c_str(),

@@ -14,6 +14,7 @@
 #include <thread>
 
 #include "app_fixture.h"
+#include "loopback/loopback.h"
 #include "platform/posix/restart_command.h"
 #include "process_helpers.h"
 
@@ -164,7 +165,7 @@ TEST_F(AgentProcess, StopDuringACycleFinishesItsTransactionsAndRecordsTheStation
                            "--seed 3 --quiet")
                               .c_str()),
               0);
-    const int port = freePort();
+    const int port = loopback::freePort();
     const pid_t server = fork();
     if (server == 0) {
         const std::string p = std::to_string(port), db = (dir / "central-store.db").string();
@@ -177,7 +178,7 @@ TEST_F(AgentProcess, StopDuringACycleFinishesItsTransactionsAndRecordsTheStation
     children.push_back(server);
     // The agent must meet a listening server: one not yet started would
     // leave the central store without its tables.
-    ASSERT_TRUE(eventually([&] { return acceptsConnections(port); }));
+    ASSERT_TRUE(eventually([&] { return loopback::accepts(port); }));
     std::ofstream(dir / "registry.conf", std::ios::app) << "IPServer = 127.0.0.1:" << port << "\n";
 
     const pid_t agent = start("X_0001_001_01_");

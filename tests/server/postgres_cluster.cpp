@@ -1,12 +1,9 @@
 #include "postgres_cluster.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <libpq-fe.h>
-#include <netinet/in.h>
 #include <pwd.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -19,6 +16,8 @@
 #include <stdexcept>
 #include <thread>
 #include <vector>
+
+#include "loopback/loopback.h"
 
 namespace qel::testing {
 namespace {
@@ -42,22 +41,6 @@ std::filesystem::path findBinaries() {
         }
     }
     return best;
-}
-
-int freeLoopbackPort() {
-    const int s = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    a.sin_port = 0;
-    socklen_t len = sizeof a;
-    int port = 0;
-    if (::bind(s, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0 &&
-        ::getsockname(s, reinterpret_cast<sockaddr*>(&a), &len) == 0) {
-        port = ntohs(a.sin_port);
-    }
-    ::close(s);
-    return port;
 }
 
 // Runs `argv` as the cluster's owner with its output in `log`; answers the PID.
@@ -130,7 +113,7 @@ void PostgresCluster::start() {
     }
     uid_ = uid;
     gid_ = gid;
-    for (int attempt = 0; attempt < 5 && pid_ < 0; ++attempt) launch(freeLoopbackPort());
+    for (int attempt = 0; attempt < 5 && pid_ < 0; ++attempt) launch(loopback::freePort());
     if (pid_ < 0) {
         throw std::runtime_error("postgres did not start; see " +
                                  (folder_ / "server.log").string());

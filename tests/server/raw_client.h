@@ -3,8 +3,6 @@
 // would: forged heads, bodies that hide a second request, slow or idle
 // connections. Loopback only; every wait is bounded.
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -15,6 +13,7 @@
 #include <string_view>
 
 #include "core/variant.h"
+#include "loopback/loopback.h"
 #include "protocol/codec.h"
 
 namespace qel::testing {
@@ -22,16 +21,8 @@ namespace qel::testing {
 class RawClient {
   public:
     explicit RawClient(int port) {
-        fd_ = ::socket(AF_INET, SOCK_STREAM, 0);
-        if (fd_ < 0) throw std::runtime_error("socket");
-        sockaddr_in addr{};
-        addr.sin_family = AF_INET;
-        addr.sin_port = htons(static_cast<std::uint16_t>(port));
-        addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        if (::connect(fd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) {
-            ::close(fd_);
-            throw std::runtime_error("connect");
-        }
+        fd_ = loopback::connect(port);
+        if (fd_ < 0) throw std::runtime_error("connect");
     }
     ~RawClient() {
         if (fd_ >= 0) ::close(fd_);

@@ -23,6 +23,7 @@
 #include "fault_proxy/fault_proxy.h"
 #include "fault_proxy/socket_io.h"
 #include "http_server.h"
+#include "loopback/loopback.h"
 #include "protocol/codec.h"
 #include "protocol/envelope.h"
 #include "protocol/gzip.h"
@@ -348,9 +349,9 @@ TEST(FaultProxyFraming, ChunkedAnswersPassWholeAndTruncatedCopiesAreReframed) {
 // of the cut request must reach the server on a new connection, or the cut
 // would count without having happened.
 TEST(FaultProxyCut, ACutRequestAfterTheServerIdleClosedReachesTheServerAnew) {
-    const Listener upstream = listenOnLoopback(0);
+    const loopback::Listener upstream = loopback::listen();
     FaultProxy proxy("127.0.0.1", upstream.port, 7);
-    const int client = connectTo("127.0.0.1", proxy.port());
+    const int client = loopback::connect(proxy.port());
     ASSERT_GE(client, 0);
     // A bound for a broken test, not a figure under test.
     const auto accepted = [&] {

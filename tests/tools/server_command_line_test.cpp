@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "child_process.h"
+#include "loopback/loopback.h"
 #include "process_helpers.h"
 
 namespace {
@@ -93,14 +94,13 @@ TEST(ServerCommandLine, CredentialsChangeWithoutARestart) {
     const auto stations = dir / "stations", operators = dir / "operators";
     writeFile(stations, "station-a 0001 001\n");
     writeFile(operators, "operator-a\n");
-    const int port = qel::testing::freePort();
+    const int port = qel::loopback::freePort();
     qel::testing::ChildProcess server(
         {SERVER, "--listen", "127.0.0.1", "--port", std::to_string(port), "--db",
          (dir / "central.db").string(), "--credentials", stations.string(),
          "--operator-credentials", operators.string(), "--quiet"},
         {}, dir);
-    ASSERT_TRUE(eventually([&] { return qel::testing::acceptsConnections(port); }))
-        << server.errSoFar();
+    ASSERT_TRUE(eventually([&] { return qel::loopback::accepts(port); })) << server.errSoFar();
     EXPECT_EQ(statusWith(port, "/health", "station-a"), 200);
     EXPECT_EQ(statusWith(port, "/health", "station-b"), 401);
     EXPECT_EQ(statusWith(port, "/fleet", "operator-a"), 200);

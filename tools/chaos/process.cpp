@@ -1,11 +1,8 @@
 #include "process.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
-#include <netinet/in.h>
 #include <signal.h>
 #include <sys/prctl.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -125,34 +122,6 @@ std::vector<pid_t> processesRunning(const std::filesystem::path& executable) {
 
 void signalAll(const std::vector<pid_t>& pids, int signal) {
     for (pid_t pid : pids) kill(pid, signal);
-}
-
-bool portAccepts(int port) {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    if (fd < 0) return false;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    const bool ok = connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0;
-    close(fd);
-    return ok;
-}
-
-int freePort() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    if (fd < 0) throw IoError(std::string("socket: ") + std::strerror(errno));
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof address;
-    if (bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) != 0) {
-        close(fd);
-        throw IoError(std::string("no free port: ") + std::strerror(errno));
-    }
-    close(fd);
-    return ntohs(address.sin_port);
 }
 
 }  // namespace qel::chaos

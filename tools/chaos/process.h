@@ -44,10 +44,4 @@ std::vector<pid_t> processesRunning(const std::filesystem::path& executable);
 // Sends `signal` to each process; one already gone is no error.
 void signalAll(const std::vector<pid_t>& pids, int signal);
 
-// Whether something accepts TCP connections on 127.0.0.1:port.
-bool portAccepts(int port);
-
-// A free loopback port, chosen by the system.
-int freePort();
-
 }  // namespace qel::chaos

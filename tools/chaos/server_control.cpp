@@ -6,6 +6,7 @@
 #include <thread>
 
 #include "core/error.h"
+#include "loopback/loopback.h"
 
 namespace qel::chaos {
 
@@ -17,7 +18,7 @@ ServerControl::ServerControl(Processes& processes, std::filesystem::path executa
       work_(std::move(work)),
       central_(std::move(central)),
       cleanupEveryMinutes_(cleanupEveryMinutes),
-      port_(freePort()) {}
+      port_(loopback::freePort()) {}
 
 void ServerControl::start() {
     char minutes[32];
@@ -29,7 +30,7 @@ void ServerControl::start() {
              central_, "--threads", "4", "--cleanup-every-minutes", minutes},
             work_, environment_, work_ / "server.log");
         for (int wait = 0; wait < 250; ++wait) {
-            if (portAccepts(port_)) return;
+            if (loopback::accepts(port_)) return;
             if (processes_.waitFor(pid_, std::chrono::milliseconds(20))) break;
         }
         killHard();

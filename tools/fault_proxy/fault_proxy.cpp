@@ -10,6 +10,7 @@
 #include <list>
 #include <thread>
 
+#include "loopback/loopback.h"
 #include "proxy_session.h"
 #include "proxy_state.h"
 #include "socket_io.h"
@@ -24,7 +25,7 @@ struct FaultProxy::Impl {
     };
 
     Impl(Upstream upstream, std::uint64_t seed, int listenPort)
-        : state(std::move(upstream), seed), listener(listenOnLoopback(listenPort)) {
+        : state(std::move(upstream), seed), listener(loopback::listen(listenPort)) {
         if (::pipe2(wake, O_CLOEXEC) != 0) {
             ::close(listener.fd);
             throw std::runtime_error("pipe");
@@ -75,7 +76,7 @@ struct FaultProxy::Impl {
     }
 
     ProxyState state;
-    Listener listener;
+    loopback::Listener listener;
     int wake[2] = {-1, -1};
     std::list<Connection> connections;  // touched by the accepting thread, then the destructor
     std::thread acceptor;

@@ -1,6 +1,5 @@
 #include "socket_io.h"
 
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
@@ -19,10 +18,6 @@ namespace qel::faults {
 namespace {
 
 constexpr std::size_t kMaxHead = 64 * 1024;
-
-std::runtime_error systemError(const std::string& what) {
-    return std::runtime_error(what + ": " + std::strerror(errno));
-}
 
 // A server that neither accepts nor refuses counts as down after this long,
 // so that stopping the proxy never waits for the system's own time-out.
@@ -53,26 +48,6 @@ bool connectWithin(int fd, const sockaddr* address, socklen_t size, int timeoutM
 void noDelay(int fd) {
     const int on = 1;
     ::setsockopt(fd, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-}
-
-Listener listenOnLoopback(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) throw systemError("socket");
-    const int on = 1;
-    ::setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    address.sin_port = htons(static_cast<std::uint16_t>(port));
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
-        ::listen(fd, 64) != 0) {
-        const auto error = systemError("cannot listen on 127.0.0.1:" + std::to_string(port));
-        ::close(fd);
-        throw error;
-    }
-    socklen_t size = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &size);
-    return {fd, ntohs(address.sin_port)};
 }
 
 int connectTo(const std::string& host, int port) {

@@ -8,14 +8,6 @@
 
 namespace qel::faults {
 
-// A listening socket on 127.0.0.1 (port 0: one the system chooses) and the
-// port it got; throws std::runtime_error saying why it cannot.
-struct Listener {
-    int fd = -1;
-    int port = 0;
-};
-Listener listenOnLoopback(int port);
-
 // A connected socket, or -1 when the server cannot be reached.
 int connectTo(const std::string& host, int port);
 
