@@ -107,7 +107,9 @@ void addCorrectionStatements(std::vector<Statement>& out) {
                 "AND NRSEQVENDA = :NRSEQVENDA\n"
                 "AND VRMOVIVEND = :VRMOVIVEND"));
 
-    // The items of one sale with the rates the tax recomputation needs.
+    // The items of one sale with the rates the tax recomputation needs: the
+    // rate and base of each item's first tax line, the one it rewrites (a
+    // second line's rate must not be written into the first).
     out.push_back(
         query("adqVenda", {text("P_NRSEQVENDA"), storeParam(), stationParam()},
               "SELECT IT.NRSEQVENDA, IT.NRSEQUITVEND, IT.QTPRODVEND, IT.VRUNITVEND,\n"
@@ -129,6 +131,7 @@ void addCorrectionStatements(std::vector<Statement>& out) {
               "   AND IP.CDCAIXA = IT.CDCAIXA\n"
               "   AND IP.NRSEQVENDA = IT.NRSEQVENDA\n"
               "   AND IP.NRSEQUITVEND = IT.NRSEQUITVEND\n"
+              "   AND IP.NRSEQITIMPOS = '001'\n"
               "ORDER BY IT.NRSEQVENDA, IT.NRSEQUITVEND"));
 
     // Sales waiting for export whose stored ICMS value of an item differs from

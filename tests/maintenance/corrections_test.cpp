@@ -6,9 +6,9 @@
 #include <string>
 #include <vector>
 
+#include "../station_fixture.h"
 #include "definitions/statement.h"
 #include "simulator/simulator.h"
-#include "../station_fixture.h"
 
 namespace {
 
@@ -51,25 +51,40 @@ class Corrections : public qel::testing::StationFixture {
              {"K", cancelKey ? Variant(cancelKey) : Variant::null()}});
     }
     void item(const std::string& sale, const std::string& n, const std::string& product,
-              double quantity, double price, double discount = 0, double surcharge = 0) {
+              double quantity, double price, double discount = 0, double surcharge = 0,
+              const Variant& complement = Variant::null()) {
         sql("INSERT INTO ITEMVENDA (CDFILIAL, CDCAIXA, NRSEQVENDA, NRSEQUITVEND, CDPRODUTO, "
             "QTPRODVEND, VRUNITVEND, VRUNITVENDCL, VRDESITVEND, VRACRITVEND) VALUES ('0001', "
-            "'001', :S, :I, :P, :Q, :U, NULL, :D, :A)",
+            "'001', :S, :I, :P, :Q, :U, :C, :D, :A)",
             {{"S", Variant(sale)},
              {"I", Variant(n)},
              {"P", Variant(product)},
              {"Q", Variant(quantity)},
              {"U", Variant(price)},
+             {"C", complement},
              {"D", Variant(discount)},
              {"A", Variant(surcharge)}});
     }
-    // The item's first tax line with a stored ICMS that disagrees with the item.
-    void taxLine(const std::string& sale, const std::string& n, double rate, double base = 10) {
+    // A tax line of the item (the first by default) with a stored ICMS that
+    // disagrees with the item.
+    void taxLine(const std::string& sale, const std::string& n, double rate, double base = 10,
+                 const std::string& line = "001") {
         sql("INSERT INTO ITVENDAIMPOS (CDFILIAL, CDCAIXA, NRSEQVENDA, NRSEQUITVEND, NRSEQITIMPOS, "
             "CDIMPOSTO, VRPEALPRODIT, VRIMPOPRODIT, VRBCPISCOFINS, VRBASECALCREDUZ, "
             "VRIMPOPRODREDUZ, VRBCREDUZICMS, VRIMPPIS, VRIMPCOFINS) VALUES ('0001', '001', :S, :I, "
-            "'001', 'T18', :R, 999, :B, 5, 5, 5, 5, 5)",
-            {{"S", Variant(sale)}, {"I", Variant(n)}, {"R", Variant(rate)}, {"B", Variant(base)}});
+            ":L, 'T18', :R, 999, :B, 5, 5, 5, 5, 5)",
+            {{"S", Variant(sale)},
+             {"I", Variant(n)},
+             {"L", Variant(line)},
+             {"R", Variant(rate)},
+             {"B", Variant(base)}});
+    }
+    double tax(const std::string& sale, const std::string& n, const std::string& line,
+               const std::string& field) {
+        return select("SELECT " + field + " FROM ITVENDAIMPOS WHERE NRSEQVENDA = '" + sale +
+                      "' AND NRSEQUITVEND = '" + n + "' AND NRSEQITIMPOS = '" + line + "'")
+            .field(std::size_t{0})
+            .asFloat();
     }
     void movement(const std::string& sale, const std::string& n, double value) {
         sql("INSERT INTO MOVCAIXA (CDFILIAL, CDCAIXA, DTABERCAIX, NRSEQUMOVI, NRSEQVENDA, "
@@ -227,6 +242,58 @@ TEST_F(Corrections, ItemTaxesAreRecomputedForWaitingSalesWhoseIcmsDisagrees) {
     ASSERT_EQ(lines.size(), 6u);
     EXPECT_EQ(lines[4], "AjustaItVendaImpos (RoundABNT) NRSEQVENDA:  0000000002");
     EXPECT_DOUBLE_EQ(tax("0000000002", "001", "VRIMPOPRODIT"), 148.03);
+}
+
+// The unit price is the price plus its complement, rounded to three places
+// before it is multiplied, and the quantity is rounded to four; each
+// rounding decides a cent of the truncated product here. The item columns
+// are floating point, so that they hold more places than the roundings keep.
+TEST_F(Corrections, ItemTaxesRoundPriceWithComplementToThreePlacesAndQuantityToFour) {
+    sql("DROP TABLE ITEMVENDA");
+    sql("CREATE TABLE ITEMVENDA (CDFILIAL CHAR(4), CDCAIXA CHAR(3), NRSEQVENDA CHAR(10), "
+        "NRSEQUITVEND CHAR(3), CDPRODUTO CHAR(10), QTPRODVEND FLOAT, VRUNITVEND FLOAT, "
+        "VRUNITVENDCL FLOAT, VRDESITVEND FLOAT, VRACRITVEND FLOAT)");
+    sale("0000000001", "O", "A", "S", "I");
+    // 10.0046 + 0.005 = 10.0096 -> 10.010; without the complement 10.005.
+    item("0000000001", "001", "P1", 1, 10.0046, 0, 0, Variant(0.005));
+    // 1.00045 -> 1.0005 (at three places 1.000); 1.0005 x (19.5 + 0.5) = 20.01.
+    item("0000000001", "002", "P1", 1.00045, 19.5, 0, 0, Variant(0.5));
+    // 2.0004 + 0.0001 = 2.0005, a half: up to 2.001; x 10 = 20.01.
+    item("0000000001", "003", "P1", 10, 2.0004, 0, 0, Variant(0.0001));
+    // 2.0004 + 0.00004 = 2.00044 -> 2.000; x 10 = 20.00.
+    item("0000000001", "004", "P1", 10, 2.0004, 0, 0, Variant(0.00004));
+    for (const char* n : {"001", "002", "003", "004"}) taxLine("0000000001", n, 18);
+
+    dm->AjustaItVendaImpos();
+
+    EXPECT_DOUBLE_EQ(tax("0000000001", "001", "VRBASECALCICMS"), 10.01);
+    EXPECT_DOUBLE_EQ(tax("0000000001", "001", "VRIMPOPRODIT"), 1.80);  // 1.8018
+    EXPECT_DOUBLE_EQ(tax("0000000001", "002", "VRBASECALCICMS"), 20.01);
+    EXPECT_DOUBLE_EQ(tax("0000000001", "002", "VRIMPOPRODIT"), 3.60);  // 3.6018
+    EXPECT_DOUBLE_EQ(tax("0000000001", "003", "VRBASECALCICMS"), 20.01);
+    EXPECT_DOUBLE_EQ(tax("0000000001", "004", "VRBASECALCICMS"), 20.00);
+    EXPECT_DOUBLE_EQ(tax("0000000001", "004", "VRIMPOPRODIT"), 3.60);
+}
+
+// Only an item's first tax line is rewritten, from that line's own rate and
+// base; a second line of the item keeps what it holds.
+TEST_F(Corrections, ASecondTaxLineIsLeftAsItIsAndLendsTheFirstNothing) {
+    sale("0000000001", "O", "A", "S", "I");
+    item("0000000001", "001", "P1", 1, 10);
+    taxLine("0000000001", "001", 18, 10, "001");
+    taxLine("0000000001", "001", 7, 50, "002");
+
+    dm->AjustaItVendaImpos();
+
+    EXPECT_DOUBLE_EQ(tax("0000000001", "001", "001", "VRIMPOPRODIT"), 1.80);
+    EXPECT_DOUBLE_EQ(tax("0000000001", "001", "001", "VRBCPISCOFINS"), 10);
+    EXPECT_DOUBLE_EQ(tax("0000000001", "001", "001", "VRIMPPIS"), 0.16);
+    EXPECT_DOUBLE_EQ(tax("0000000001", "001", "002", "VRIMPOPRODIT"), 999);
+    EXPECT_DOUBLE_EQ(tax("0000000001", "001", "002", "VRBCPISCOFINS"), 50);
+    EXPECT_DOUBLE_EQ(tax("0000000001", "001", "002", "VRIMPPIS"), 5);
+    EXPECT_EQ(logLines(),
+              (std::vector<std::string>{"AjustaItVendaImpos (RoundABNT) NRSEQVENDA:  0000000001",
+                                        "Execute AjustaItVendaImpos"}));
 }
 
 TEST_F(Corrections, ARateThatDoesNotParseStopsTheRunAndKeepsEarlierRows) {
