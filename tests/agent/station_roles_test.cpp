@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "../station_fixture.h"
+#include "core/error.h"
 
 using qel::Variant;
 
@@ -109,6 +110,23 @@ TEST_F(StationRoles, FailuresWriteOneLineEachAndLeaveResultsUnassigned) {
     EXPECT_EQ(lines[1].rfind("ERRO Except CaixaColetor: ", 0), 0u) << lines[1];
     EXPECT_EQ(lines[2].rfind("ERRO Except EstaAssociado: ", 0), 0u) << lines[2];
     EXPECT_EQ(lines[3].rfind("ERRO Except CaixasAssociados: ", 0), 0u) << lines[3];
+}
+
+// When only the check whether another station lists this one fails, the
+// answer counts as "not listed": the station exports for itself.
+TEST_F(StationRoles, AFailingListingCheckLeavesTheStationExportingForItself) {
+    station("001", "01", "N", "");
+    station("009", "01", "N", "001_005");
+    EXPECT_EQ(associated("001"), Stations{});
+    dm->adcCaixa.setBeforeStatement([](std::string_view statement) {
+        if (statement.find("CHARINDEX") != std::string_view::npos) {
+            throw qel::DatabaseError("Lock request time out period exceeded.");
+        }
+    });
+    EXPECT_EQ(associated("001"), (Stations{"001"}));
+    EXPECT_EQ(logLines(),
+              (std::vector<std::string>{
+                  "ERRO Except EstaAssociado: Lock request time out period exceeded."}));
 }
 
 }  // namespace

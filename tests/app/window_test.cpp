@@ -139,6 +139,21 @@ TEST_F(StartUp, TimerPeriodFromTheStationDatabase) {
     EXPECT_EQ(bad.timExpCupons.interval().count(), 1800000);
 }
 
+// A period the database cannot give is written as the routine's own error,
+// then fails the start-up as any unreadable period does.
+TEST_F(StartUp, APeriodTheDatabaseCannotGiveIsLoggedAndStopsTheStartUp) {
+    caixa("002");
+    auto& w = makeWindow("X_0001_002_03_");
+    runSql(stationFile(), "DROP TABLE PARAVEND");
+    w.FormCreate();
+    const auto lines = logLines();
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[lines.size() - 2], "ERRO Except VerificaTempo: no such table: PARAVEND");
+    EXPECT_THAT(lines.back(), HasSubstr("Exception: "));
+    EXPECT_FALSE(logHas("Chama BuscaVendas"));
+    EXPECT_EQ(w.timExpCupons.interval().count(), 1800000);
+}
+
 TEST_F(StartUp, ACollectorStationEndsWithoutExporting) {
     store("'5'");
     caixa("002", "C");
@@ -226,6 +241,27 @@ TEST_F(Cycle, WhoExportsDecidesWhatACycleDoes) {
     const auto lines = logLines();
     EXPECT_EQ(lines[lines.size() - 2], "Exportação realizada pelo QelExp");
     EXPECT_EQ(lines.back(), "QelExp Executando: Não");
+}
+
+// The running flag is only a record: when it cannot be written, each of
+// its two writes logs why and the cycle exports and counts as usual.
+TEST_F(Cycle, ARunningFlagThatCannotBeWrittenDoesNotStopTheCycle) {
+    store("'5'");
+    caixa("002");
+    runSql(stationFile(), "DROP TABLE QELEXPEXECUTA");
+    auto& w = makeWindow("X_0001_002_03_");
+    w.FormCreate();
+    const std::string error = "ERRO Except QelExpRodando: no such table: QELEXPEXECUTA";
+    const auto lines = logLines();
+    const auto first = std::find(lines.begin(), lines.end(), error);
+    const auto run = std::find(lines.begin(), lines.end(), "CAIXA: 002");
+    ASSERT_NE(first, lines.end());
+    EXPECT_LT(first, run);
+    ASSERT_NE(run, lines.end());
+    EXPECT_THAT(std::vector<std::string>(lines.end() - 2, lines.end()),
+                ElementsAre("Exportação realizada pelo QelExp", error));
+    EXPECT_EQ(logCount("ERRO Except QelExpRodando: "), 2u);
+    EXPECT_EQ(w.state.QtdExecucoes, 1);
 }
 
 TEST_F(Cycle, TheHundredAndFirstCycleRestartsTheAgent) {

@@ -217,4 +217,62 @@ TEST_F(ExportRun, StopsAfterAFailedTransferWhenAsked) {
     EXPECT_TRUE(logged(kSuccess));
 }
 
+// A store without a sales limit gets the limit of one hundred, whether the
+// value is missing or written empty; a limit it has is taken as written.
+TEST_F(ExportRun, AnEmptySalesLimitIsAHundred) {
+    stopServer();
+    const std::string limitLine = "QUANTIDADE DE VENDAS MÁXIMA POR EXPORTAÇÃO: ";
+    sql("INSERT INTO PARAVEND (CDFILIAL, NRVENDAEXP) VALUES ('0001', NULL)");
+    for (const char* limit : {"NULL", "''", "'7'"}) {
+        SCOPED_TRACE(limit);
+        sql(std::string("UPDATE PARAVEND SET NRVENDAEXP = ") + limit);
+        dm->run.QtdMaxVendasExp = "stale";
+        run();
+        const std::string expected = std::string(limit) == "'7'" ? "7" : "100";
+        EXPECT_EQ(dm->run.QtdMaxVendasExp, expected);
+        std::string written;
+        for (const auto& line : logLines()) {
+            if (line.rfind(limitLine, 0) == 0) written = line;
+        }
+        EXPECT_EQ(written, limitLine + expected);
+    }
+}
+
+// The first-export marking runs while the station's flag is exactly "S",
+// sets it to "N", and so never runs again for that station.
+TEST_F(ExportRun, TheFirstExportMarkingRunsOnlyWhileTheFlagIsExactlyS) {
+    stopServer();  // nothing is sent: only the marking changes flags
+    sql("INSERT INTO CAIXA (CDFILIAL, CDCAIXA, CDLOJA, IDPRIMVEZEXPON) VALUES ('0001', '001', "
+        "'01', 's')");
+    // A shift the point-of-sale program imported whole, with a waiting sale.
+    const auto importedShift = [this](const std::string& opened, const std::string& sale) {
+        sql("INSERT INTO TURCAIXA (CDFILIAL, CDCAIXA, DTABERCAIX, IDATUTURCAIXA, IDIMPTCAIXA) "
+            "VALUES ('0001', '001', :O, 'I', 'S')",
+            {{"O", qel::Variant(opened)}});
+        sql("INSERT INTO VENDA (CDFILIAL, CDCAIXA, NRSEQVENDA, DTABERTUR, DTENTRVENDA, "
+            "IDSITUVENDA, IDIMPVENDA) VALUES ('0001', '001', :N, :O, :O, 'O', 'I')",
+            {{"N", qel::Variant(sale)}, {"O", qel::Variant(opened)}});
+    };
+    const auto saleState = [this](const std::string& sale) {
+        return scalar(
+            "SELECT IDIMPVENDA || COALESCE(NRSEQVENDAMSDE, '-') FROM VENDA WHERE "
+            "NRSEQVENDA = '" +
+            sale + "'");
+    };
+    importedShift("2026-12-01 08:00:00.000", "0000000001");
+    run();  // lower-case: not the first export
+    EXPECT_EQ(saleState("0000000001"), "I-");
+    EXPECT_EQ(scalar("SELECT IDPRIMVEZEXPON FROM CAIXA"), "s");
+
+    sql("UPDATE CAIXA SET IDPRIMVEZEXPON = 'S'");
+    run();
+    EXPECT_EQ(saleState("0000000001"), "S-");
+    EXPECT_EQ(scalar("SELECT IDPRIMVEZEXPON FROM CAIXA"), "N");
+
+    importedShift("2026-12-02 08:00:00.000", "0000000002");
+    run();  // the second run of the station skips the marking
+    EXPECT_EQ(saleState("0000000002"), "I-");
+    EXPECT_EQ(scalar("SELECT IDPRIMVEZEXPON FROM CAIXA"), "N");
+}
+
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "credentials.h"
 #include "export_fixture.h"
 
 using qel::DateTime;
@@ -184,6 +185,30 @@ TEST_F(Transfer, ABacklogLargerThanTheServersLimitIsDrainedInParts) {
         0);
     EXPECT_EQ(count("SELECT COUNT(*) FROM LOGACESSO WHERE IDIMPLOGACESSO <> 'S'"), 0);
     EXPECT_EQ(count("SELECT COUNT(*) FROM REDUCAOZ WHERE IDIMPREDUCAO <> 'S'"), 0);
+}
+
+// The two date calls of a transfer each carry their own date: under a
+// credential the server files them by the call, so a swapped pair would
+// file each date under the other's name. The packet array's copies are
+// filed under the station it names.
+TEST_F(Transfer, TheDateCallsCarryTheirOwnDates) {
+    stopServer();
+    qel::server::HttpServerOptions options;
+    options.credentials = qel::server::Credentials::parse("station-token 0001 001\n");
+    startServer(std::move(options));
+    writeRegistry("IPServer = 127.0.0.1:" + std::to_string(port) +
+                  "\nServerCredential = station-token\n");
+    simulate(5, 3);
+    const DateTime extract = DateTime::fromDateTime(2026, 12, 5, 10, 30, 0);
+    const DateTime movements = DateTime::fromDateTime(2026, 11, 20, 8, 15, 0);
+    ASSERT_TRUE(dm->net.ConectaServidor(true, "sem servidor"));
+    ASSERT_TRUE(dm->ExisteDadosExportar(extract, movements));
+    dm->ExportaDados(extract, movements);
+    EXPECT_EQ(errorLines(), std::vector<std::string>{});
+    EXPECT_EQ(realStore->reportedDate("0001", "0001/001", "DTULTATUEXT"), extract);
+    EXPECT_EQ(realStore->reportedDate("0001", "0001/001", "DTULTATUMCLI"), movements);
+    EXPECT_EQ(realStore->reportedDate("0001", "001", "DTULTATUEXT"), extract);
+    EXPECT_EQ(realStore->reportedDate("0001", "001", "DTULTATUMCLI"), movements);
 }
 
 }  // namespace
