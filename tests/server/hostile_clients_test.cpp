@@ -21,13 +21,6 @@
 namespace qel::testing {
 namespace {
 
-constexpr const char* kCleanupUrl = "/call/Exp.rdmInsereServidor/setDtUltimaLimpeza";
-
-std::string cleanupBody() {
-    return bodyOf(protocol::encodeRequest("Exp.rdmInsereServidor", "setDtUltimaLimpeza",
-                                          {Variant("0001"), Variant("001")}));
-}
-
 // The failure message of an answer body, or why it is not a failure envelope.
 std::string failureText(const std::string& body) {
     try {

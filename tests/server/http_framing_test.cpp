@@ -14,13 +14,6 @@
 namespace qel::testing {
 namespace {
 
-constexpr const char* kCleanupUrl = "/call/Exp.rdmInsereServidor/setDtUltimaLimpeza";
-
-std::string cleanupBody() {
-    return bodyOf(protocol::encodeRequest("Exp.rdmInsereServidor", "setDtUltimaLimpeza",
-                                          {Variant("0001"), Variant("001")}));
-}
-
 class HttpFraming : public Loopback {};
 
 TEST_F(HttpFraming, ATransferEncodingOtherThanChunkedAloneIsRefusedWhateverTheLength) {

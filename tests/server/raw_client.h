@@ -15,6 +15,7 @@
 #include "core/variant.h"
 #include "loopback/loopback.h"
 #include "protocol/codec.h"
+#include "protocol/envelope.h"
 
 namespace qel::testing {
 
@@ -115,6 +116,15 @@ inline std::string callRequest(std::string_view target, std::string_view body,
 
 inline std::string bodyOf(const Bytes& bytes) {
     return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+}
+
+// The smallest call that writes to the store (a station's last cleanup),
+// for tests about how a request reaches the server rather than what it asks.
+inline constexpr const char* kCleanupUrl = "/call/Exp.rdmInsereServidor/setDtUltimaLimpeza";
+
+inline std::string cleanupBody() {
+    return bodyOf(protocol::encodeRequest("Exp.rdmInsereServidor", "setDtUltimaLimpeza",
+                                          {Variant("0001"), Variant("001")}));
 }
 
 // How many answers a byte stream holds, and the first one's status and body.
