@@ -9,6 +9,7 @@
 #include <filesystem>
 
 #include "application_server.h"
+#include "bench_store.h"
 #include "central_store.h"
 #include "fleet_page.h"
 #include "postgres_cluster.h"
@@ -17,18 +18,6 @@
 namespace {
 
 using namespace qel;
-
-std::unique_ptr<server::CentralStore> openStore(bool postgres, const std::string& name) {
-    if (postgres) {
-        auto* cluster = testing::PostgresCluster::shared();
-        if (!cluster) return nullptr;
-        return server::openPostgresStore(cluster->createDatabase(), 8);
-    }
-    const auto file = std::filesystem::temp_directory_path() /
-                      ("qel_bench_" + std::to_string(::getpid()) + "_" + name + ".db");
-    std::filesystem::remove(file);
-    return server::openSqliteStore(file);
-}
 
 double processCpuSeconds() {
     timespec t{};
@@ -43,7 +32,7 @@ std::string code(int n, int width) {
 }
 
 void Drain(benchmark::State& state, bool postgres) {
-    auto store = openStore(postgres, "drain");
+    bench::BenchStore store(postgres, "drain");
     if (!store) {
         state.SkipWithError(testing::PostgresCluster::unavailableReason().c_str());
         return;
@@ -93,7 +82,7 @@ BENCHMARK_CAPTURE(Drain, postgres, true)->Unit(benchmark::kMillisecond)->UseReal
 // query and the page, as served.
 void FleetPage(benchmark::State& state, bool postgres) {
     const int stations = static_cast<int>(state.range(0));
-    auto store = openStore(postgres, "fleet" + std::to_string(stations));
+    bench::BenchStore store(postgres, "fleet" + std::to_string(stations));
     if (!store) {
         state.SkipWithError(testing::PostgresCluster::unavailableReason().c_str());
         return;

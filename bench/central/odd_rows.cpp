@@ -15,6 +15,7 @@
 #include <string>
 
 #include "application_server.h"
+#include "bench_store.h"
 #include "central_store.h"
 #include "core/dataset.h"
 #include "postgres_cluster.h"
@@ -93,23 +94,6 @@ double bytesRead() {
     return 0;
 }
 
-struct Engine {
-    const char* name;
-    std::unique_ptr<server::CentralStore> store;
-};
-
-std::unique_ptr<server::CentralStore> open(bool postgres, const std::string& name) {
-    if (postgres) {
-        auto* cluster = testing::PostgresCluster::shared();
-        if (!cluster) return nullptr;
-        return server::openPostgresStore(cluster->createDatabase(), 8);
-    }
-    const auto file = std::filesystem::temp_directory_path() /
-                      ("qel_odd_" + std::to_string(::getpid()) + "_" + name + ".db");
-    std::filesystem::remove(file);
-    return server::openSqliteStore(file);
-}
-
 // Runs one setInsereServidor and prints its time and the bytes read.
 void transfer(server::ApplicationServer& app, const char* what, const std::string& store,
               const VariantArray& packets) {
@@ -128,7 +112,7 @@ void transfer(server::ApplicationServer& app, const char* what, const std::strin
 }
 
 void largeRow(bool postgres) {
-    auto store = open(postgres, "large");
+    bench::BenchStore store(postgres, "odd_large");
     if (!store) return;
     ManualClock clock;
     server::ApplicationServer app(*store, clock);
@@ -137,14 +121,14 @@ void largeRow(bool postgres) {
     transfer(app, "store 0001: one sale of 7 MiB", "0001", saleWithLargeNote(7 << 20));
     transfer(app, "store 0002: 10,000 more rows", "0002", giftVouchers("0002", 10000, 10000));
     // Without the large row, for comparison.
-    auto plain = open(postgres, "plain");
+    bench::BenchStore plain(postgres, "odd_plain");
     server::ApplicationServer other(*plain, clock);
     transfer(other, "without it: 10,000 rows", "0002", giftVouchers("0002", 0, 10000));
     transfer(other, "without it: 10,000 more rows", "0002", giftVouchers("0002", 10000, 10000));
 }
 
 void summaries(bool postgres) {
-    auto store = open(postgres, "summaries");
+    bench::BenchStore store(postgres, "odd_summaries");
     if (!store) return;
     ManualClock clock;
     server::ApplicationServer app(*store, clock);
