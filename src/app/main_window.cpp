@@ -17,7 +17,15 @@ TfrmExportaVenda::~TfrmExportaVenda() {
 }
 
 void TfrmExportaVenda::GravaLog(std::string_view message) {
-    context_.runLog.GravaLog(message);
+    // A line the run log cannot take (its folder unwritable, its disk full)
+    // is lost, and only the line: were the start-up to end here, the agent
+    // would run on without its station, its period and its watchdog, and
+    // never export until restarted; were a cycle to end here, the station
+    // would stay marked as running.
+    try {
+        context_.runLog.GravaLog(message);
+    } catch (const IoError&) {
+    }
 }
 
 agent::TdtmExportaVenda& TfrmExportaVenda::dataModule() {

@@ -2,6 +2,8 @@
 
 #include <exception>
 
+#include "core/error.h"
+
 namespace qel::app {
 namespace {
 
@@ -46,6 +48,17 @@ bool onDisparaThreadQelExp::sleep(std::chrono::milliseconds duration) {
     return !wake_.wait_for(lock, duration, [this] { return stopping_; });
 }
 
+void onDisparaThreadQelExp::line(const std::string& message) {
+    // A line the run log cannot take is lost, and only the line: the
+    // restart it announces still happens and the watchdog watches on. Were
+    // the thread to end here, a main thread that later hangs would never be
+    // restarted.
+    try {
+        context_.log(message);
+    } catch (const IoError&) {
+    }
+}
+
 std::string onDisparaThreadQelExp::agentPath() const {
     return context_.executableFolder.string() + "\\QelExp.exe";
 }
@@ -56,20 +69,20 @@ bool onDisparaThreadQelExp::pass() {
     const Clock& clock = context_.clock;
 
     if (elapsedMs(state.ultimaAtividade(), clock.monotonicNow()) > kInactivityMs) {
-        context_.log("Reinicia o QelExp apos 15 minutos parado: " +
-                     wallText(state.ultimaAtividade()) + " " + agentPath());
+        line("Reinicia o QelExp apos 15 minutos parado: " + wallText(state.ultimaAtividade()) +
+             " " + agentPath());
         context_.restart();
         state.setUltimaAtividade(clock.moment());
     }
     if (elapsedMs(state.inicioExecucao(), clock.monotonicNow()) > kRunningMs) {
         state.setReiniciarAgora(true);
-        context_.log("Avisa o QelExp que ele deve reiniciar.");
+        line("Avisa o QelExp que ele deve reiniciar.");
         state.setInicioExecucao(clock.moment());
         // The notice: a station or cycle that ends now restarts the agent
         // from the main thread.
         if (!sleep(kNotice)) return false;
-        context_.log("Força a reinicialização  do QelExp apos 240 minutos executando: " +
-                     wallText(state.ultimaAtividade()) + " " + agentPath());
+        line("Força a reinicialização  do QelExp apos 240 minutos executando: " +
+             wallText(state.ultimaAtividade()) + " " + agentPath());
         context_.restart();
         state.setInicioExecucao(clock.moment());
     }

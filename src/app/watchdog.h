@@ -50,8 +50,8 @@ class onDisparaThreadQelExp {
     // "Erro DisparaThreadQelSinc:" + message and ends the loop.
     void Execute();
     // One pass of the loop (sleep, inactivity rule, running-time rule,
-    // clear the request). False when a stop cut a sleep short. Throws what
-    // the log or the restart throws.
+    // clear the request). False when a stop cut a sleep short. A line the
+    // run log cannot take is lost; throws what the restart throws.
     bool pass();
 
     static constexpr std::chrono::milliseconds kStep{60'000};
@@ -61,6 +61,7 @@ class onDisparaThreadQelExp {
 
   private:
     bool sleep(std::chrono::milliseconds duration);
+    void line(const std::string& message);
     std::string agentPath() const;
 
     Context context_;
