@@ -19,6 +19,13 @@ constexpr std::string_view kSaleAgeRule =
 constexpr std::string_view kSaleWindowRule =
     "   AND V.NRSEQVENDA BETWEEN :P_NRSEQVENDAINI AND :P_NRSEQVENDAFIN";
 
+// A refund goes with its sale when the sale waits, and on its own once the
+// sale is exported: the window holds only waiting sales, so a refund left
+// waiting after its sale went (its own acknowledgement failed, or it came
+// later) would otherwise never be sent.
+constexpr std::string_view kRefundWindowRule =
+    "   AND (V.NRSEQVENDA BETWEEN :P_NRSEQVENDAINI AND :P_NRSEQVENDAFIN OR V.IDIMPVENDA = 'S')";
+
 std::vector<Param> saleParams() {
     return {storeParam(), stationParam(), text("P_DTMOVIM"), text("P_NRSEQVENDAINI"),
             text("P_NRSEQVENDAFIN")};
@@ -214,7 +221,7 @@ void addSaleSelections(std::vector<Statement>& out) {
                                 "   AND E.NRSEQVENDA = V.NRSEQVENDA\n"
                                 "   AND E.IDIMPESTVND <> 'S'\n" +
                                 std::string(kSaleDayRule) + std::string(kSaleAgeRule) +
-                                std::string(kSaleWindowRule) + "\nORDER BY E.NRSEQVENDA")));
+                                std::string(kRefundWindowRule) + "\nORDER BY E.NRSEQVENDA")));
 
     out.push_back(
         query("adqCliITFIDELIDADE", saleParams(),

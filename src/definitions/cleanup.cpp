@@ -10,17 +10,27 @@ namespace {
 
 constexpr std::string_view kStation = "CDFILIAL = :P_CDFILIAL AND CDCAIXA = :P_CDCAIXA";
 
+// A sale whose refund still waits stays, and every row of it: the refund is
+// sent joined to its sale and would otherwise wait for ever.
+constexpr std::string_view kNoRefundWaits =
+    " AND NOT EXISTS (SELECT 1 FROM ESTORNOVND E WHERE E.CDFILIAL = VENDA.CDFILIAL AND "
+    "E.CDCAIXA = VENDA.CDCAIXA AND E.NRSEQVENDA = VENDA.NRSEQVENDA AND E.IDIMPESTVND <> 'S')";
+
 // Rows of the station's exported sales entered before the cut-off. SQL Server
 // matches the sale by its concatenated fixed-width key; SQLite compares the
 // key columns as a row value.
-constexpr std::string_view kSaleRuleSqlServer =
-    "CDFILIAL = :P_CDFILIAL AND CDCAIXA = :P_CDCAIXA AND CDFILIAL+CDCAIXA+NRSEQVENDA IN (SELECT "
-    "CDFILIAL+CDCAIXA+NRSEQVENDA FROM VENDA WHERE CDFILIAL = :P_CDFILIAL AND CDCAIXA = "
-    ":P_CDCAIXA AND DTENTRVENDA < :P_DTABERCAIX AND IDIMPVENDA = 'S')";
-constexpr std::string_view kSaleRuleSqlite =
-    "CDFILIAL = :P_CDFILIAL AND CDCAIXA = :P_CDCAIXA AND (CDFILIAL, CDCAIXA, NRSEQVENDA) IN "
-    "(SELECT CDFILIAL, CDCAIXA, NRSEQVENDA FROM VENDA WHERE CDFILIAL = :P_CDFILIAL AND CDCAIXA "
-    "= :P_CDCAIXA AND DTENTRVENDA < :P_DTABERCAIX AND IDIMPVENDA = 'S')";
+std::string saleRuleSqlServer() {
+    return "CDFILIAL = :P_CDFILIAL AND CDCAIXA = :P_CDCAIXA AND CDFILIAL+CDCAIXA+NRSEQVENDA IN "
+           "(SELECT CDFILIAL+CDCAIXA+NRSEQVENDA FROM VENDA WHERE CDFILIAL = :P_CDFILIAL AND "
+           "CDCAIXA = :P_CDCAIXA AND DTENTRVENDA < :P_DTABERCAIX AND IDIMPVENDA = 'S'" +
+           std::string(kNoRefundWaits) + ")";
+}
+std::string saleRuleSqlite() {
+    return "CDFILIAL = :P_CDFILIAL AND CDCAIXA = :P_CDCAIXA AND (CDFILIAL, CDCAIXA, NRSEQVENDA) IN "
+           "(SELECT CDFILIAL, CDCAIXA, NRSEQVENDA FROM VENDA WHERE CDFILIAL = :P_CDFILIAL AND "
+           "CDCAIXA = :P_CDCAIXA AND DTENTRVENDA < :P_DTABERCAIX AND IDIMPVENDA = 'S'" +
+           std::string(kNoRefundWaits) + ")";
+}
 
 std::string deleteFrom(std::string_view table, std::string_view where) {
     return "DELETE FROM " + std::string(table) + " WHERE " + std::string(where);
@@ -35,8 +45,8 @@ Statement deletion(std::string_view name, std::string_view table, std::vector<Pa
 Statement saleRuleDeletion(std::string_view name, std::string_view table,
                            std::string_view extra = {}) {
     return command(name, {storeParam(), stationParam(), date("P_DTABERCAIX")},
-                   persist(deleteFrom(table, std::string(kSaleRuleSqlServer) + std::string(extra))),
-                   persist(deleteFrom(table, std::string(kSaleRuleSqlite) + std::string(extra))));
+                   persist(deleteFrom(table, saleRuleSqlServer() + std::string(extra))),
+                   persist(deleteFrom(table, saleRuleSqlite() + std::string(extra))));
 }
 
 // A deletion of the station's rows dated before the cut-off.
@@ -205,12 +215,14 @@ void addCleanupStatements(std::vector<Statement>& out) {
     // and of sales that no longer exist.
     out.push_back(command(
         "acmDelMoviClie", {store, date("P_DTABERCAIX")},
-        "DELETE FROM MOVICLIE WHERE CDFILIAL = :P_CDFILIAL AND CDFILIAL+CDCAIXA+NRSEQVENDA IN "
-        "(SELECT CDFILIAL+CDCAIXA+NRSEQVENDA FROM VENDA WHERE CDFILIAL = :P_CDFILIAL AND "
-        "DTENTRVENDA < :P_DTABERCAIX AND IDIMPVENDA = 'S')",
-        "DELETE FROM MOVICLIE WHERE CDFILIAL = :P_CDFILIAL AND (CDFILIAL, CDCAIXA, NRSEQVENDA) IN "
-        "(SELECT CDFILIAL, CDCAIXA, NRSEQVENDA FROM VENDA WHERE CDFILIAL = :P_CDFILIAL AND "
-        "DTENTRVENDA < :P_DTABERCAIX AND IDIMPVENDA = 'S')"));
+        persist("DELETE FROM MOVICLIE WHERE CDFILIAL = :P_CDFILIAL AND CDFILIAL+CDCAIXA+NRSEQVENDA "
+                "IN (SELECT CDFILIAL+CDCAIXA+NRSEQVENDA FROM VENDA WHERE CDFILIAL = :P_CDFILIAL "
+                "AND DTENTRVENDA < :P_DTABERCAIX AND IDIMPVENDA = 'S'" +
+                std::string(kNoRefundWaits) + ")"),
+        persist("DELETE FROM MOVICLIE WHERE CDFILIAL = :P_CDFILIAL AND (CDFILIAL, CDCAIXA, "
+                "NRSEQVENDA) IN (SELECT CDFILIAL, CDCAIXA, NRSEQVENDA FROM VENDA WHERE CDFILIAL = "
+                ":P_CDFILIAL AND DTENTRVENDA < :P_DTABERCAIX AND IDIMPVENDA = 'S'" +
+                std::string(kNoRefundWaits) + ")")));
     out.push_back(deletion("acmDelMoviClieCredito", "MOVICLIE", {date("P_DTABERCAIX")},
                            "CDCAIXA IS NULL AND NRSEQVENDA IS NULL AND DTMOVCLI < :P_DTABERCAIX"));
     out.push_back(deletion("acmDelMoviClieAntiga", "MOVICLIE", {date("P_DTABERCAIX")},
@@ -255,7 +267,9 @@ void addCleanupStatements(std::vector<Statement>& out) {
         "DTABERCAIX < :P_DTABERCAIX AND IDIMPMOVCAIXA = 'S' AND NOT EXISTS (SELECT 1 FROM VENDA V "
         "WHERE V.CDFILIAL = MOVCAIXA.CDFILIAL AND V.CDCAIXA = MOVCAIXA.CDCAIXA AND V.NRSEQVENDA = "
         "MOVCAIXA.NRSEQVENDA AND (V.DTENTRVENDA >= :P_DTABERCAIX OR V.IDIMPVENDA <> 'S' OR "
-        "V.IDIMPVENDA IS NULL))",
+        "V.IDIMPVENDA IS NULL OR EXISTS (SELECT 1 FROM ESTORNOVND E WHERE E.CDFILIAL = "
+        "V.CDFILIAL AND E.CDCAIXA = V.CDCAIXA AND E.NRSEQVENDA = V.NRSEQVENDA AND "
+        "E.IDIMPESTVND <> 'S')))",
         date("P_DTABERCAIX")));
 
     out.push_back(saleRuleDeletion("acmDelObsItemVendaEst", "OBSITEMVENDAEST"));
@@ -274,9 +288,10 @@ void addCleanupStatements(std::vector<Statement>& out) {
         date("P_DTHRPEDIDO")));
     out.push_back(saleRuleDeletion("acmDelArqXmlNFCeSat", "ARQXMLNFCESAT"));
     out.push_back(saleRuleDeletion("acmDelLogNfce", "LOGNFCE", " AND IDIMPLOGNFCE = 'S'"));
-    out.push_back(stationDeletion("acmDelVenda", "VENDA",
-                                  "DTENTRVENDA < :P_DTABERCAIX AND IDIMPVENDA = 'S'",
-                                  date("P_DTABERCAIX")));
+    out.push_back(stationDeletion(
+        "acmDelVenda", "VENDA",
+        persist("DTENTRVENDA < :P_DTABERCAIX AND IDIMPVENDA = 'S'" + std::string(kNoRefundWaits)),
+        date("P_DTABERCAIX")));
     out.push_back(stationDeletion(
         "acmDelTurCaixa", "TURCAIXA",
         "DTABERCAIX < :P_DTABERCAIX AND IDATUTURCAIXA = 'S' AND DTFECHCAIX IS NOT NULL",

@@ -175,6 +175,40 @@ TEST_F(ChangeCheck, SituationPStaysOutButForItsReversalAndTheSummary) {
     EXPECT_EQ(summary.rows()[0][summary.fieldIndex("QTVENDASMSDE")].asInteger(), 3);
 }
 
+// A refund whose sale is already exported (its own acknowledgement failed,
+// or it was made later) goes at the next check, wherever the window lies
+// and also when no sale waits; a refund of a waiting sale goes with it.
+TEST_F(ChangeCheck, ARefundOfAnExportedSaleGoesWhateverTheWindow) {
+    const auto refund = [this](const std::string& nr, const std::string& flag) {
+        sql("INSERT INTO ESTORNOVND (CDFILIAL, CDCAIXA, NRSEQVENDA, IDIMPESTVND)"
+            " VALUES ('0001', '001', :NR, :F)",
+            {{"NR", Variant(nr)}, {"F", Variant(flag)}});
+    };
+    const auto refunds = [this] {
+        const qel::Dataset& d = dm->PacotesExportacao.asArray()[24].asPacket();
+        std::string out;
+        for (const auto& row : d.rows()) out += row[d.fieldIndex("NRSEQVENDA")].asString() + " ";
+        return out;
+    };
+    sale("0000000001", at(8, 0), Variant(at(8, 1)), "S");    // exported, refund waits
+    sale("0000000002", at(8, 10), Variant(at(8, 11)), "S");  // exported, refund sent
+    sale("0000000003", at(8, 20), Variant(at(8, 21)));       // waiting: the window
+    sale("0000000004", at(8, 30), Variant(at(8, 31)));       // waiting, past the limit
+    refund("0000000001", "N");
+    refund("0000000002", "S");
+    refund("0000000004", "N");
+    dm->run.QtdMaxVendasExp = "1";
+    EXPECT_TRUE(dm->ExisteDadosExportar(clock.now(), clock.now()));
+    EXPECT_EQ(dm->run.NrSeqVendaIni, "0000000003");
+    EXPECT_EQ(refunds(), "0000000001 ");
+
+    sql("UPDATE VENDA SET IDIMPVENDA = 'S'");  // no sale waits: the window is empty
+    sql("DELETE FROM ITEMVENDA");
+    EXPECT_TRUE(dm->ExisteDadosExportar(clock.now(), clock.now()));
+    EXPECT_TRUE(dm->run.NrSeqVendaIni.empty());
+    EXPECT_EQ(refunds(), "0000000001 0000000004 ");
+}
+
 TEST_F(ChangeCheck, StoredOrdersWaitThirtyMinuteBoundariesUnlessNeverUpdated) {
     sql("INSERT INTO PEDIDOQEL (CDFILIAL, NRPEDIDOQEL, IDSTATUSPEDQEL, DTULTATU, IDIMPPEDIDOQEL)"
         " VALUES ('0001', '0000000001', '4', :OLD, 'N'), ('0001', '0000000002', '4', :NEW, 'N'),"

@@ -157,6 +157,14 @@ class CleanupProperty : public qel::testing::CleanupFixture {
                     << retention << " at " << now.toText();
             }
         }
+        // A waiting refund is sent with its sale's opening time: it keeps
+        // its sale.
+        EXPECT_EQ(count("ESTORNOVND",
+                        "IDIMPESTVND <> 'S' AND NOT EXISTS (SELECT 1 FROM VENDA V WHERE "
+                        "V.CDFILIAL = ESTORNOVND.CDFILIAL AND V.CDCAIXA = ESTORNOVND.CDCAIXA AND "
+                        "V.NRSEQVENDA = ESTORNOVND.NRSEQVENDA)"),
+                  0)
+            << "a waiting refund lost its sale; retention " << retention;
         for (const auto& [sale, counts] : childCounts()) {
             EXPECT_EQ(counts, childrenBefore.at(sale))
                 << "rows of kept sale " << sale << " deleted; retention " << retention;

@@ -250,6 +250,33 @@ TEST_F(CleanupStatements, RowCountsThatCannotBeReadDoNotStopTheCleanup) {
     EXPECT_TRUE(reportedCleanup().has_value());
 }
 
+// A refund still waiting keeps its old exported sale, the sale's rows with
+// it, until the refund is sent; then the next cleanup removes them all. A
+// sent refund, or one never flagged, does not hold its sale.
+TEST_F(CleanupStatements, ASaleIsKeptWithItsRowsWhileItsRefundWaits) {
+    stationSettings("30");
+    shiftWithSale(at(2026, 11, 1, 8), "0000000001", "S");
+    shiftWithSale(at(2026, 11, 1, 9), "0000000002", "S");
+    shiftWithSale(at(2026, 11, 1, 10), "0000000003", "S");
+    sql("UPDATE ESTORNOVND SET IDIMPESTVND = 'N' WHERE NRSEQVENDA = '0000000001'");
+    sql("UPDATE ESTORNOVND SET IDIMPESTVND = NULL WHERE NRSEQVENDA = '0000000003'");
+    clock.set(at(2026, 12, 7, 15));
+    cleanup();
+    EXPECT_TRUE(errorLines().empty());
+    EXPECT_EQ(remaining("VENDA", "NRSEQVENDA"), "0000000001");
+    EXPECT_EQ(remaining("ITEMVENDA", "NRSEQVENDA"), "0000000001");
+    EXPECT_EQ(remaining("ESTORNOVND", "NRSEQVENDA"), "0000000001");
+
+    sql("UPDATE ESTORNOVND SET IDIMPESTVND = 'S'");
+    oldExportedShift();  // the first cleanup removed the shifts that opened the deletions
+    dueStore->forgetCleanups = true;
+    cleanup();
+    EXPECT_TRUE(errorLines().empty());
+    EXPECT_EQ(count("VENDA"), 0);
+    EXPECT_EQ(count("ITEMVENDA"), 0);
+    EXPECT_EQ(count("ESTORNOVND"), 0);
+}
+
 // The row counts as a SQL Server station reads them, from the server's
 // catalogue views. Here the station file is reached through ODBC in that
 // dialect, with the views it reads standing in an attached schema.
