@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 
 #include "central_rows.h"
@@ -236,10 +237,11 @@ TEST_F(ChaosCheck, AStationRestoredFromABackupIsJudgedWithWhatTheRestoreTookAway
     ASSERT_EQ(earlierCopies(dir_ / "restored"), std::vector<fs::path>{taken});
 
     TableCheck t = check("VENDA", {taken});
-    EXPECT_EQ(t.written, 16);  // 13 at the station, 14 to 16 only in the copy
+    EXPECT_EQ(t.written, 17);  // the new 13 at the station, the first 13 to 16 in the copy
     EXPECT_EQ(t.pending, 13);  // 1 to 12 came back waiting, and the new 13
-    EXPECT_EQ(t.settled, 1);   // 14, held
+    EXPECT_EQ(t.settled, 2);   // the first 13 and 14, held
     EXPECT_EQ(t.goneWithRestore, 2);
+    EXPECT_EQ(t.reused, 0);
     EXPECT_EQ(t.lost + t.unexpected + t.duplicates, 0);
     // Without the copy, the central rows of the sales the restore took away
     // are rows no station ever wrote.
@@ -249,7 +251,8 @@ TEST_F(ChaosCheck, AStationRestoredFromABackupIsJudgedWithWhatTheRestoreTookAway
     exportEverything();
     t = check("VENDA", {taken});
     EXPECT_EQ(t.pending, 0);
-    EXPECT_EQ(t.settled, 14);
+    EXPECT_EQ(t.settled, 15);
+    EXPECT_EQ(t.reused, 1);  // the first 13, whose key now holds the new one
     EXPECT_EQ(t.lost + t.unexpected + t.duplicates, 0);
     EXPECT_EQ(t.goneWithRestore, 2);
 
@@ -264,6 +267,96 @@ TEST_F(ChaosCheck, AStationRestoredFromABackupIsJudgedWithWhatTheRestoreTookAway
     t = check("VENDA", {taken});
     EXPECT_EQ(t.lost, 1);
     EXPECT_EQ(t.goneWithRestore, 1);
+}
+
+// Two timelines of one station: sales 13 and 14 sold and exported, the
+// station restored from a backup older than them, the till selling other
+// sales 13 and 14, which the server keeps in their place.
+class ChaosCheckReusedKeys : public ChaosCheck {
+  protected:
+    void SetUp() override {
+        ChaosCheck::SetUp();
+        older_ = dir_ / "older.db";
+        firstTimeline_ = dir_ / "first.db";
+        exportEverything();
+        copyDatabase(station_, older_);
+        addSales(2, "2026-12-07 10:10:00.000");
+        exportEverything();
+        copyDatabase(station_, firstTimeline_);
+        restoreKeeping(older_);
+        addSales(2, "2026-12-07 10:20:00.000");
+        exportEverything();
+    }
+    // Restores the station from `backup`, keeping what the restore found as
+    // the run does.
+    void restoreKeeping(const fs::path& backup) {
+        const fs::path taken = dir_ / "restored" / (std::to_string(++restores_) + ".db");
+        copyDatabase(station_, taken);
+        restoreDatabase(station_, backup);
+    }
+    std::vector<TableCheck> checkAll() {
+        auto central = openCentralRows((dir_ / "central.db").string());
+        return checkRows({StationHistory{station_, earlierCopies(dir_ / "restored")}}, *central);
+    }
+    static const TableCheck& sales(const std::vector<TableCheck>& all) {
+        return *std::find_if(all.begin(), all.end(),
+                             [](const TableCheck& t) { return t.table == "VENDA"; });
+    }
+
+    fs::path older_, firstTimeline_;
+    int restores_ = 0;
+};
+
+TEST_F(ChaosCheckReusedKeys, TheStationEndingWithTheSalesHeldCountsTheReplacedOnesAsReused) {
+    const auto all = checkAll();
+    const TableCheck& t = sales(all);
+    EXPECT_EQ(t.written, 16);  // 1 to 12, the first 13 and 14, the second 13 and 14
+    EXPECT_EQ(t.settled, 16);
+    EXPECT_EQ(t.reused, 2);
+    EXPECT_EQ(t.lost + t.falselyFlagged + t.pending + t.unexpected + t.duplicates, 0);
+    std::int64_t reused = 0;
+    for (const TableCheck& table : all) {
+        EXPECT_EQ(table.lost + table.falselyFlagged + table.unexpected, 0) << table.table;
+        reused += table.reused;
+    }
+    EXPECT_GT(reused, t.reused);  // their items, taxes and movements too
+}
+
+TEST_F(ChaosCheckReusedKeys, TheStationEndingWithTheReplacedSalesFlaggedIsNotFalselyFlagged) {
+    // A second restore brings back the first timeline, whose sales 13 and 14
+    // are flagged exported while the server holds the second ones.
+    restoreKeeping(firstTimeline_);
+    const auto all = checkAll();
+    const TableCheck& t = sales(all);
+    EXPECT_EQ(t.written, 16);
+    EXPECT_EQ(t.settled, 16);
+    EXPECT_EQ(t.reused, 2);
+    EXPECT_EQ(t.lost + t.falselyFlagged + t.pending + t.unexpected + t.duplicates, 0);
+    for (const TableCheck& table : all) {
+        EXPECT_EQ(table.lost + table.falselyFlagged + table.unexpected, 0) << table.table;
+    }
+    // A second check of the same files finds the same.
+    EXPECT_EQ(sales(checkAll()).reused, 2);
+}
+
+TEST_F(ChaosCheckReusedKeys, AKeyHeldWithContentNoTimelineWroteIsLostInEveryTimeline) {
+    restoreKeeping(firstTimeline_);
+    {
+        SqliteFile central(dir_ / "central.db", false);
+        central.execute(
+            "UPDATE export_row SET content = content || X'00' WHERE table_name = 'VENDA' AND "
+            "instr(row_key, CAST('0000000013' AS BLOB)) > 0");
+    }
+    const TableCheck t = sales(checkAll());
+    // The first 13 at the station and the second in the copy: both were
+    // flagged exported, and the server holds neither.
+    EXPECT_EQ(t.lost, 2);
+    EXPECT_EQ(t.falselyFlagged, 2);
+    EXPECT_EQ(t.reused, 1);  // 14
+    bool named = false;
+    for (const std::string& e : t.examples)
+        named = named || e.find("falsely flagged, held with other content") != std::string::npos;
+    EXPECT_TRUE(named);
 }
 
 }  // namespace

@@ -256,5 +256,27 @@ TEST(ChaosVerdict, AClockStepPastTheLimitOrWithoutExportAndAnUndrainedOutageFail
     EXPECT_FALSE(verdict({2.5}, {}).first);  // the outage's own floor
 }
 
+TEST(ChaosVerdict, KeysReusedAfterARestoreAreReportedWithoutFailingTheRunAndALossStillFails) {
+    auto verdict = [](std::int64_t reused, std::int64_t lost) {
+        TableCheck t;
+        t.table = "VENDA";
+        t.written = t.settled = 10;
+        t.reused = reused;
+        t.lost = lost;
+        Floors floors;
+        floors.rowsWritten = 10;
+        std::ostringstream out;
+        const bool passed = report(out, {t}, {}, floors);
+        return std::make_pair(passed, out.str());
+    };
+    const auto [passed, text] = verdict(3, 0);
+    EXPECT_TRUE(passed) << text;
+    EXPECT_NE(text.find("keys reused after a restore: 3 rows"), std::string::npos) << text;
+    const auto [clean, cleanText] = verdict(0, 0);
+    EXPECT_TRUE(clean);
+    EXPECT_EQ(cleanText.find("keys reused"), std::string::npos) << cleanText;
+    EXPECT_FALSE(verdict(3, 1).first);
+}
+
 }  // namespace
 }  // namespace qel::chaos

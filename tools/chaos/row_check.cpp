@@ -124,17 +124,17 @@ class TableChecker {
         }
     }
 
-    // The station's file as it is now. Its keys are kept, so that the rows
-    // of its earlier copies it still has are judged by it alone.
-    void addStation(const StationFile& file, std::set<std::string>& callers) {
-        known_.clear();
-        addFile(file, callers, false);
-    }
-
-    // A copy of the station as a restore found it: only the rows the
-    // station (and newer copies) no longer have count.
-    void addEarlier(const StationFile& file, std::set<std::string>& callers) {
-        addFile(file, callers, true);
+    // One station: its file as it is now, then the copies a restore found,
+    // newest first. A row of a copy that the station (or a newer copy) still
+    // has with the same content is judged there alone; one with other
+    // content under the same key is another row its till numbered alike.
+    void addStation(const StationFile& now, const std::vector<StationFile>& earlier,
+                    std::set<std::string>& callers) {
+        versions_.clear();
+        heldOther_.clear();
+        addFile(now, callers, false);
+        for (const StationFile& e : earlier) addFile(e, callers, true);
+        judgeHeldOther();
     }
 
     void addFile(const StationFile& file, std::set<std::string>& callers, bool earlier) {
@@ -165,17 +165,22 @@ class TableChecker {
         const server::PacketView view(rule(), data);
         if (!reducer_) reducer_.emplace(data.fields(), t_);
         const ContentWithoutAck& reduce = *reducer_;
-        std::set<Bytes> keys;
+        std::vector<std::pair<Bytes, Bytes>> added;  // versions this file adds, by key
         for (std::size_t r = 0; r < data.recordCount(); ++r) {
             Bytes key, content;
             const auto reason =
                 view.analyse(r, nullptr, sourceOf(data, r, file.firstStation), key, content);
+            content = reduce(content);
             if (!reason) {
-                if (earlier && known_.contains(key)) continue;
-                keys.insert(key);
+                const auto seen = versions_.find(key);
+                if (earlier && seen != versions_.end() &&
+                    std::find(seen->second.begin(), seen->second.end(), content) !=
+                        seen->second.end()) {
+                    continue;
+                }
+                added.emplace_back(key, content);
             }
             ++out_.written;
-            content = reduce(content);
             contents_.insert(content);
             bool heldSame = false, heldOther = false;
             if (!reason) {
@@ -219,17 +224,39 @@ class TableChecker {
             ++out_.settled;
             if (state == 'D') ++out_.deleted;
             if (heldSame) continue;
+            std::string what = state == 'S' ? "falsely flagged" : "lost (deleted)";
+            if (heldOther) {
+                // Lost, unless the server holds another row of the station
+                // under this key: known once every copy has been read.
+                heldOther_.push_back(
+                    {key, state, describe(data, r, liveShape, what + ", held with other content")});
+                continue;
+            }
             ++out_.lost;
             if (state == 'S') ++out_.falselyFlagged;
-            std::string what = state == 'S' ? "falsely flagged" : "lost (deleted)";
-            if (reason) {
-                what += ", no central key: " + *reason;
-            } else {
-                what += heldOther ? ", held with other content" : ", not held";
-            }
+            what += reason ? ", no central key: " + *reason : ", not held";
             example(data, r, liveShape, what);
         }
-        known_.insert(keys.begin(), keys.end());
+        for (auto& [key, content] : added) versions_[std::move(key)].push_back(std::move(content));
+    }
+
+    // A settled row whose key the server holds with other content is lost,
+    // unless that content is another row the station had under the same key
+    // (before or after a restore): a key holds one row, so one of the two
+    // cannot be held. Such rows are counted apart, as reused.
+    void judgeHeldOther() {
+        for (const HeldOther& row : heldOther_) {
+            const std::vector<Bytes>& seen = versions_[row.key];
+            const Bytes held = (*reducer_)(held_.at(row.key).content);
+            if (std::find(seen.begin(), seen.end(), held) != seen.end()) {
+                ++out_.reused;
+                continue;
+            }
+            ++out_.lost;
+            if (row.state == 'S') ++out_.falselyFlagged;
+            if (out_.examples.size() < kExamples) out_.examples.push_back(row.example);
+        }
+        heldOther_.clear();
     }
 
     TableCheck finish(const std::set<std::string>& callers) {
@@ -250,6 +277,11 @@ class TableChecker {
         std::string source;
         bool matched;
     };
+    struct HeldOther {
+        Bytes key;
+        char state;
+        std::string example;
+    };
     const server::TableRule& rule() const {
         return server::tableRules()[static_cast<std::size_t>(t_.element)];
     }
@@ -263,7 +295,9 @@ class TableChecker {
     TableCheck out_;
     std::map<Bytes, Held> held_;
     std::set<Bytes> contents_;
-    std::set<Bytes> known_;  // keys of the station being read, and of its newer copies
+    // The contents each key had in the station being read, over its copies.
+    std::map<Bytes, std::vector<Bytes>> versions_;
+    std::vector<HeldOther> heldOther_;  // settled rows whose key holds other content
     std::optional<ContentWithoutAck> reducer_;
 };
 
@@ -286,10 +320,7 @@ std::vector<TableCheck> checkRows(const std::vector<StationHistory>& stations,
     for (const CheckedTable& t : checkedTables()) {
         TableChecker checker(t, central);
         std::set<std::string> callers;
-        for (const auto& [now, earlier] : files) {
-            checker.addStation(now, callers);
-            for (const StationFile& e : earlier) checker.addEarlier(e, callers);
-        }
+        for (const auto& [now, earlier] : files) checker.addStation(now, earlier, callers);
         out.push_back(checker.finish(callers));
     }
     return out;

@@ -26,6 +26,10 @@ struct TableCheck {
     // Rows a station had before it was restored from a backup that did not
     // hold them, never sent: gone with the restore, no fault of the export.
     std::int64_t goneWithRestore = 0;
+    // Settled in one of a station's timelines while the server holds the row
+    // its till wrote under the same key in another: a restored till numbers
+    // its sales again, and the server keeps one row per key (the last sent).
+    std::int64_t reused = 0;
     std::int64_t duplicates = 0;        // held centrally twice: a station row under another key
     std::int64_t unexpected = 0;        // held centrally, never written at a station
     std::vector<std::string> examples;  // a few faulty rows, for the report
