@@ -176,6 +176,49 @@ TEST(ChaosExportWatcher, ARunCountsOnlyWhenItBeganAfterTheMomentAskedAbout) {
     fs::remove_all(dir);
 }
 
+TEST(ChaosExportWatcher, AServedRunCountsFromItsBeginningOnceItCompletedWithoutError) {
+    const fs::path dir = freshFolder("watcher-served");
+    const fs::path logs = dir / "station-001" / "Dados" / "Qel_Exp";
+    fs::create_directories(logs);
+    ExportWatcher watcher({{"station-001", dir / "station-001"}}, 0ms);
+    auto append = [&](const std::string& text) {
+        std::ofstream out(logs / "Qel_Exp071226.txt", std::ios::binary | std::ios::app);
+        out << text;
+        out.close();
+        watcher.poll();
+        std::this_thread::sleep_for(5ms);
+    };
+    const std::string begun =
+        "07/12/2026 10:00:00 - ****************** IN\xCD"
+        "CIO DA GRAVA\xC7\xC3O DOS DADOS NO "
+        "SERVIDOR *******************\r\n";
+    const std::string done = "07/12/2026 10:00:01 - EXPORTA\xC7\xC3O REALIZADA COM SUCESSO\r\n";
+    const std::string error =
+        "07/12/2026 10:00:02 - ERRO Except ExportaDados: Filial: 0001 Caixa: 001 Erro: x\r\n";
+
+    append(begun);  // begun before the moment, completed after it
+    const auto moment = ExportWatcher::Steady::now();
+    std::this_thread::sleep_for(5ms);
+    append(done);
+    EXPECT_FALSE(watcher.servedRunBegunAfter("station-001", moment));
+    append(begun);  // failed: the next one counts
+    append(error + done);
+    EXPECT_FALSE(watcher.servedRunBegunAfter("station-001", moment));
+    append(begun);
+    const auto begunAt = watcher.runBegunAfter("station-001", moment);
+    EXPECT_FALSE(watcher.servedRunBegunAfter("station-001", moment));  // still running
+    append(done);
+    const auto served = watcher.servedRunBegunAfter("station-001", moment);
+    ASSERT_TRUE(served && begunAt);
+    EXPECT_LT(*begunAt, *served);  // the failed run began first
+    const auto completed = watcher.exportCompletedAfter("station-001", *begunAt);
+    ASSERT_TRUE(completed);
+    EXPECT_LT(*served, *completed);  // measured to its beginning, not to its end
+    EXPECT_FALSE(watcher.servedRunBegunAfter("station-001", *completed));
+    EXPECT_FALSE(watcher.servedRunBegunAfter("station-009", moment));
+    fs::remove_all(dir);
+}
+
 TEST(ChaosStationBackups, ARestoreTakesTheBackupNearestTheAgeAskedAndCopiesComeNewestFirst) {
     const fs::path dir = freshFolder("backups");
     StationFolder station;

@@ -109,6 +109,24 @@ std::optional<ExportWatcher::Steady::time_point> ExportWatcher::exportCompletedA
     return std::nullopt;
 }
 
+std::optional<ExportWatcher::Steady::time_point> ExportWatcher::servedRunBegunAfter(
+    const std::string& agent, Steady::time_point t) const {
+    std::lock_guard lock(mutex_);
+    const auto it = agents_.find(agent);
+    if (it == agents_.end()) return std::nullopt;
+    // A completion belongs to the last run begun before it; a run killed
+    // before its end has none.
+    std::optional<Steady::time_point> begun;
+    for (const Seen& s : it->second.seen) {
+        if (s.event == Event::Begun) {
+            begun = s.at > t + every_ ? std::optional(s.at) : std::nullopt;
+        } else if (begun) {
+            return begun;
+        }
+    }
+    return std::nullopt;
+}
+
 std::map<std::string, std::vector<DateTime>> ExportWatcher::completedByAgent() const {
     std::lock_guard lock(mutex_);
     std::map<std::string, std::vector<DateTime>> out;

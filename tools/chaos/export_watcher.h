@@ -42,6 +42,11 @@ class ExportWatcher {
     // When `agent` completed the first export run it began after `t`.
     std::optional<Steady::time_point> exportCompletedAfter(const std::string& agent,
                                                            Steady::time_point t) const;
+    // When `agent` began the first export run after `t` that completed
+    // without an error line: how long a step of the server's clock held the
+    // next served export back, whatever the run then took to send.
+    std::optional<Steady::time_point> servedRunBegunAfter(const std::string& agent,
+                                                          Steady::time_point t) const;
     // Every completed export by agent, at the local time it was seen.
     std::map<std::string, std::vector<DateTime>> completedByAgent() const;
 

@@ -204,17 +204,22 @@ void FaultRunner::agentClockStep(AgentControl& agent, const PlannedFault& f) {
 void FaultRunner::serverClockStep(const PlannedFault& f) {
     if (targets_.serverClock == nullptr || targets_.watcher == nullptr)
         throw Error("the server's clock is not stepped in this run");
-    // The server serves an export run begun after the step, for any agent.
+    // The server serves an export run begun after the step, for any agent:
+    // measured to the beginning of the first such run that completed without
+    // an error, since how long a run then takes to send (a backlog after an
+    // outage, 100 sales a run) is load, not the clock. The wait allows for
+    // such a run to end.
     auto anyExport = [&](std::chrono::steady_clock::time_point at) {
         return await(
             [&]() -> std::optional<std::chrono::steady_clock::time_point> {
+                std::optional<std::chrono::steady_clock::time_point> first;
                 for (const auto& a : agents_) {
-                    if (auto t = targets_.watcher->exportCompletedAfter(a->station().name, at))
-                        return t;
+                    const auto t = targets_.watcher->servedRunBegunAfter(a->station().name, at);
+                    if (t && (!first || *t < *first)) first = t;
                 }
-                return std::nullopt;
+                return first;
             },
-            std::chrono::seconds(timerSeconds_ + 180));
+            std::chrono::seconds(timerSeconds_ + 600));
     };
     auto stepAndMeasure = [&](std::int64_t offset) {
         const auto at = std::chrono::steady_clock::now();
