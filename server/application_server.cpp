@@ -5,6 +5,7 @@
 #include "day_completeness.h"
 #include "export_rows.h"
 #include "protocol/envelope.h"
+#include "short_days.h"
 #include "table_rules.h"
 
 namespace qel::server {
@@ -165,6 +166,7 @@ CallOutcome ApplicationServer::dispatch(const Caller& caller, const protocol::Re
         if (m == "getLimpezaDiaria") return cleanupDue(caller, args, false);
         if (m == "getLimpezaMensal") return cleanupDue(caller, args, true);
         if (m == "setDtUltimaLimpeza") return setDtUltimaLimpeza(caller, args);
+        if (m == "getShortDays") return getShortDays(caller, args);
     } else if (request.object == kAdjustObject) {
         if (m == "setAjusteDiferencas") return recordRequest(caller, args, "AJUSTE", true);
     } else if (request.object == kLoyaltyObject) {
@@ -439,6 +441,30 @@ CallOutcome ApplicationServer::setDtUltimaLimpeza(const Caller& caller, const Va
     identify(caller, out, args);
     store_.recordCleanup(out.store, out.station, clock_.now());
     out.answer = protocol::successAnswer(Variant(true));
+    return out;
+}
+
+CallOutcome ApplicationServer::getShortDays(const Caller& caller, const VariantArray& args) {
+    if (args.size() != 2 && args.size() != 3) expectCount(args, 3, "getShortDays");
+    CallOutcome out;
+    identify(caller, out, args);
+    std::int64_t days = kShortDaysDefault;
+    if (args.size() == 3 && !args[2].isEmpty()) {
+        const auto* n = args[2].get<std::int64_t>();
+        if (!n)
+            throw BadArguments("the number of days must be an integer, not " +
+                               std::string(kindName(args[2].kind())));
+        if (*n < 1 || *n > kShortDaysMost) {
+            throw BadArguments("the number of days must be from 1 to " +
+                               std::to_string(kShortDaysMost) + ", not " + std::to_string(*n));
+        }
+        days = *n;
+    }
+    const DateTime now = clock_.now();
+    const DateTime since = now.date().addDays(-static_cast<double>(days - 1));
+    const auto shortDays = store_.findShortDays(out.store, out.station, since, now);
+    out.rows = shortDays.size();
+    out.answer = protocol::successAnswer(Variant(shortDaysPacket(shortDays)));
     return out;
 }
 

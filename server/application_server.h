@@ -49,7 +49,11 @@ struct CallOutcome {
     std::int64_t refused = 0;  // rows a transfer could not store
 };
 
-// The server objects and their nine methods, independent of the transport.
+// Days a station may ask about at most, and by default, in getShortDays.
+inline constexpr std::int64_t kShortDaysDefault = 31;
+inline constexpr std::int64_t kShortDaysMost = 3660;
+
+// The server objects and their ten methods, independent of the transport.
 // Each method validates its arguments, does its work against the central
 // store and answers an envelope; any failure answers [false, message] with
 // nothing written. Safe to call from several threads at once.
@@ -76,6 +80,7 @@ class ApplicationServer {
     CallOutcome reportDate(const Caller& caller, const VariantArray& args, std::string_view name);
     CallOutcome cleanupDue(const Caller& caller, const VariantArray& args, bool monthly);
     CallOutcome setDtUltimaLimpeza(const Caller& caller, const VariantArray& args);
+    CallOutcome getShortDays(const Caller& caller, const VariantArray& args);
     CallOutcome recordRequest(const Caller& caller, const VariantArray& args, std::string_view kind,
                               bool withArgument);
 

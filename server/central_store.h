@@ -93,6 +93,16 @@ struct DayShortfall {
     }
 };
 
+// A day of one station that was found short (the station asked for its short
+// days) and has since become complete: when it was found and healed, and how
+// many of its sales the server received in between.
+struct HealedDay {
+    DateTime day;
+    DateTime foundAt;
+    DateTime healedAt;
+    std::int64_t sales = 0;
+};
+
 // What the fleet page and the metrics show of one station.
 struct StationStatus {
     std::string store;
@@ -104,6 +114,10 @@ struct StationStatus {
     std::int64_t refusedToday = 0;
     std::int64_t daysChecked = 0;  // days with a summary since the window's start
     std::vector<DayShortfall> shortDays;
+    // Days from the window's start whose latest shortfall healed, by day.
+    std::vector<HealedDay> healedDays;
+    // Sales received for days after they were found short, over all time.
+    std::int64_t resentSales = 0;
 };
 
 struct RowRef {
@@ -151,6 +165,14 @@ class CentralStore {
     // Every station known, ordered by store and station: activity on `today`
     // (the server's day) and day completeness for the days from `since`.
     virtual std::vector<StationStatus> fleet(DateTime today, DateTime since) = 0;
+
+    // The station's days with a summary from `since` whose held sales fall
+    // short of it, by day. Each is recorded as found short at `at`, unless it
+    // is already recorded and not yet healed; the transfers that follow
+    // count the sales it receives and mark it healed once it is complete.
+    virtual std::vector<DayShortfall> findShortDays(std::string_view store,
+                                                    std::string_view station, DateTime since,
+                                                    DateTime at) = 0;
 };
 
 // Opens (creating when needed) the SQLite central store in `file`.

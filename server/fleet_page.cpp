@@ -172,6 +172,15 @@ void completenessCell(std::string& out, const StationStatus& s) {
                    moneyText(d.reportedAmount) + ")";
         }
     }
+    // Days the station was told were short and that are complete again.
+    for (const HealedDay& h : s.healedDays) {
+        const bool differs = std::any_of(s.shortDays.begin(), s.shortDays.end(),
+                                         [&](const DayShortfall& d) { return d.day == h.day; });
+        if (differs) continue;
+        out += "<br><span class=\"healed\">" + h.day.toDateText() + ": healed " +
+               h.healedAt.format("dd/mm/yyyy hh:nn") + ", " + plural(h.sales, "sale", "sales") +
+               " re-sent</span>";
+    }
     out += "</td>";
 }
 

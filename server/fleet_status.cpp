@@ -58,6 +58,14 @@ void FleetBuilder::day(std::string store, std::string station, const DayShortfal
     }
 }
 
+void FleetBuilder::healed(std::string store, std::string station, const HealedDay& day) {
+    at(std::move(store), std::move(station)).healedDays.push_back(day);
+}
+
+void FleetBuilder::resent(std::string store, std::string station, std::int64_t sales) {
+    at(std::move(store), std::move(station)).resentSales += sales;
+}
+
 std::vector<StationStatus> FleetBuilder::take() {
     std::vector<StationStatus> out;
     out.reserve(stations_.size());
@@ -67,6 +75,9 @@ std::vector<StationStatus> FleetBuilder::take() {
                   [](const DayShortfall& a, const DayShortfall& b) {
                       return a.day.value() < b.day.value();
                   });
+        std::sort(
+            status.healedDays.begin(), status.healedDays.end(),
+            [](const HealedDay& a, const HealedDay& b) { return a.day.value() < b.day.value(); });
         out.push_back(std::move(status));
     }
     stations_.clear();

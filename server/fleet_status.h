@@ -39,6 +39,9 @@ class FleetBuilder {
                     std::int64_t received, std::int64_t refused);
     // One day with a station summary and the sales held for that day.
     void day(std::string store, std::string station, const DayShortfall& day);
+    // A day whose latest shortfall healed; the sales received for found days.
+    void healed(std::string store, std::string station, const HealedDay& day);
+    void resent(std::string store, std::string station, std::int64_t sales);
 
     std::vector<StationStatus> take();
 

@@ -163,6 +163,21 @@ std::string ServerMetrics::render(const std::vector<StationStatus>& fleet, DateT
         "hold, summed over the station days that lack some.\n";
     out += "# TYPE qelexp_amount_missing gauge\n";
     out += "qelexp_amount_missing " + moneyText(missingAmount) + "\n";
+    std::int64_t resent = 0, healed = 0;
+    for (const StationStatus& s : fleet) {
+        resent += s.resentSales;
+        healed += static_cast<std::int64_t>(s.healedDays.size());
+    }
+    out +=
+        "# HELP qelexp_reconciled_sales_total Sales the central store received for station days "
+        "after their station was told they were short (re-sent by reconciliation).\n";
+    out += "# TYPE qelexp_reconciled_sales_total counter\n";
+    line(out, "qelexp_reconciled_sales_total %lld\n", static_cast<long long>(resent));
+    out +=
+        "# HELP qelexp_day_healed Station days in the window that were found short and are "
+        "complete again.\n";
+    out += "# TYPE qelexp_day_healed gauge\n";
+    line(out, "qelexp_day_healed %lld\n", static_cast<long long>(healed));
 
     // Each station's own series, for alerts that name the station.
     out += "# HELP qelexp_silent_after_seconds A station not heard of for longer is silent.\n";

@@ -46,12 +46,17 @@ class ServerMetrics {
     static constexpr std::size_t kMaxFailingStations = 20000;
 
   private:
-    static constexpr std::array<std::string_view, 10> kMethods = {
-        "setInsereServidor",    "getVerificaExportacao",
-        "getMinDTULTATUEXT",    "getMaxDTULTATUMCLI",
-        "getLimpezaDiaria",     "getLimpezaMensal",
-        "setDtUltimaLimpeza",   "setAjusteDiferencas",
-        "setAtualizaPontuacao", "other"};
+    static constexpr std::array<std::string_view, 11> kMethods = {"setInsereServidor",
+                                                                  "getVerificaExportacao",
+                                                                  "getMinDTULTATUEXT",
+                                                                  "getMaxDTULTATUMCLI",
+                                                                  "getLimpezaDiaria",
+                                                                  "getLimpezaMensal",
+                                                                  "setDtUltimaLimpeza",
+                                                                  "setAjusteDiferencas",
+                                                                  "setAtualizaPontuacao",
+                                                                  "getShortDays",
+                                                                  "other"};
     struct MethodCounters {
         std::atomic<std::int64_t> calls{0}, failures{0};
     };

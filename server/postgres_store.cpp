@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <cstring>
 #include <numeric>
+#include <set>
 #include <type_traits>
 #include <unordered_map>
 
@@ -108,7 +109,22 @@ CREATE UNIQUE INDEX IF NOT EXISTS export_row_by_key_prefix
     ON export_row (table_name, substr(row_key, 1, 64), sha256(row_key));
 )sql";
 
-constexpr int kSchemaVersion = 3;
+// Version 4: the days found short when their station asked, with the
+// sales received for them since and when they healed.
+constexpr const char* kSchemaV4 = R"sql(
+CREATE TABLE IF NOT EXISTS day_repair (
+    store     text NOT NULL,
+    station   text NOT NULL,
+    day       double precision NOT NULL,
+    found_at  double precision NOT NULL,
+    held_then bigint NOT NULL,
+    resent    bigint NOT NULL,
+    healed_at double precision,
+    PRIMARY KEY (store, station, day, found_at)
+);
+)sql";
+
+constexpr int kSchemaVersion = 4;
 constexpr int kRetries = 5;
 
 // Byte order, as PostgreSQL orders bytea (and text in the "C" collation).
@@ -253,6 +269,29 @@ constexpr const char* kUpsertDates =
     "SELECT $1, $2, n, v, $3 FROM unnest($4::text[], $5::float8[]) AS u(n, v) ORDER BY n "
     "ON CONFLICT (store, station, name) DO UPDATE SET value = excluded.value, "
     "received_at = excluded.received_at";
+// The open shortfalls of the batch's stations ($1, $2) count the sales held
+// since they were found and heal once their day lacks nothing of its summary.
+constexpr const char* kUpdateRepairs =
+    "UPDATE day_repair r SET resent = GREATEST(h.n - r.held_then, 0), "
+    "healed_at = CASE WHEN h.n >= s.sales AND h.total >= s.amount THEN $3::float8 ELSE NULL END "
+    "FROM day_summary s CROSS JOIN LATERAL (SELECT COUNT(*) AS n, "
+    "COALESCE(SUM(amount), 0) AS total FROM sale_day x WHERE x.store = s.store AND "
+    "x.station = s.station AND x.day = s.day) h "
+    "WHERE r.healed_at IS NULL AND s.store = r.store AND s.station = r.station AND s.day = r.day "
+    "AND (r.store, r.station) IN (SELECT * FROM unnest($1::text[], $2::text[]))";
+// A station's days with a summary from $3, held against reported.
+constexpr const char* kStationDays =
+    "SELECT s.day, s.sales, s.amount, COALESCE(h.n, 0), COALESCE(h.high, 0), COALESCE(h.low, 0) "
+    "FROM day_summary s LEFT JOIN (SELECT day, COUNT(*) AS n, SUM(amount / 1000000000) AS high, "
+    "SUM(amount % 1000000000) AS low FROM sale_day WHERE store = $1 AND station = $2 AND "
+    "day >= $3 GROUP BY day) h ON h.day = s.day WHERE s.store = $1 AND s.station = $2 AND "
+    "s.day >= $3 ORDER BY s.day";
+constexpr const char* kRecordShortDay =
+    "INSERT INTO day_repair (store, station, day, found_at, held_then, resent, healed_at) "
+    "SELECT $1::text, $2::text, $3::float8, $4::float8, $5::int8, 0, NULL WHERE NOT EXISTS (SELECT "
+    "1 FROM day_repair WHERE "
+    "store = $1 AND station = $2 AND day = $3 AND healed_at IS NULL) "
+    "ON CONFLICT (store, station, day, found_at) DO NOTHING";
 constexpr const char* kRecordTransfer =
     "INSERT INTO station_activity (store, station, last_contact, last_transfer) "
     "VALUES ($1, $2, $3, $3) ON CONFLICT (store, station) DO UPDATE SET "
@@ -349,6 +388,10 @@ class PostgresStore final : public CentralStore {
                 t.exec(kSchemaV3);
                 t.exec("INSERT INTO schema_version VALUES (3)");
             }
+            if (version < 4) {
+                t.exec(kSchemaV4);
+                t.exec("INSERT INTO schema_version VALUES (4)");
+            }
         });
     }
 
@@ -398,6 +441,17 @@ class PostgresStore final : public CentralStore {
             }
             rest.push_back(
                 {kUpsertDates, {store, station, at, Param::array(names), Param::array(values)}});
+        }
+        if (!batch.sales.empty() || !batch.summaries.empty()) {
+            std::set<std::pair<std::string_view, std::string_view>> stations;
+            for (const SaleFact& f : batch.sales) stations.emplace(f.store, f.station);
+            for (const DaySummary& d : batch.summaries) stations.emplace(d.store, d.station);
+            pg::ArrayBuilder stores(pg::Oid::text), codes(pg::Oid::text);
+            for (const auto& [s, c] : stations) {
+                stores.text(s);
+                codes.text(c);
+            }
+            rest.push_back({kUpdateRepairs, {Param::array(stores), Param::array(codes), at}});
         }
         // The transfer is also the station's contact: no separate write for it.
         rest.push_back({kRecordTransfer, {store, station, at}});
@@ -563,6 +617,34 @@ class PostgresStore final : public CentralStore {
 
     std::vector<StationStatus> fleet(DateTime today, DateTime since) override;
 
+    std::vector<DayShortfall> findShortDays(std::string_view store, std::string_view station,
+                                            DateTime since, DateTime at) override {
+        return withConnection([&](pg::Connection& c) {
+            std::vector<DayShortfall> out;
+            withRetry(c, [&] {
+                out.clear();
+                c.exec("BEGIN");
+                pg::Result d = c.exec(kStationDays, {Param::of(store), Param::of(station),
+                                                     Param::of(since.date().value())});
+                for (int i = 0; i < d.rows(); ++i) {
+                    DayShortfall day;
+                    day.day = DateTime(d.float8(i, 0));
+                    day.reportedSales = d.int64(i, 1);
+                    day.reportedAmount = d.int64(i, 2);
+                    day.heldSales = d.int64(i, 3);
+                    day.heldAmount = joinAmount(d.int64(i, 4), d.int64(i, 5));
+                    if (!day.isShort()) continue;
+                    c.exec(kRecordShortDay,
+                           {Param::of(store), Param::of(station), Param::of(day.day.value()),
+                            Param::of(at.value()), Param::of(day.heldSales)});
+                    out.push_back(day);
+                }
+                c.exec("COMMIT");
+            });
+            return out;
+        });
+    }
+
   private:
     // Runs `work` on a pooled connection. A connection the server cut (a
     // restart, a failover) is replaced and the work runs once more, so no
@@ -675,6 +757,23 @@ std::vector<StationStatus> PostgresStore::fleet(DateTime today, DateTime since) 
                 day.heldSales = d.int64(i, 5);
                 day.heldAmount = joinAmount(d.int64(i, 6), d.int64(i, 7));
                 fleet.day(d.text(i, 0), d.text(i, 1), day);
+            }
+            // The latest shortfall of each day, where it healed.
+            pg::Result h = c->exec(
+                "SELECT DISTINCT ON (store, station, day) store, station, day, found_at, "
+                "healed_at, resent FROM day_repair WHERE day >= $1 ORDER BY store, station, day, "
+                "found_at DESC",
+                {Param::of(since.date().value())});
+            for (int i = 0; i < h.rows(); ++i) {
+                if (h.isNull(i, 4)) continue;
+                fleet.healed(h.text(i, 0), h.text(i, 1),
+                             {DateTime(h.float8(i, 2)), DateTime(h.float8(i, 3)),
+                              DateTime(h.float8(i, 4)), h.int64(i, 5)});
+            }
+            pg::Result r = c->exec(
+                "SELECT store, station, SUM(resent)::int8 FROM day_repair GROUP BY store, station");
+            for (int i = 0; i < r.rows(); ++i) {
+                fleet.resent(r.text(i, 0), r.text(i, 1), r.int64(i, 2));
             }
             c->exec("COMMIT");
         } catch (...) {

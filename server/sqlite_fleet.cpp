@@ -1,6 +1,8 @@
 #include "sqlite_fleet.h"
 
+#include <algorithm>
 #include <memory>
+#include <set>
 
 #include "core/error.h"
 #include "fleet_status.h"
@@ -46,6 +48,16 @@ CREATE TABLE IF NOT EXISTS day_summary (
     PRIMARY KEY (store, station, day)
 ) WITHOUT ROWID;
 CREATE INDEX IF NOT EXISTS day_summary_by_day ON day_summary (day);
+CREATE TABLE IF NOT EXISTS day_repair (
+    store     TEXT NOT NULL,
+    station   TEXT NOT NULL,
+    day       REAL NOT NULL,
+    found_at  REAL NOT NULL,
+    held_then INTEGER NOT NULL,
+    resent    INTEGER NOT NULL,
+    healed_at REAL,
+    PRIMARY KEY (store, station, day, found_at)
+) WITHOUT ROWID;
 )sql";
 
 namespace {
@@ -91,7 +103,105 @@ std::optional<DateTime> columnDate(sqlite3_stmt* s, int i) {
     return DateTime(sqlite3_column_double(s, i));
 }
 
+// The station's days with a summary from `since` (or only `day`), held
+// against reported. Held amounts are summed in two parts (above and below
+// 10^9), each far from overflowing, and joined in 128 bits.
+std::vector<DayShortfall> stationDays(sqlite3* db, std::string_view store, std::string_view station,
+                                      DateTime since, std::optional<DateTime> day = std::nullopt) {
+    auto d = prepare(db,
+                     "SELECT s.day, s.sales, s.amount, COUNT(h.day), "
+                     "COALESCE(SUM(h.amount / 1000000000), 0), "
+                     "COALESCE(SUM(h.amount % 1000000000), 0) "
+                     "FROM day_summary s LEFT JOIN sale_day h ON h.store = s.store AND "
+                     "h.station = s.station AND h.day = s.day WHERE s.store = ?1 AND "
+                     "s.station = ?2 AND s.day >= ?3 AND (?4 IS NULL OR s.day = ?4) "
+                     "GROUP BY s.day ORDER BY s.day");
+    text(d.get(), 1, store);
+    text(d.get(), 2, station);
+    sqlite3_bind_double(d.get(), 3, since.date().value());
+    if (day) sqlite3_bind_double(d.get(), 4, day->value());
+    std::vector<DayShortfall> out;
+    while (step(db, d.get())) {
+        DayShortfall f;
+        f.day = DateTime(sqlite3_column_double(d.get(), 0));
+        f.reportedSales = sqlite3_column_int64(d.get(), 1);
+        f.reportedAmount = sqlite3_column_int64(d.get(), 2);
+        f.heldSales = sqlite3_column_int64(d.get(), 3);
+        f.heldAmount =
+            joinAmount(sqlite3_column_int64(d.get(), 4), sqlite3_column_int64(d.get(), 5));
+        out.push_back(f);
+    }
+    return out;
+}
+
+// The days of the batch's stations that were found short and have not
+// healed: each counts the sales held since it was found, and heals when
+// it lacks nothing of its summary.
+void updateRepairs(sqlite3* db, const InsertBatch& batch) {
+    std::set<std::pair<std::string_view, std::string_view>> stations;
+    for (const SaleFact& f : batch.sales) stations.emplace(f.store, f.station);
+    for (const DaySummary& d : batch.summaries) stations.emplace(d.store, d.station);
+    auto open = prepare(db,
+                        "SELECT day, found_at, held_then FROM day_repair WHERE store = ?1 AND "
+                        "station = ?2 AND healed_at IS NULL");
+    auto update = prepare(db,
+                          "UPDATE day_repair SET resent = ?1, healed_at = ?2 WHERE store = ?3 "
+                          "AND station = ?4 AND day = ?5 AND found_at = ?6");
+    for (const auto& [store, station] : stations) {
+        text(open.get(), 1, store);
+        text(open.get(), 2, station);
+        struct Open {
+            DateTime day, foundAt;
+            std::int64_t heldThen;
+        };
+        std::vector<Open> days;
+        while (step(db, open.get())) {
+            days.push_back({DateTime(sqlite3_column_double(open.get(), 0)),
+                            DateTime(sqlite3_column_double(open.get(), 1)),
+                            sqlite3_column_int64(open.get(), 2)});
+        }
+        sqlite3_reset(open.get());
+        for (const Open& o : days) {
+            const auto now = stationDays(db, store, station, o.day, o.day);
+            if (now.empty()) continue;  // no summary to compare with
+            text(update.get(), 3, store);
+            text(update.get(), 4, station);
+            sqlite3_bind_int64(update.get(), 1,
+                               std::max<std::int64_t>(0, now[0].heldSales - o.heldThen));
+            if (now[0].isShort()) {
+                sqlite3_bind_null(update.get(), 2);
+            } else {
+                sqlite3_bind_double(update.get(), 2, batch.receivedAt.value());
+            }
+            sqlite3_bind_double(update.get(), 5, o.day.value());
+            sqlite3_bind_double(update.get(), 6, o.foundAt.value());
+            runOnce(db, update.get());
+        }
+    }
+}
+
 }  // namespace
+
+std::vector<DayShortfall> findShortDays(sqlite3* db, std::string_view store,
+                                        std::string_view station, DateTime since, DateTime at) {
+    std::vector<DayShortfall> out;
+    auto record = prepare(db,
+                          "INSERT INTO day_repair (store, station, day, found_at, held_then, "
+                          "resent, healed_at) SELECT ?1, ?2, ?3, ?4, ?5, 0, NULL WHERE NOT EXISTS "
+                          "(SELECT 1 FROM day_repair WHERE store = ?1 AND station = ?2 AND "
+                          "day = ?3 AND healed_at IS NULL)");
+    for (const DayShortfall& d : stationDays(db, store, station, since)) {
+        if (!d.isShort()) continue;
+        text(record.get(), 1, store);
+        text(record.get(), 2, station);
+        sqlite3_bind_double(record.get(), 3, d.day.value());
+        sqlite3_bind_double(record.get(), 4, at.value());
+        sqlite3_bind_int64(record.get(), 5, d.heldSales);
+        runOnce(db, record.get());
+        out.push_back(d);
+    }
+    return out;
+}
 
 void writeBatch(sqlite3* db, const InsertBatch& batch, const TableCounts& stored) {
     const double day = batch.receivedAt.date().value();
@@ -125,6 +235,7 @@ void writeBatch(sqlite3* db, const InsertBatch& batch, const TableCounts& stored
         sqlite3_bind_double(summary.get(), 6, batch.receivedAt.value());
         runOnce(db, summary.get());
     }
+    if (!batch.sales.empty() || !batch.summaries.empty()) updateRepairs(db, batch);
     auto count = prepare(db,
                          "INSERT INTO station_day_count (store, station, day, table_name, "
                          "received, refused) VALUES (?1, ?2, ?3, ?4, ?5, ?6) ON CONFLICT DO UPDATE "
@@ -205,6 +316,26 @@ std::vector<StationStatus> read(sqlite3* db, DateTime today, DateTime since) {
         day.heldAmount =
             joinAmount(sqlite3_column_int64(d.get(), 6), sqlite3_column_int64(d.get(), 7));
         fleet.day(columnText(d.get(), 0), columnText(d.get(), 1), day);
+    }
+    // The latest shortfall of each day, where it healed.
+    auto h = prepare(db,
+                     "SELECT store, station, day, found_at, healed_at, resent FROM day_repair r "
+                     "WHERE day >= ?1 AND healed_at IS NOT NULL AND found_at = (SELECT "
+                     "MAX(found_at) FROM day_repair x WHERE x.store = r.store AND "
+                     "x.station = r.station AND x.day = r.day)");
+    sqlite3_bind_double(h.get(), 1, since.date().value());
+    while (step(db, h.get())) {
+        fleet.healed(
+            columnText(h.get(), 0), columnText(h.get(), 1),
+            {DateTime(sqlite3_column_double(h.get(), 2)),
+             DateTime(sqlite3_column_double(h.get(), 3)),
+             DateTime(sqlite3_column_double(h.get(), 4)), sqlite3_column_int64(h.get(), 5)});
+    }
+    auto r =
+        prepare(db, "SELECT store, station, SUM(resent) FROM day_repair GROUP BY store, station");
+    while (step(db, r.get())) {
+        fleet.resent(columnText(r.get(), 0), columnText(r.get(), 1),
+                     sqlite3_column_int64(r.get(), 2));
     }
     return fleet.take();
 }

@@ -17,5 +17,8 @@ extern const char* const kSchema;
 void writeBatch(sqlite3* db, const InsertBatch& batch, const TableCounts& stored);
 void touch(sqlite3* db, std::string_view store, std::string_view station, DateTime at);
 std::vector<StationStatus> read(sqlite3* db, DateTime today, DateTime since);
+// REQUIRES: inside a write transaction.
+std::vector<DayShortfall> findShortDays(sqlite3* db, std::string_view store,
+                                        std::string_view station, DateTime since, DateTime at);
 
 }  // namespace qel::server::sqlite_fleet

@@ -320,6 +320,20 @@ class SqliteStore final : public CentralStore {
         }
     }
 
+    std::vector<DayShortfall> findShortDays(std::string_view store, std::string_view station,
+                                            DateTime since, DateTime at) override {
+        std::lock_guard lock(mutex_);
+        exec("BEGIN IMMEDIATE");
+        try {
+            auto out = sqlite_fleet::findShortDays(db_, store, station, since, at);
+            exec("COMMIT");
+            return out;
+        } catch (...) {
+            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+            throw;
+        }
+    }
+
   private:
     bool hasColumn(const char* table, const char* column) {
         Stmt s(db_, "SELECT COUNT(*) FROM pragma_table_info(?1) WHERE name = ?2");

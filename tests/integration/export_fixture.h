@@ -55,6 +55,10 @@ class FailingVerifyStore : public server::CentralStore {
     std::vector<server::StationStatus> fleet(DateTime today, DateTime since) override {
         return real_.fleet(today, since);
     }
+    std::vector<server::DayShortfall> findShortDays(std::string_view s, std::string_view c,
+                                                    DateTime since, DateTime at) override {
+        return real_.findShortDays(s, c, since, at);
+    }
 
   private:
     server::CentralStore& real_;

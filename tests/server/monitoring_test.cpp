@@ -266,6 +266,48 @@ TEST(Metrics, ShortfallsCountPerStationDayAndASurplusIsItsOwnState) {
     EXPECT_NE(html.find("3 with incomplete days"), std::string::npos);
 }
 
+TEST_F(Pages, ADayTheStationWasToldWasShortShowsHealedAndItsSalesCount) {
+    start();
+    const DateTime d5 = DateTime::fromDate(2026, 12, 5);
+    send("001", salesArray("001", {{"1", d5, {100, 2}}}, {{d5, 3, {300, 2}}}));
+    auto& exp = connections_->netInsereServidor;
+    const Variant found = callChecked(exp, "getShortDays", {Variant("0001"), Variant("001")});
+    ASSERT_EQ(found.asPacket().recordCount(), 1u);
+    EXPECT_NE(get("/metrics")->body.find("\nqelexp_reconciled_sales_total 0\n"), std::string::npos);
+
+    clock_.set(DateTime::fromDateTime(2026, 12, 6, 10, 30, 0));
+    send("001",
+         salesArray("001", {{"1", d5, {100, 2}}, {"2", d5, {100, 2}}, {"3", d5, {100, 2}}}, {}));
+    const std::string page = get("/fleet")->body;
+    EXPECT_NE(page.find("complete (1 day)<br><span class=\"healed\">05/12/2026: healed "
+                        "06/12/2026 10:30, 2 sales re-sent</span>"),
+              std::string::npos)
+        << page;
+    const std::string metrics = get("/metrics")->body;
+    EXPECT_NE(metrics.find("\nqelexp_reconciled_sales_total 2\n"), std::string::npos);
+    EXPECT_NE(metrics.find("\nqelexp_day_healed 1\n"), std::string::npos);
+    EXPECT_NE(metrics.find("qelexp_calls_total{method=\"getShortDays\"} 1\n"), std::string::npos);
+    const auto file = folder_ / "metrics.txt";
+    std::ofstream(file, std::ios::binary) << metrics;
+    EXPECT_EQ(std::system(("promtool check metrics < '" + file.string() + "'").c_str()), 0);
+}
+
+TEST(FleetPage, AHealedDayThatDiffersAgainShowsOnlyItsShortfall) {
+    const DateTime now = DateTime::fromDateTime(2026, 12, 6, 12, 0, 0);
+    const DateTime d4 = DateTime::fromDate(2026, 12, 4), d5 = DateTime::fromDate(2026, 12, 5);
+    server::StationStatus s;
+    s.store = "0001";
+    s.station = "001";
+    s.lastContact = now;
+    s.daysChecked = 2;
+    s.shortDays = {{d5, 3, 300, 2, 200}};
+    s.healedDays = {{d4, now, now, 1}, {d5, now, now, 4}};
+    const std::string html = server::renderFleetPage({s}, now, 60);
+    EXPECT_NE(html.find("04/12/2026: healed 06/12/2026 12:00, 1 sale re-sent"), std::string::npos);
+    EXPECT_EQ(html.find("05/12/2026: healed"), std::string::npos);
+    EXPECT_NE(html.find("05/12/2026: short by 1 sale"), std::string::npos);
+}
+
 TEST(FleetPage, MarksSilentStationsAndEscapesWhatStationsSend) {
     const DateTime now = DateTime::fromDateTime(2026, 12, 6, 12, 0, 0);
     std::vector<server::StationStatus> fleet(1000);
