@@ -4,6 +4,7 @@
 
 #include "app/main_window.h"
 #include "core/error.h"
+#include "export/day_reconciliation.h"
 
 namespace qel::app {
 
@@ -50,6 +51,7 @@ void TfrmExportaVenda::BuscaVendas() {
                 state.setUltimaAtividade(context_.clock.moment());
                 dm.EnviaVendas(CDFILIAL, station, CDLOJA, TipoImpFis);
                 if (state.reiniciarAgora()) break;
+                agent::reconcileAfterRun(dm, CDFILIAL, station);
             }
             GravaLog("Exportação realizada pelo QelExp");
         }

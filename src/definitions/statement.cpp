@@ -77,6 +77,7 @@ struct Catalogue {
         detail::addCorrectionStatements(statements);
         detail::addCleanupStatements(statements);
         detail::addCentralStatements(statements);
+        detail::addReconciliationStatements(statements);
         for (std::size_t i = 0; i < statements.size(); ++i) {
             if (!byName.emplace(statements[i].name, i).second) {
                 throw Error("statement defined twice: " + std::string(statements[i].name));

@@ -73,5 +73,6 @@ void addCorrectionStatements(std::vector<Statement>& out);
 void addCleanupStatements(std::vector<Statement>& out);
 void addRunStatements(std::vector<Statement>& out);
 void addCentralStatements(std::vector<Statement>& out);
+void addReconciliationStatements(std::vector<Statement>& out);
 
 }  // namespace qel::definitions::detail

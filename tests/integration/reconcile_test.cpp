@@ -1,0 +1,322 @@
+// A short day heals: the central store loses sales the station flagged as
+// exported (restored from an earlier copy, or flags set by hand), the
+// station asks for its short days, marks what the server lacks, and the next
+// ordinary export run sends it. On every central store engine, with the real
+// server on loopback and a real station file.
+
+#include <libpq-fe.h>
+
+#include <fstream>
+
+#include "../server/postgres_cluster.h"
+#include "consistency_check.h"
+#include "export/day_reconciliation.h"
+#include "export_fixture.h"
+
+namespace qel::testing {
+namespace {
+
+// Counts the central store's work that only reconciliation asks for.
+class CountingStore : public FailingVerifyStore {
+  public:
+    using FailingVerifyStore::FailingVerifyStore;
+    int verifications = 0, shortDayQuestions = 0;
+
+    std::vector<std::optional<Bytes>> getContents(const std::vector<server::RowRef>& r) override {
+        ++verifications;
+        return FailingVerifyStore::getContents(r);
+    }
+    std::vector<server::DayShortfall> findShortDays(std::string_view s, std::string_view c,
+                                                    DateTime since, DateTime at) override {
+        ++shortDayQuestions;
+        return FailingVerifyStore::findShortDays(s, c, since, at);
+    }
+};
+
+void adminSql(const std::string& location, const std::string& sql) {
+    const std::string admin = location.substr(0, location.rfind('/') + 1) + "postgres";
+    PGconn* c = PQconnectdb(admin.c_str());
+    PGresult* r = PQexec(c, sql.c_str());
+    const bool ok = PQresultStatus(r) == PGRES_COMMAND_OK;
+    const std::string error = PQerrorMessage(c);
+    PQclear(r);
+    PQfinish(c);
+    if (!ok) throw std::runtime_error(sql + ": " + error);
+}
+
+class Reconcile : public StationFixture, public ::testing::WithParamInterface<std::string> {
+  protected:
+    void SetUp() override {
+        StationFixture::SetUp();
+        if (GetParam() == "postgres") {
+            PostgresCluster* cluster = PostgresCluster::shared();
+            if (!cluster) GTEST_SKIP() << PostgresCluster::unavailableReason();
+            location = cluster->createDatabase();
+        } else {
+            location = (dir / "central_store.db").string();
+        }
+        open();
+        simulate();
+    }
+
+    void TearDown() override {
+        close();
+        StationFixture::TearDown();
+    }
+
+    void open() {
+        realStore = server::openCentralStore(location);
+        store = std::make_unique<CountingStore>(*realStore);
+        app = std::make_unique<server::ApplicationServer>(*store, clock);
+        http = std::make_unique<server::HttpServer>(*app, server::HttpServerOptions{});
+        const int port = http->bindToAnyPort("127.0.0.1");
+        http->start();
+        writeRegistry("IPServer = 127.0.0.1:" + std::to_string(port) + "\n" + registryExtra);
+    }
+    void close() {
+        if (dm) dm->net.netInsereServidor.close();
+        if (dm) dm->net.netAjuste.close();
+        if (dm) dm->net.netAtualizaPontuacao.close();
+        if (http) http->stop();
+        http.reset();
+        app.reset();
+        store.reset();
+        realStore.reset();
+    }
+
+    // A copy of the central store as it is now, and its restoring later.
+    void snapshot() {
+        close();
+        if (GetParam() == "postgres") {
+            const std::string name = location.substr(location.rfind('/') + 1);
+            adminSql(location, "CREATE DATABASE " + name + "_copy TEMPLATE " + name);
+        } else {
+            std::filesystem::copy_file(location, location + ".copy");
+        }
+        open();
+    }
+    void restore() {
+        close();
+        if (GetParam() == "postgres") {
+            const std::string name = location.substr(location.rfind('/') + 1);
+            adminSql(location, "DROP DATABASE " + name);
+            adminSql(location, "CREATE DATABASE " + name + " TEMPLATE " + name + "_copy");
+        } else {
+            std::filesystem::remove(location + "-wal");
+            std::filesystem::remove(location + "-shm");
+            std::filesystem::copy_file(location + ".copy", location,
+                                       std::filesystem::copy_options::overwrite_existing);
+        }
+        open();
+    }
+
+    // Two days of twelve sales each, all waiting; transfers of five sales.
+    void simulate() {
+        simulator::Options o;
+        o.stores = {"0001"};
+        o.stations = 1;
+        o.days = 2;
+        o.startDate = "2026-12-04";
+        o.salesPerDay = 12;
+        o.pendingSales = 24;
+        o.seed = 11;
+        o.quiet = true;
+        simulator::Database db(stationFile().string());
+        simulator::fillStation(db.get(), o);
+        clock.set(DateTime::fromDateTime(2026, 12, 7, 12, 0, 0));
+        shop = scalar("SELECT CDLOJA FROM CAIXA WHERE CDCAIXA = '001'");
+        // Every sale closed and new, so that each is sent whole in this test
+        // and its day can be complete.
+        sql("UPDATE VENDA SET IDSITUVENDA = 'O' WHERE IDSITUVENDA = 'P'");
+        sql("UPDATE VENDA SET IDIMPVENDA = 'I', DTEXPVENDA = NULL");
+        sql("UPDATE PARAVEND SET NRVENDAEXP = '5'");
+    }
+
+    void exportRun() { dm->EnviaVendas("0001", "001", shop, 0); }
+    void exportAll() {
+        for (int i = 0; i < 20 && waitingSales() > 0; ++i) exportRun();
+        ASSERT_EQ(waitingSales(), 0);
+    }
+    std::int64_t waitingSales() {
+        return std::stoll(
+            scalar("SELECT COUNT(*) FROM VENDA WHERE IDIMPVENDA <> 'S' AND "
+                   "IDSITUVENDA <> 'P'"));
+    }
+    std::int64_t closedSales() {
+        return std::stoll(scalar("SELECT COUNT(*) FROM VENDA WHERE IDSITUVENDA <> 'P'"));
+    }
+    agent::ReconciliationResult reconcile(int days = 31) {
+        return agent::ReconciliaDias(*dm, "0001", "001", days);
+    }
+
+    // The station and the central store agree on the sales and their rows,
+    // every sale held once, every day complete. (Rows of other tables lost
+    // centrally are not the reconciliation's: it heals sales.)
+    void expectHealed() {
+        std::vector<std::string> saleRowsNotHeld;
+        for (const std::string& row :
+             rowsNotHeld(readExportedRows(*station, "0001/001"), *realStore)) {
+            for (const char* table : {"VENDA ", "ITEMVENDA ", "ITVENDAIMPOS "}) {
+                if (row.starts_with(table)) saleRowsNotHeld.push_back(row);
+            }
+        }
+        EXPECT_EQ(saleRowsNotHeld, std::vector<std::string>{});
+        EXPECT_EQ(pendingRows(*station), std::vector<std::string>{});
+        EXPECT_EQ(realStore->rowCount("VENDA"), closedSales());
+        const auto fleet = realStore->fleet(clock.now(), clock.today().addDays(-30));
+        ASSERT_EQ(fleet.size(), 1u);
+        EXPECT_TRUE(fleet[0].shortDays.empty());
+    }
+
+    std::vector<std::string> errorLines() const {
+        std::vector<std::string> errors;
+        for (const auto& line : logLines()) {
+            if (line.rfind("ERRO", 0) == 0) errors.push_back(line);
+        }
+        return errors;
+    }
+
+    std::string location, shop, registryExtra;
+    std::unique_ptr<server::CentralStore> realStore;
+    std::unique_ptr<CountingStore> store;
+    std::unique_ptr<server::ApplicationServer> app;
+    std::unique_ptr<server::HttpServer> http;
+};
+
+TEST_P(Reconcile, ACentralStoreRestoredFromAnEarlierCopyHealsInOneCycleAndOneExport) {
+    exportRun();  // five sales of each day sent, with both days' summaries
+    ASSERT_GT(waitingSales(), 0);
+    snapshot();
+    exportAll();
+    restore();  // every sale sent since the copy is gone centrally, flagged "S" here
+    const std::int64_t held = realStore->rowCount("VENDA");
+    ASSERT_LT(held, closedSales());
+    ASSERT_EQ(waitingSales(), 0);
+
+    const auto result = reconcile();
+    ASSERT_TRUE(result.succeeded);
+    ASSERT_EQ(result.days.size(), 2u);
+    std::int64_t resent = 0;
+    for (const auto& day : result.days) {
+        EXPECT_TRUE(day.recoverable);
+        EXPECT_EQ(day.checked, 12);
+        EXPECT_EQ(day.reportedSales, 12);
+        EXPECT_EQ(day.resent, day.reportedSales - day.heldSales);
+        EXPECT_TRUE(logHas("Reconciliação do dia " + day.day.format("dd/mm/yyyy") + ": " +
+                           std::to_string(day.resent) + " vendas reenviadas"));
+        resent += day.resent;
+    }
+    EXPECT_EQ(resent, closedSales() - held);
+    // Only the sales the server lacks wait; those it holds stay exported.
+    EXPECT_EQ(waitingSales(), resent);
+    EXPECT_EQ(errorLines(), std::vector<std::string>{});
+
+    sql("UPDATE PARAVEND SET NRVENDAEXP = '100'");
+    exportRun();
+    expectHealed();
+    const auto fleet = realStore->fleet(clock.now(), clock.today().addDays(-30));
+    ASSERT_EQ(fleet[0].healedDays.size(), 2u);
+    EXPECT_EQ(fleet[0].resentSales, resent);
+
+    // A second reconciliation finds nothing and marks nothing.
+    const int verifications = store->verifications;
+    const auto again = reconcile();
+    EXPECT_TRUE(again.succeeded);
+    EXPECT_TRUE(again.days.empty());
+    EXPECT_EQ(store->verifications, verifications);
+    EXPECT_EQ(waitingSales(), 0);
+}
+
+TEST_P(Reconcile, SalesFlaggedByHandWithoutReachingTheServerHealTheSameWay) {
+    exportRun();
+    // A technician's SQL flags the rest as exported; one held sale is changed
+    // at the station after it was sent, another flagged sale is open again.
+    sql("UPDATE VENDA SET IDIMPVENDA = 'S'");
+    const std::string changed =
+        scalar("SELECT MIN(NRSEQVENDA) FROM VENDA WHERE DTEXPVENDA IS NOT NULL");
+    sql("UPDATE VENDA SET VRTOTVENDA = VRTOTVENDA + 1 WHERE NRSEQVENDA = '" + changed + "'");
+    const std::int64_t held = realStore->rowCount("VENDA");
+
+    const auto result = reconcile();
+    ASSERT_TRUE(result.succeeded);
+    std::int64_t resent = 0;
+    for (const auto& day : result.days) resent += day.resent;
+    EXPECT_EQ(resent, closedSales() - held + 1);  // the missing ones and the changed one
+    EXPECT_EQ(scalar("SELECT IDIMPVENDA FROM VENDA WHERE NRSEQVENDA = '" + changed + "'"), "I");
+
+    sql("UPDATE PARAVEND SET NRVENDAEXP = '100'");
+    exportRun();
+    expectHealed();
+}
+
+TEST_P(Reconcile, ACompleteDayTriggersNothingAndADayPastTheRetentionIsOnlyReported) {
+    exportRun();
+    snapshot();
+    exportAll();
+    const int verifications = store->verifications;
+    auto result = reconcile();
+    EXPECT_TRUE(result.succeeded);
+    EXPECT_TRUE(result.days.empty());
+    EXPECT_TRUE(logHas("Reconciliação: 0 dia(s) incompleto(s) no servidor"));
+    EXPECT_EQ(store->verifications, verifications);
+
+    // Both days lose sales centrally; with three days of retention at 14:00
+    // of the 7th the station keeps the 5th on (the cleanup's cut-off, 14:00
+    // of the 4th, rounded), so the 4th cannot be recovered from here.
+    restore();
+    clock.set(DateTime::fromDateTime(2026, 12, 7, 14, 0, 0));
+    sql("UPDATE CAIXA SET NRDIASVENDAMSDE = '3'");
+    result = reconcile();
+    ASSERT_EQ(result.days.size(), 2u);
+    EXPECT_FALSE(result.days[0].recoverable);
+    EXPECT_EQ(result.days[0].resent, 0);
+    EXPECT_TRUE(
+        logHas("Reconciliação do dia 04/12/2026: fora da retenção deste caixa (3 dias), "
+               "não recuperável por este caixa"));
+    EXPECT_TRUE(result.days[1].recoverable);
+    EXPECT_GT(result.days[1].resent, 0);
+    EXPECT_EQ(result.days[1].resent, result.days[1].reportedSales - result.days[1].heldSales);
+    EXPECT_EQ(waitingSales(), result.days[1].resent);
+    // One day less and the 5th is past it too.
+    sql("UPDATE VENDA SET IDIMPVENDA = 'S'");
+    sql("UPDATE CAIXA SET NRDIASVENDAMSDE = '2'");
+    result = reconcile();
+    ASSERT_EQ(result.days.size(), 2u);
+    EXPECT_FALSE(result.days[1].recoverable);
+    EXPECT_EQ(waitingSales(), 0);
+}
+
+TEST_P(Reconcile, TheAgentsStepCallsOnlyWhenSetAndOncePerDay) {
+    exportRun();
+    sql("UPDATE VENDA SET IDIMPVENDA = 'S'");  // some days now short for good
+    for (const std::string value : {"", "ReconcileDays = 0\n", "ReconcileDays = abc\n"}) {
+        registryExtra = value;
+        close();
+        open();
+        agent::reconcileAfterRun(*dm, "0001", "001");
+        EXPECT_EQ(store->shortDayQuestions, 0) << value;
+        EXPECT_EQ(store->verifications, 0) << value;
+    }
+    EXPECT_EQ(waitingSales(), 0);
+    EXPECT_TRUE(
+        logHas("ERRO Except ReconciliaDias: Registry value ReconcileDays must be a number "
+               "of days (0 to 3660), not 'abc'"));
+
+    registryExtra = "ReconcileDays = 31\n";
+    close();
+    open();
+    agent::reconcileAfterRun(*dm, "0001", "001");
+    EXPECT_EQ(store->shortDayQuestions, 1);
+    EXPECT_GT(waitingSales(), 0);
+    agent::reconcileAfterRun(*dm, "0001", "001");  // the same day: not again
+    EXPECT_EQ(store->shortDayQuestions, 1);
+    clock.set(clock.now().addDays(1));
+    agent::reconcileAfterRun(*dm, "0001", "001");
+    EXPECT_EQ(store->shortDayQuestions, 2);
+}
+
+INSTANTIATE_TEST_SUITE_P(Engines, Reconcile, ::testing::Values("sqlite", "postgres"),
+                         [](const auto& param) { return param.param; });
+
+}  // namespace
+}  // namespace qel::testing
