@@ -9,6 +9,7 @@
 #include <fstream>
 
 #include "../server/postgres_cluster.h"
+#include "../tools/child_process.h"
 #include "consistency_check.h"
 #include "export/day_reconciliation.h"
 #include "export_fixture.h"
@@ -313,6 +314,54 @@ TEST_P(Reconcile, TheAgentsStepCallsOnlyWhenSetAndOncePerDay) {
     clock.set(clock.now().addDays(1));
     agent::reconcileAfterRun(*dm, "0001", "001");
     EXPECT_EQ(store->shortDayQuestions, 2);
+}
+
+TEST_P(Reconcile, TheOperatorsToolDoesTheSameOnceAndSaysWhatItDid) {
+    exportRun();
+    sql("UPDATE VENDA SET IDIMPVENDA = 'S'");
+    // The tool runs on the machine's clock: every day is inside this retention.
+    sql("UPDATE CAIXA SET NRDIASVENDAMSDE = '100000'");
+    const std::map<std::string, std::string> env{
+        {"QELEXP_REGISTRY", (dir / "registry.conf").string()}, {"QELEXP_LOCK_DIR", dir.string()}};
+    auto run = [&](std::vector<std::string> extra) {
+        std::vector<std::string> argv{RECONCILE, "--store",  "0001",      "--station",
+                                      "001",     "--folder", dir.string()};
+        argv.insert(argv.end(), extra.begin(), extra.end());
+        return runChild(argv, env, dir);
+    };
+    const std::int64_t held4 = std::stoll(scalar(
+        "SELECT COUNT(*) FROM VENDA WHERE DTEXPVENDA IS NOT NULL AND DTENTRVENDA < '2026-12-05'"));
+
+    // Only the 5th: the 4th's sales stay as they are.
+    ChildResult r = run({"--day", "05/12/2026"});
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("05/12/2026: the station reports 12 sale(s), the server holds "),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(r.out.find("04/12/2026"), std::string::npos) << r.out;
+    EXPECT_EQ(scalar("SELECT COUNT(*) FROM VENDA WHERE IDIMPVENDA = 'I' AND DTENTRVENDA < "
+                     "'2026-12-05'"),
+              "0");
+    const std::int64_t waiting5 = waitingSales();
+    EXPECT_GT(waiting5, 0);
+
+    r = run({});
+    ASSERT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("04/12/2026: the station reports 12 sale(s), the server holds " +
+                         std::to_string(held4) + "; 12 sale(s) of the station checked, " +
+                         std::to_string(12 - held4) + " marked to be sent again"),
+              std::string::npos)
+        << r.out;
+    EXPECT_EQ(waitingSales(), waiting5 + 12 - held4);
+
+    // Mistakes in the call, and a server that does not answer.
+    EXPECT_EQ(run({"--day", "31/02/2026"}).exitCode, 2);
+    EXPECT_EQ(run({"--day", "5/12/2026"}).exitCode, 2);
+    EXPECT_EQ(runChild({RECONCILE, "--store", "0001"}, env, dir).exitCode, 2);
+    close();
+    r = run({});
+    EXPECT_EQ(r.exitCode, 1) << r.out;
+    EXPECT_NE(r.err.find("reconciliation failed"), std::string::npos) << r.err;
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, Reconcile, ::testing::Values("sqlite", "postgres"),
