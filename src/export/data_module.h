@@ -1,6 +1,7 @@
 #pragma once
 
 #include <array>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 #include <memory>
@@ -99,6 +100,10 @@ class TdtmExportaVenda {
     // Loads the verification answer into the 22 result datasets; throws on
     // an answer of the wrong shape.
     void CarregaResultados(const Variant& ResultadosServidor);
+    // Verification answers loaded whole since the data module was made: a
+    // transfer that did not move it has no verdicts of its own (the result
+    // datasets still hold an earlier transfer's).
+    std::uint64_t answersLoaded = 0;
 
     // Post-export server actions.
     void AjusteDiferencas();
@@ -201,8 +206,9 @@ class TdtmExportaVenda {
     std::filesystem::path executableFolder() const;
 
   private:
-    // Adds the rows of the last transfer's packets and verdicts to `outcome`.
-    void countTransfer(std::int64_t rowsSent, std::int64_t salesSent);
+    // Adds the rows of the last transfer's packets to `outcome`, and its
+    // verdicts when its verification answered (`answered`).
+    void countTransfer(std::int64_t rowsSent, std::int64_t salesSent, bool answered);
     // The end of a run that made its transfers: the success lines, the
     // difference adjustment (not for TipoImpFis 24 and 29) and the cleanup.
     void finishExport(int TipoImpFis);

@@ -43,9 +43,10 @@ const char* resultName(RunOutcome::Result result) {
     return "unknown";
 }
 
-void TdtmExportaVenda::countTransfer(std::int64_t rowsSent, std::int64_t salesSent) {
+void TdtmExportaVenda::countTransfer(std::int64_t rowsSent, std::int64_t salesSent, bool answered) {
     outcome.rowsSent += rowsSent;
     outcome.salesSent += salesSent;
+    if (!answered) return;
     for (std::size_t i = 0; i < ResultDatasets::kCount; ++i) {
         Dataset& verdicts = results.at(i);
         const int situation = verdicts.findField("IDSITUACAO");
@@ -140,9 +141,10 @@ void TdtmExportaVenda::EnviaVendas(const std::string& CDFILIAL, const std::strin
                             PacotesExportacao.asArray()[kSalesEntry].asPacket().recordCount());
                         outcome.lastTransferHadSales = sales > 0;
                         const std::size_t errorsBefore = outcome.errors.size();
+                        const std::uint64_t answersBefore = answersLoaded;
                         ExportaDados(DtUltAtuExtrato, DtUltAtuMoviClie);
                         ++outcome.transfers;
-                        countTransfer(rows, sales);
+                        countTransfer(rows, sales, answersLoaded != answersBefore);
                         if (outcome.errors.size() == errorsBefore) return true;
                         ++outcome.failedTransfers;
                         return !stopAtFailedTransfer;

@@ -33,6 +33,7 @@ void TdtmExportaVenda::CarregaResultados(const Variant& ResultadosServidor) {
         requireDeclaredFields(ResultDatasets::name(i), packet);
         results.at(i).loadPacket(packet);
     }
+    ++answersLoaded;
 }
 
 void TdtmExportaVenda::ExportaDados(DateTime DtUltAtuExtrato, DateTime DtUltAtuMoviClie) {

@@ -217,6 +217,31 @@ TEST_F(ExportRun, StopsAfterAFailedTransferWhenAsked) {
     EXPECT_TRUE(logged(kSuccess));
 }
 
+// The summary counts the verdicts of this run's verifications only: a run
+// whose verification fails confirms nothing, though the verdicts of the run
+// before are still at hand.
+TEST_F(ExportRun, ARunWhoseVerificationFailsConfirmsNothing) {
+    fill(6);
+    run();
+    ASSERT_TRUE(dm->outcome.succeeded());
+    EXPECT_GT(dm->outcome.rowsConfirmed, 4);
+    EXPECT_EQ(dm->outcome.rowsRefused, 0);
+
+    sql("UPDATE VENDA SET IDIMPVENDA = 'A' WHERE NRSEQVENDA IN (SELECT MIN(NRSEQVENDA) FROM "
+        "VENDA)");
+    store->failVerify = true;
+    run();
+    EXPECT_EQ(dm->outcome.failedTransfers, dm->outcome.transfers);
+    EXPECT_GT(dm->outcome.rowsSent, 0);
+    EXPECT_EQ(dm->outcome.rowsConfirmed, 0);
+    EXPECT_EQ(dm->outcome.rowsRefused, 0);
+
+    store->failVerify = false;
+    run();
+    EXPECT_TRUE(dm->outcome.succeeded());
+    EXPECT_GT(dm->outcome.rowsConfirmed, 0);
+}
+
 // A store without a sales limit gets the limit of one hundred, whether the
 // value is missing or written empty; a limit it has is taken as written.
 TEST_F(ExportRun, AnEmptySalesLimitIsAHundred) {
