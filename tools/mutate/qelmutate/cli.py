@@ -71,20 +71,34 @@ def all_files(repo):
 
 
 def load_equivalents(path):
-    """Mutants judged equivalent: `file:line: original -> mutated  # why` per line."""
-    keys = set()
+    """Mutants judged equivalent: `file:line: original -> mutated  # why` per line.
+
+    Returns {(file, original, mutated): {line, ...}}."""
+    entries = {}
     if not os.path.exists(path):
-        return keys
+        return entries
     with open(path) as f:
         for line in f:
             line = line.split("  # ", 1)[0].strip()
             if not line or line.startswith("#"):
                 continue
             location, _, change = line.partition(": ")
-            rel = location.rsplit(":", 1)[0]
+            rel, _, number = location.rpartition(":")
             original, _, mutated = change.partition("  ->  ")
-            keys.add((rel, original.strip(), mutated.strip()))
-    return keys
+            lines = entries.setdefault((rel, original.strip(), mutated.strip()), set())
+            if number.isdigit():
+                lines.add(int(number))
+    return entries
+
+
+def is_equivalent(equivalents, rel, mutant, twins):
+    """A change found once in its file matches by its text alone, so the entry outlives
+    edits elsewhere in the file; a change found several times (a constant `0 -> 1`)
+    matches only on the entry's line, so judging one never hides the others."""
+    lines = equivalents.get((rel, mutant.original, mutant.mutated))
+    if lines is None:
+        return False
+    return twins.get((mutant.original, mutant.mutated), 1) <= 1 or mutant.line in lines
 
 
 def sample(mutants, rel, every, limit):
@@ -113,9 +127,13 @@ def prepare_file(args, repo, rel, index, db, graph, log):
     with open(path) as f:
         src = f.read()
     mutants = find_mutants(src)
+    twins = {}
+    for m in mutants:
+        twins[(m.original, m.mutated)] = twins.get((m.original, m.mutated), 0) + 1
     result = {"file": rel, "found": len(mutants), "mutants": [], "dropped": 0, "base": index * ID_STRIDE}
     mutants = sample(mutants, rel, args.sample, args.max_mutants)
     result["sampled"] = len(mutants)
+    result["twins"] = twins
     if not mutants:
         return result, []
     entry = db.entry(path)
@@ -152,9 +170,10 @@ def near_programs(rel):
 
 
 def judge(result, kept, statuses, equivalents):
+    twins = result.pop("twins", {})
     for m in kept:
         status, killer = statuses[result["base"] + m.id]
-        if (result["file"], m.original, m.mutated) in equivalents:
+        if is_equivalent(equivalents, result["file"], m, twins):
             status = "equivalent"
         result["mutants"].append({"id": result["base"] + m.id, "line": m.line, "operator": m.operator,
                                   "original": m.original, "mutated": m.mutated, "status": status,

@@ -72,11 +72,27 @@ class SampleAndScoreTest(unittest.TestCase):
 
     def test_equivalents_are_read_by_file_and_change(self):
         with tempfile.NamedTemporaryFile("w", suffix=".txt", delete=False) as f:
-            f.write("# comment\nsrc/core/a.cpp:12: x < 0  ->  x <= 0  # x is never 0 here\n\n")
+            f.write("# comment\nsrc/core/a.cpp:12: x < 0  ->  x <= 0  # x is never 0 here\n\n"
+                    "src/core/a.cpp:30: 0  ->  1  # overwritten\nsrc/core/a.cpp:31: 0  ->  1  # same\n")
         try:
-            self.assertEqual(cli.load_equivalents(f.name), {("src/core/a.cpp", "x < 0", "x <= 0")})
+            self.assertEqual(cli.load_equivalents(f.name), {("src/core/a.cpp", "x < 0", "x <= 0"): {12},
+                                                            ("src/core/a.cpp", "0", "1"): {30, 31}})
         finally:
             os.remove(f.name)
+
+    def test_a_change_found_once_matches_anywhere_and_one_found_twice_only_on_its_line(self):
+        src = "int f(int x) {\n    int n = 0;\n    if (x < 0) return 0;\n    return n;\n}\n"
+        ms = find_mutants(src)
+        twins = {}
+        for m in ms:
+            twins[(m.original, m.mutated)] = twins.get((m.original, m.mutated), 0) + 1
+        less = next(m for m in ms if m.mutated == "x <= 0")
+        zeros = [m for m in ms if (m.original, m.mutated) == ("0", "1")]
+        self.assertEqual([m.line for m in zeros], [2, 3, 3])
+        entries = {("src/a.cpp", "x < 0", "x <= 0"): {40}, ("src/a.cpp", "0", "1"): {2}}
+        self.assertTrue(cli.is_equivalent(entries, "src/a.cpp", less, twins))  # moved lines: still judged
+        self.assertFalse(cli.is_equivalent(entries, "src/b.cpp", less, twins))
+        self.assertEqual([cli.is_equivalent(entries, "src/a.cpp", m, twins) for m in zeros], [True, False, False])
 
     def test_score_counts_timeouts_as_killed_and_leaves_out_the_unjudged(self):
         statuses = ["killed", "timeout", "survived", "not covered", "equivalent", "not run"]
