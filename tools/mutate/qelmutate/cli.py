@@ -84,7 +84,8 @@ def load_equivalents(path):
                 continue
             location, _, change = line.partition(": ")
             rel, _, number = location.rpartition(":")
-            original, _, mutated = change.partition("  ->  ")
+            # A removed call's mutated text is empty: the arrow ends the stripped line.
+            original, _, mutated = change.partition("  ->")
             lines = entries.setdefault((rel, original.strip(), mutated.strip()), set())
             if number.isdigit():
                 lines.add(int(number))

@@ -73,10 +73,12 @@ class SampleAndScoreTest(unittest.TestCase):
     def test_equivalents_are_read_by_file_and_change(self):
         with tempfile.NamedTemporaryFile("w", suffix=".txt", delete=False) as f:
             f.write("# comment\nsrc/core/a.cpp:12: x < 0  ->  x <= 0  # x is never 0 here\n\n"
-                    "src/core/a.cpp:30: 0  ->  1  # overwritten\nsrc/core/a.cpp:31: 0  ->  1  # same\n")
+                    "src/core/a.cpp:30: 0  ->  1  # overwritten\nsrc/core/a.cpp:31: 0  ->  1  # same\n"
+                    "src/core/a.cpp:40: v.reserve(n);  ->    # capacity only\n")
         try:
             self.assertEqual(cli.load_equivalents(f.name), {("src/core/a.cpp", "x < 0", "x <= 0"): {12},
-                                                            ("src/core/a.cpp", "0", "1"): {30, 31}})
+                                                            ("src/core/a.cpp", "0", "1"): {30, 31},
+                                                            ("src/core/a.cpp", "v.reserve(n);", ""): {40}})
         finally:
             os.remove(f.name)
 
