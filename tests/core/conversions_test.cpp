@@ -312,6 +312,24 @@ TEST(DateText, AnUnreadableTextIsNamedInTheError) {
     }
 }
 
+// A text that reads as a date but names no real day is reported with the
+// parts it read, not as unreadable.
+TEST(DateText, AnImpossibleDateIsReportedWithItsParts) {
+    const auto error = [](std::string_view text) {
+        try {
+            (void)DateTime::parse(text);
+        } catch (const ConversionError& e) {
+            return std::string(e.what());
+        }
+        return std::string("no error");
+    };
+    EXPECT_EQ(error("2026-00-06"), "Invalid date or time: 2026-00-06 00:00:00.000");
+    EXPECT_EQ(error("2026-12-00"), "Invalid date or time: 2026-12-00 00:00:00.000");
+    EXPECT_EQ(error("00/12/2026"), "Invalid date or time: 2026-12-00 00:00:00.000");
+    EXPECT_EQ(error("06/0/2026"), "Invalid date or time: 2026-00-06 00:00:00.000");
+    EXPECT_EQ(error("06/12/2026 24:00"), "Invalid date or time: 2026-12-06 24:00:00.000");
+}
+
 DateTime localTime(std::time_t t) {
     std::tm local{};
 #ifdef _WIN32
