@@ -70,3 +70,14 @@ TEST_F(CentralNames, TheCentralConnectionSwapsTheCatalogOfEitherOrder) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST_F(CentralNames, TheCentralConnectionOpensTheCentralCatalogue) {
+    ASSERT_TRUE(accepted("CENTRAL", ""));
+    dm->adcBancoCentral.open();
+    EXPECT_EQ(dm->adcBancoCentral.connectionString(),
+              "Provider=SQLite;Initial Catalog=CENTRAL;Data Source=" + dir.string());
+}
+
+}  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "../station_fixture.h"
+#include "core/error.h"
 
 namespace {
 
@@ -41,6 +42,21 @@ TEST_F(SelectionCopies, EachOfTheFourSelectionsReplacesOnlyItsOwnCopy) {
     markCopies();
     dm->openSelection("adqCliItemVenda");
     EXPECT_EQ(marked(), std::vector<bool>(copied.size(), true));
+}
+
+}  // namespace
+
+namespace {
+
+// The verification answer's positions: the last one is the last dataset,
+// one past it is an error rather than a neighbour's memory.
+TEST(ResultDatasets, EveryPositionUpToTheLastAndNoFurther) {
+    qel::agent::ResultDatasets results;
+    using qel::agent::ResultDatasets;
+    EXPECT_EQ(&results.at(0), &results.cdsRetConsumidor);
+    EXPECT_EQ(&results.at(ResultDatasets::kCount - 1), &results.cdsRetItCmdLog);
+    EXPECT_EQ(ResultDatasets::name(ResultDatasets::kCount - 1), "cdsRetItCmdLog");
+    EXPECT_THROW(results.at(ResultDatasets::kCount), qel::Error);
 }
 
 }  // namespace
