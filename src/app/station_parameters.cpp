@@ -48,7 +48,8 @@ void TfrmExportaVenda::readStationParameters() {
         return static_cast<int>(value);
     };
 
-    if (!contracts::EmptyString(context_.commandLineParameter)) {
+    const bool fromCommandLine = !contracts::EmptyString(context_.commandLineParameter);
+    if (fromCommandLine) {
         GravaLog("Parâmetros da Exportação de Vendas (Pontax.exe):");
         const std::vector<std::string> fields = SeparaParametros(context_.commandLineParameter);
         CDFILIAL = fields[1];
@@ -64,10 +65,23 @@ void TfrmExportaVenda::readStationParameters() {
         }
     }
     // The fiscal printer type always comes from the file, also when the
-    // command line named the station.
+    // command line named the station. There the station is known without
+    // the file: one the agent cannot read (the binary form, truncated, a
+    // type that is no integer) costs its own line and leaves the type 0, as
+    // without a file, instead of the whole start-up.
     if ((!cdsPontax_ || !cdsPontax_->hasRecord()) && fileExists()) {
-        loadParameterFile();
-        TipoImpFis = tipoImpFis();
+        if (!fromCommandLine) {
+            loadParameterFile();
+            TipoImpFis = tipoImpFis();
+        } else {
+            try {
+                loadParameterFile();
+                TipoImpFis = tipoImpFis();
+            } catch (const Error& e) {
+                TipoImpFis = 0;
+                GravaLog(std::string("Pontax.cds ignorado, TipoImpFis 0: ") + e.what());
+            }
+        }
     }
     if (CDFILIAL.empty() || CDCAIXA.empty() || CDLOJA.empty()) {
         GravaLog("Carregar parâmetros (Pontax.exe):");

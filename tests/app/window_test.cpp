@@ -62,6 +62,51 @@ TEST_F(StartUp, CommandLineNamesTheStationAndTheFileStillGivesTheFiscalPrinterTy
     EXPECT_EQ(text, std::to_string(platform->windowHandle()));
 }
 
+// With the station on the command line the file gives only the fiscal
+// printer type: a file that cannot give it costs one line, the type is 0 as
+// without a file, and the start-up goes on to its timer and first run.
+TEST_F(StartUp, WithTheStationOnTheCommandLineAnUnreadableFileCostsOnlyItsLine) {
+    store("'7'");
+    caixa("002");
+    const std::string missingField =
+        "<?xml version=\"1.0\"?><DATAPACKET Version=\"2.0\"><METADATA><FIELDS>"
+        "<FIELD attrname=\"CDFILIAL\" fieldtype=\"string\" WIDTH=\"4\"/></FIELDS></METADATA>"
+        "<ROWDATA><ROW CDFILIAL=\"0001\"/></ROWDATA></DATAPACKET>";
+    const std::vector<std::pair<std::string, std::string>> files = {
+        {std::string("\x96\x19\xE0\xBD\x01\x00\x00\x00\x18\x00", 10), "binary"},
+        {pontax("0001", "002", "24").substr(0, 200), "truncated"},
+        {pontax("0001", "002", "x9"), "x9"},
+        {pontax("0001", "002", "99999999999"), "99999999999"},
+        {missingField, "IDTIPOIMPFIS"},
+        {"", "cannot read"},  // a folder where the file belongs
+    };
+    for (const auto& [content, fault] : files) {
+        SCOPED_TRACE(fault);
+        std::filesystem::remove_all(dir / "Pontax.cds");
+        if (fault == "cannot read") {
+            std::filesystem::create_directory(dir / "Pontax.cds");
+        } else {
+            writeFile(dir / "Pontax.cds", content);
+        }
+        const std::size_t before = logLines().size();
+        auto& w = makeWindow("X_0001_002_03_");
+        w.FormCreate();
+        const auto all = logLines();
+        const std::vector<std::string> lines(all.begin() + static_cast<std::ptrdiff_t>(before),
+                                             all.end());
+        ASSERT_GE(lines.size(), 7u);
+        EXPECT_EQ(lines[2], "Parâmetros da Exportação de Vendas (Pontax.exe):");
+        EXPECT_THAT(lines[3], HasSubstr("Pontax.cds ignorado, TipoImpFis 0: "));
+        EXPECT_THAT(lines[3], HasSubstr(fault));
+        EXPECT_EQ(lines[4], "Filial: 0001 Caixa: 002 Loja: 03");
+        EXPECT_EQ(lines[6], "Intervalo do timer: 420000, 7 minutos.");
+        EXPECT_EQ(lines[7], "Chama BuscaVendas");
+        EXPECT_EQ(w.TipoImpFis, 0);
+        EXPECT_EQ(w.timExpCupons.interval().count(), 420000);
+        EXPECT_EQ(logCount("Exception: "), 0u);
+    }
+}
+
 TEST_F(StartUp, ParameterFileNamesTheStationAndTheDatabaseItsShop) {
     store("'5'");
     caixa("002");
