@@ -376,3 +376,54 @@ TEST_F(CorrectionPlans, TheCorrectionsSearchTheWaitingSalesInsteadOfScanningHist
 }
 
 }  // namespace
+
+namespace {
+
+// Values below one on each side of the edges of the tax recomputation: a
+// price or quantity under one keeps its sign, a reduction under one percent
+// still reduces, and an item without reduction has none left over.
+TEST_F(Corrections, ItemTaxesBelowOneAndReductionsUnderOnePercent) {
+    rates("P2", "0.5", "1.65", "7.6");
+    sale("0000000001", "O", "A", "S", "I");
+    item("0000000001", "001", "P1", 1, 0.5);
+    item("0000000001", "002", "P1", 0.5, 10);
+    item("0000000001", "003", "P2", 1, 100);
+    for (const char* n : {"001", "002", "003"}) taxLine("0000000001", n, 18);
+
+    dm->AjustaItVendaImpos();
+
+    EXPECT_DOUBLE_EQ(tax("0000000001", "001", "VRBASECALCICMS"), 0.5);
+    EXPECT_DOUBLE_EQ(tax("0000000001", "001", "VRIMPOPRODIT"), 0.09);
+    EXPECT_DOUBLE_EQ(tax("0000000001", "002", "VRBASECALCICMS"), 5);
+    EXPECT_DOUBLE_EQ(tax("0000000001", "002", "VRIMPOPRODIT"), 0.9);
+    for (const char* n : {"001", "002"}) {
+        EXPECT_DOUBLE_EQ(tax("0000000001", n, "VRBASECALCREDUZ"), 0) << n;
+        EXPECT_DOUBLE_EQ(tax("0000000001", n, "VRIMPOPRODREDUZ"), 0) << n;
+        EXPECT_DOUBLE_EQ(tax("0000000001", n, "VRBCREDUZICMS"), 0) << n;
+    }
+    EXPECT_DOUBLE_EQ(tax("0000000001", "003", "VRBASECALCICMS"), 100);
+    EXPECT_DOUBLE_EQ(tax("0000000001", "003", "VRBASECALCREDUZ"), 99.5);
+    EXPECT_DOUBLE_EQ(tax("0000000001", "003", "VRIMPOPRODREDUZ"), 17.91);
+    EXPECT_DOUBLE_EQ(tax("0000000001", "003", "VRBCREDUZICMS"), 0.5);
+}
+
+// Change of less than one real given back still leaves the till.
+TEST_F(Corrections, ChangeUnderOneRealLeavesTheTill) {
+    sale("0000000001", "C", "A", "S", "I");
+    item("0000000001", "001", "P1", 1, 10);
+    movement("0000000001", "000001", 10);
+    movement("0000000001", "000002", 0.5);
+    movement("0000000001", "000003", 0.5);
+    dm->setCorrigeVendasCanc("0001", "001");
+    EXPECT_EQ(movementTypes("0000000001"), "ESS");
+}
+
+TEST_F(Corrections, TheStatusCorrectionLogsItsErrorInsteadOfItsWork) {
+    sql("ALTER TABLE VENDA RENAME TO VENDA_OLD");
+    dm->setVendasSemStatus("0001", "001");
+    const auto lines = logLines();
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(lines[0].rfind("ERRO Except setVendasSemStatus: ", 0), 0u) << lines[0];
+}
+
+}  // namespace
