@@ -1,0 +1,107 @@
+// An export run seen from its edges: the reference dates every change check
+// of the run carries, a transfer of a single sale, the corrections that run
+// before the change check, and the names of the run's results.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+#include "export_fixture.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+class ExportRunEdges : public qel::testing::ExportFixture {
+  protected:
+    // Three closed days of sales from 3 December, `pending` of them waiting.
+    void fill(std::int64_t pending) {
+        qel::simulator::Options o;
+        o.stores = {"0001"};
+        o.stations = 1;
+        o.days = 3;
+        o.startDate = "2026-12-03";
+        o.salesPerDay = 5;
+        o.pendingSales = pending;
+        o.seed = 7;
+        o.quiet = true;
+        qel::simulator::Database db((dir / "QELCAIXA.db").string());
+        qel::simulator::fillStation(db.get(), o);
+        clock.set(qel::DateTime::fromDateTime(2026, 12, 7, 12, 0, 0));
+    }
+    void run() { dm->EnviaVendas("0001", "001", "01", 1); }
+    Lines linesStartingWith(const std::string& prefix) const {
+        Lines found;
+        for (const auto& line : logLines()) {
+            if (line.rfind(prefix, 0) == 0) found.push_back(line.substr(prefix.size()));
+        }
+        return found;
+    }
+};
+
+// The run reads its two reference dates once; every later change check,
+// for each pending day and for all days, carries each in its own place.
+TEST_F(ExportRunEdges, EveryChangeCheckOfTheRunCarriesBothReferenceDatesInTheirPlaces) {
+    fill(6);
+    sql("UPDATE TURCAIXA SET IDATUTURCAIXA = 'I'");
+    sql("DELETE FROM MOVICLIE");  // no movement: its date is the empty date
+    run();
+    ASSERT_TRUE(dm->outcome.succeeded());
+    ASSERT_EQ(dm->outcome.transfers, 4);
+    const Lines extract = linesStartingWith("Data da ultima alteração na EXTRATOCONS: ");
+    const Lines movements = linesStartingWith("Data da ultima alteração na MOVICLIE: ");
+    ASSERT_EQ(extract.size(), 4u);
+    ASSERT_EQ(movements.size(), 4u);
+    EXPECT_EQ(movements, Lines(4, "30/12/1899"));
+    EXPECT_NE(extract[0], movements[0]);
+    EXPECT_EQ(extract, Lines(4, extract[0]));
+}
+
+// A limit of one sale a transfer: the transfer that carried exactly one sale
+// says so, as the driver that keeps exporting a backlog relies on.
+TEST_F(ExportRunEdges, ATransferOfOneSaleCarriedSales) {
+    fill(3);
+    sql("UPDATE TURCAIXA SET IDATUTURCAIXA = 'S'");
+    sql("UPDATE PARAVEND SET NRVENDAEXP = '1'");
+    run();
+    ASSERT_TRUE(dm->outcome.succeeded());
+    EXPECT_EQ(dm->outcome.transfers, 1);
+    EXPECT_EQ(dm->outcome.salesSent, 1);
+    EXPECT_TRUE(dm->outcome.lastTransferHadSales);
+    // The decision is written after a blank line.
+    const Lines lines = logLines();
+    const auto decision =
+        std::find(lines.begin(), lines.end(), "EXISTEM DADOS A SEREM EXPORTADOS.");
+    ASSERT_NE(decision, lines.end());
+    EXPECT_EQ(*(decision - 1), "");
+}
+
+// A SAT sale cancelled at the till but accepted by the tax authority is
+// concluded before the change check looks for what to send.
+TEST_F(ExportRunEdges, AcceptedCancelledSatSalesAreConcludedBeforeTheChangeCheck) {
+    fill(0);
+    sql("INSERT INTO VENDA (CDFILIAL, CDCAIXA, NRSEQVENDA, DTABERTUR, DTENTRVENDA, IDSITUVENDA, "
+        "IDSTATUSNFCE, IDTPEMISVEND, IDIMPVENDA) VALUES ('0001', '001', '0000009001', "
+        "'2026-12-06 08:00:00.000', '2026-12-06 00:00:00.000', 'C', 'A', 'S', 'I')");
+    run();
+    EXPECT_EQ(scalar("SELECT IDSITUVENDA FROM VENDA WHERE NRSEQVENDA = '0000009001'"), "O");
+    const Lines lines = logLines();
+    const auto corrected =
+        std::find(lines.begin(), lines.end(),
+                  "Alterando vendas SAT canceladas no sistema e aceitas na Sefaz para concluídas");
+    const auto check = std::find_if(lines.begin(), lines.end(), [](const std::string& l) {
+        return l.rfind("Data e Hora Atual", 0) == 0;
+    });
+    ASSERT_NE(corrected, lines.end());
+    EXPECT_LT(corrected, check);
+}
+
+TEST(RunOutcome, EveryResultHasItsName) {
+    using Result = qel::agent::RunOutcome::Result;
+    EXPECT_STREQ(qel::agent::resultName(Result::NotRun), "not run");
+    EXPECT_STREQ(qel::agent::resultName(Result::NothingToExport), "nothing to export");
+    EXPECT_STREQ(qel::agent::resultName(Result::Exported), "exported");
+    EXPECT_STREQ(qel::agent::resultName(Result::ServerUnreachable), "server unreachable");
+    EXPECT_STREQ(qel::agent::resultName(Result::Failed), "failed");
+}
+
+}  // namespace
