@@ -81,3 +81,25 @@ TEST_F(CentralNames, TheCentralConnectionOpensTheCentralCatalogue) {
 }
 
 }  // namespace
+
+namespace {
+
+// On the server dialect the central table is named by catalogue and schema
+// in brackets (an empty schema is the default one); the embedded database
+// names the attached catalogue alone, in quotes.
+TEST_F(CentralNames, EachDialectNamesTheCentralTableItsOwnWay) {
+    ASSERT_TRUE(accepted("CENTRAL", "dbo"));
+    EXPECT_NE(dm->adqCliCONSCENTRALBeforeOpen().sql.find(" \"CENTRAL\".SENHACONS SE"),
+              std::string::npos);
+    dm->adcCaixa.close();
+    dm->adcCaixa.setConnectionString("Provider=SQLOLEDB.1;Initial Catalog=LOJA;Data Source=SRV01");
+    ASSERT_EQ(dm->adcCaixa.dialect(), qel::db::Dialect::SqlServer);
+    const auto statement = dm->adqCliCONSCENTRALBeforeOpen();
+    EXPECT_NE(statement.sql.find(" [CENTRAL].[dbo].SENHACONS SE"), std::string::npos);
+    EXPECT_EQ(statement.params.size(), 1u);
+    dm->central.schemaName.clear();
+    EXPECT_NE(dm->adqCliCONSCENTRALBeforeOpen().sql.find(" [CENTRAL]..SENHACONS SE"),
+              std::string::npos);
+}
+
+}  // namespace
