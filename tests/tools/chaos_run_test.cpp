@@ -75,6 +75,36 @@ TEST(ChaosSchedule, TheSameSeedReplaysTheSameScheduleAndEveryKindGetsItsShare) {
     EXPECT_EQ(count["central-disk-full"], 0);
 }
 
+TEST(ChaosSchedule, ASeedKeepsItsScheduleSoThePublishedRunsReplay) {
+    // The long runs' seed and settings (--seed 20261207 --minutes 28).
+    ScheduleSettings s;
+    s.seed = 20261207;
+    s.durationMs = 28 * 60'000;
+    s.agents = 3;
+    s.perKind = 24;
+    s.perMachineKind = 21;
+    s.perLengthyKind = 3;
+    s.outageMinMs = 120'000;
+    s.outageMaxMs = 180'000;
+    std::uint64_t digest = 1469598103934665603ULL;  // FNV-1a over every planned value
+    auto mix = [&](std::int64_t v) {
+        for (int i = 0; i < 8; ++i) {
+            digest =
+                (digest ^ ((static_cast<std::uint64_t>(v) >> (8 * i)) & 0xFF)) * 1099511628211ULL;
+        }
+    };
+    std::size_t faults = 0;
+    for (const auto& lane : planFaults(s)) {
+        for (const PlannedFault& f : lane) {
+            mix(f.atMs), mix(f.agent), mix(f.parameter),
+                mix(static_cast<std::int64_t>(f.kind.size()));
+            ++faults;
+        }
+    }
+    EXPECT_EQ(faults, 15u * 24 + 7 * 21 + 3);  // SQLite: 15 kinds, 7 to machines, outages
+    EXPECT_EQ(digest, 12375444341476521564ULL);
+}
+
 TEST(ChaosRecovery, AFaultCountsAsRecoveredOnceItsAgentsExportedInALaterSecond) {
     const fs::path dir = freshFolder("recovery");
     {

@@ -6,12 +6,33 @@
 #include <string>
 #include <thread>
 
+#include "simulator/random.h"
 #include "simulator/simulator.h"
 
 namespace qel::simulator {
 namespace {
 
 namespace fs = std::filesystem;
+
+TEST(SimulatorRandom, DrawsStayInTheirRangeAndReachBothEnds) {
+    Random random(7);
+    EXPECT_EQ(random.below(0), 0u);
+    bool low = false, high = false;
+    for (int i = 0; i < 2000; ++i) {
+        EXPECT_EQ(random.below(1), 0u);
+        EXPECT_EQ(random.between(-4, -4), -4);
+        const std::int64_t v = random.between(-3, 3);
+        ASSERT_GE(v, -3);
+        ASSERT_LE(v, 3);
+        low = low || v == -3;
+        high = high || v == 3;
+        ASSERT_LT(random.below(UINT64_MAX / 2 + 2), UINT64_MAX / 2 + 2);  // often drawn again
+    }
+    EXPECT_TRUE(low && high);
+    // The same seed, the same draws.
+    Random a(11), b(11);
+    for (int i = 0; i < 10; ++i) EXPECT_EQ(a.between(0, 1'000'000), b.between(0, 1'000'000));
+}
 
 class TempFolder {
   public:

@@ -3,13 +3,15 @@
 #include <algorithm>
 
 #include "fault_kinds.h"
-#include "splitmix.h"
+#include "simulator/random.h"
 
 namespace qel::chaos {
 namespace {
 
+using simulator::Random;
+
 // A clock step of minutes, hours or up to a day, each about as often.
-std::int64_t drawStepSeconds(SplitMix64& random) {
+std::int64_t drawStepSeconds(Random& random) {
     switch (random.below(3)) {
         case 0:
             return random.between(120, 3600);
@@ -24,7 +26,7 @@ std::int64_t drawStepSeconds(SplitMix64& random) {
 // in milliseconds, how long a lock, an unwritable folder, a full disk or an
 // outage is held, the seconds a clock steps, or the age in seconds of the
 // backup a station is restored from.
-std::int64_t drawParameter(std::string_view kind, const ScheduleSettings& s, SplitMix64& random) {
+std::int64_t drawParameter(std::string_view kind, const ScheduleSettings& s, Random& random) {
     if (kind.starts_with("agent-kill-")) return random.between(1, 3);
     if (kind == "delay") return random.between(500, 4000);
     if (kind == "database-locked") return random.between(2000, 6000);  // beyond the busy timeout
@@ -40,7 +42,7 @@ std::int64_t drawParameter(std::string_view kind, const ScheduleSettings& s, Spl
 }  // namespace
 
 std::vector<std::vector<PlannedFault>> planFaults(const ScheduleSettings& s) {
-    SplitMix64 random(s.seed);
+    Random random(s.seed);
     std::vector<std::vector<PlannedFault>> lanes(static_cast<std::size_t>(s.agents) + 1);
     std::vector<PlannedFault> all;
     for (const FaultKind& k : faultKindsFor(s.postgres)) {

@@ -4,9 +4,9 @@
 
 namespace qel::simulator {
 
-// Small deterministic generator (SplitMix64). The standard library's distributions differ
-// between implementations, so every draw is derived here to keep a seed's output identical
-// on every platform.
+// Small deterministic generator (SplitMix64) of the simulator and the chaos run's schedule.
+// The standard library's distributions differ between implementations, so every draw is
+// derived here, in integer arithmetic, to keep a seed's output identical on every platform.
 class Random {
   public:
     explicit Random(std::uint64_t seed) : state_(seed) {}
@@ -18,10 +18,19 @@ class Random {
         return z ^ (z >> 31);
     }
 
+    // Uniform integer in [0, bound), without modulo bias; 0 when bound is 0. A draw is taken
+    // again only past the last whole multiple of bound (for small bounds, about never).
+    std::uint64_t below(std::uint64_t bound) {
+        if (bound == 0) return 0;
+        const std::uint64_t limit = UINT64_MAX - UINT64_MAX % bound;
+        std::uint64_t v = next();
+        while (v >= limit) v = next();
+        return v % bound;
+    }
+
     // Uniform integer in [low, high].
     std::int64_t between(std::int64_t low, std::int64_t high) {
-        const auto span = static_cast<std::uint64_t>(high - low) + 1;
-        return low + static_cast<std::int64_t>(next() % span);
+        return low + static_cast<std::int64_t>(below(static_cast<std::uint64_t>(high - low) + 1));
     }
 
     // True with the given probability in [0, 1].
