@@ -42,12 +42,17 @@ class AgentProcess : public AppFixture {
         AppFixture::TearDown();
     }
 
-    // Starts the agent with its own instance domain (this folder).
-    pid_t start(const std::string& parameter = "") {
+    // Starts the agent with its own instance domain (this folder) and the
+    // given "NAME=value" settings.
+    pid_t start(const std::string& parameter = "", const std::vector<std::string>& env = {}) {
         const pid_t pid = fork();
         if (pid == 0) {
             setenv("QELEXP_LOCK_DIR", dir.c_str(), 1);
             setenv("QELEXP_REGISTRY", (dir / "registry.conf").c_str(), 1);
+            for (const std::string& e : env) {
+                const auto eq = e.find('=');
+                setenv(e.substr(0, eq).c_str(), e.substr(eq + 1).c_str(), 1);
+            }
             const std::string exe = (dir / "QelExp").string();
             if (parameter.empty()) {
                 execl(exe.c_str(), exe.c_str(), nullptr);
@@ -110,6 +115,26 @@ TEST_F(AgentProcess, ASecondInstanceEndsAtOnceAndWritesNothingAKilledOneIsReplac
     EXPECT_EQ(logCount("FormCreate"), 2u);
     kill(third, SIGTERM);
     EXPECT_EQ(finish(third), 0);
+}
+
+// Started while a file stands where its run-log folder belongs, the agent
+// still reads its station and runs its cycles; once the folder can be
+// written again, the cycles show in the log.
+TEST_F(AgentProcess, StartedWhileItsLogFolderIsAFileItExportsOnceTheFolderIsBack) {
+    store("'5'");
+    caixa("002");
+    const fs::path logFolder = dir / "Dados" / "Qel_Exp";
+    fs::create_directories(logFolder.parent_path());
+    std::ofstream(logFolder) << "x";
+    const pid_t agent = start("X_0001_002_03_", {"QELEXP_TIMER_SECONDS=1"});
+    // The first cycle marks the station running, though it cannot log.
+    ASSERT_TRUE(eventually(
+        [&] { return queryText(stationFile(), "SELECT COUNT(*) FROM QELEXPEXECUTA") == "1"; }));
+    fs::remove(logFolder);
+    EXPECT_TRUE(eventually([&] { return logCount("Exportação realizada pelo QelExp") >= 2; }));
+    EXPECT_EQ(logCount("FormCreate"), 0u);
+    kill(agent, SIGTERM);
+    EXPECT_EQ(finish(agent), 0);
 }
 
 TEST_F(AgentProcess, ACollectorStationEndsItselfWithExitCodeZero) {
