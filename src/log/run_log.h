@@ -7,6 +7,7 @@
 #include <string_view>
 
 #include "core/clock.h"
+#include "log/append_file.h"
 
 namespace qel::log {
 
@@ -16,10 +17,11 @@ using LogSink = std::function<void(std::string_view message)>;
 // The daily run log next to the executable:
 //   <exe folder>/Dados/Qel_Exp/Qel_Exp<DDMMYY>.txt
 // Each line is the local date and time, " - ", the message and CR LF, in
-// Windows-1252. The file is opened, written and closed on every call, so it
-// can be read, copied or deleted between two lines; a missing folder is
-// created again. The main thread and the watchdog both write: a lock keeps
-// one call's open-write-close from overlapping the other's.
+// Windows-1252. Each line is one append to the day's file, in it when the
+// call returns (see AppendFile): the file can be read, copied, deleted or
+// replaced between two lines, and a missing folder is created again. The
+// main thread and the watchdog both write: a lock keeps their lines whole
+// and in order.
 class RunLog {
   public:
     RunLog(std::filesystem::path executableFolder, const Clock& clock);
@@ -48,6 +50,7 @@ class RunLog {
     // The file of the day of the last line (guarded by mutex_).
     std::optional<std::filesystem::path> currentFile_;
     DateTime currentDay_;
+    AppendFile file_;  // guarded by mutex_
 };
 
 }  // namespace qel::log

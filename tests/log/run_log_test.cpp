@@ -1,6 +1,11 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#ifndef _WIN32
+#include <signal.h>
+#include <sys/wait.h>
+#endif
+
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -74,6 +79,100 @@ TEST_F(RunLogTest, StartsANewFileAfterMidnightAndRecreatesADeletedFolder) {
     EXPECT_EQ(read(folder_ / "Dados/Qel_Exp/Qel_Exp061226.txt"),
               "06/12/2026 23:59:59 - de volta\r\n");
 }
+
+TEST_F(RunLogTest, ADeletedFileIsCreatedAgainForTheNextLine) {
+    qel::log::RunLog log(folder_, clock_);
+    const fs::path file = log.fileFor(clock_.now());
+    for (int round = 0; round < 2; ++round) {  // the second deletion hits the file made anew
+        log.GravaLog("antes " + std::to_string(round));
+        ASSERT_TRUE(fs::remove(file));
+        log.GravaLog("depois " + std::to_string(round));
+        EXPECT_EQ(read(file), "06/12/2026 09:52:13 - depois " + std::to_string(round) + "\r\n");
+    }
+}
+
+TEST_F(RunLogTest, AFileReplacedByARenameReceivesTheNextLines) {
+    qel::log::RunLog log(folder_, clock_);
+    const fs::path file = log.fileFor(clock_.now());
+    log.GravaLog("na antiga");
+    const fs::path other = folder_ / "nova.txt";
+    std::ofstream(other, std::ios::binary) << "copiada\r\n";
+    fs::rename(other, file);
+    log.GravaLog("na nova");
+    log.GravaLog("de novo");
+    EXPECT_EQ(read(file),
+              "copiada\r\n06/12/2026 09:52:13 - na nova\r\n06/12/2026 09:52:13 - de novo\r\n");
+}
+
+// A file renamed away (rotated) keeps what was written to it; the next line
+// goes to a new file at the path.
+TEST_F(RunLogTest, AFileRenamedAwayKeepsItsLinesAndTheNextGoesToANewFile) {
+    qel::log::RunLog log(folder_, clock_);
+    const fs::path file = log.fileFor(clock_.now());
+    log.GravaLog("linha 0");
+    const fs::path rotated = folder_ / "rodado.txt";
+    fs::rename(file, rotated);
+    log.GravaLog("linha 1");
+    log.GravaLog("linha 2");
+    EXPECT_EQ(read(rotated), "06/12/2026 09:52:13 - linha 0\r\n");
+    EXPECT_EQ(read(file), "06/12/2026 09:52:13 - linha 1\r\n06/12/2026 09:52:13 - linha 2\r\n");
+}
+
+// The folder renamed aside and a plain file put in its place: the path names
+// no file, so the line is lost with an I/O error rather than written to the
+// file moved aside; once the folder is back, lines go to its file again.
+TEST_F(RunLogTest, AFolderMovedAsideTakesNoLineWhileItsPlaceIsBlocked) {
+    qel::log::RunLog log(folder_, clock_);
+    const fs::path file = log.fileFor(clock_.now());
+    const fs::path logFolder = folder_ / "Dados" / "Qel_Exp";
+    const fs::path aside = folder_ / "aside";
+    log.GravaLog("antes");
+    fs::rename(logFolder, aside);
+    std::ofstream(logFolder) << "x";
+    EXPECT_THROW(log.GravaLog("perdida"), qel::IoError);
+    fs::remove(logFolder);
+    fs::rename(aside, logFolder);
+    log.GravaLog("depois");
+    EXPECT_EQ(read(file), "06/12/2026 09:52:13 - antes\r\n06/12/2026 09:52:13 - depois\r\n");
+}
+
+// The folder taken away (here a plain file in its place): the line is lost
+// with an I/O error, and the lines after the folder is back are written.
+TEST_F(RunLogTest, LinesResumeWhenTheFolderComesBack) {
+    qel::log::RunLog log(folder_, clock_);
+    const fs::path file = log.fileFor(clock_.now());
+    log.GravaLog("primeira");
+    fs::remove_all(folder_ / "Dados");
+    std::ofstream(folder_ / "Dados") << "x";
+    EXPECT_THROW(log.GravaLog("perdida"), qel::IoError);
+    EXPECT_THROW(log.GravaLog("perdida de novo"), qel::IoError);
+    fs::remove(folder_ / "Dados");
+    log.GravaLog("de volta");
+    EXPECT_EQ(read(file), "06/12/2026 09:52:13 - de volta\r\n");
+}
+
+#ifndef _WIN32
+// A line is in the file once the call returns: a process killed right after
+// writing has lost none of its lines.
+TEST_F(RunLogTest, LinesWrittenSurviveTheProcessBeingKilled) {
+    const fs::path file = folder_ / "Dados" / "Qel_Exp" / "Qel_Exp061226.txt";
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        qel::log::RunLog log(folder_, clock_);
+        for (int i = 0; i < 100; ++i) log.GravaLog("linha " + std::to_string(i));
+        ::kill(::getpid(), SIGKILL);
+        _exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    std::string expected;
+    for (int i = 0; i < 100; ++i)
+        expected += "06/12/2026 09:52:13 - linha " + std::to_string(i) + "\r\n";
+    EXPECT_EQ(read(file), expected);
+}
+#endif
 
 TEST_F(RunLogTest, TwoThreadsNeverInterleaveOrLoseLines) {
     qel::log::RunLog log(folder_, clock_);
