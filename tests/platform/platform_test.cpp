@@ -128,6 +128,71 @@ TEST(Processes, StartsShellCommandsAndProgramsWithoutWaiting) {
     fs::remove_all(dir);
 }
 
+// Children of this process that have ended and were not reaped.
+int zombieChildren() {
+    int zombies = 0;
+    for (const auto& entry : fs::directory_iterator("/proc")) {
+        const std::string stat = readAll(entry.path() / "stat");
+        const auto close = stat.rfind(')');
+        if (close == std::string::npos) continue;
+        std::istringstream rest(stat.substr(close + 2));
+        char state = 0;
+        pid_t parent = 0;
+        rest >> state >> parent;
+        if (parent == getpid() && state == 'Z') ++zombies;
+    }
+    return zombies;
+}
+
+// A started program runs in a session of its own with no signal blocked or
+// ignored (the agent blocks its stop signals and ignores SIGHUP), and once
+// it ends nothing of it is left behind.
+TEST(Processes, AStartedProgramGetsDefaultSignalsItsOwnSessionAndIsReaped) {
+    const fs::path dir = scratch("spawn_detached");
+    auto platform = qel::platform::createPlatform();
+    const fs::path script = dir / "tool.sh";
+    std::ofstream(script) << "#!/bin/sh\n"
+                          << "out=\"$(dirname \"$0\")\"\n"
+                          << "grep -E '^Sig(Blk|Ign)' /proc/$$/status > \"$out/signals.tmp\"\n"
+                          << "cut -d' ' -f1,6 /proc/$$/stat >> \"$out/signals.tmp\"\n"
+                          << "mv \"$out/signals.tmp\" \"$out/signals.txt\"\n";
+    fs::permissions(script, fs::perms::owner_all);
+    sigset_t stop, previous;
+    sigemptyset(&stop);
+    sigaddset(&stop, SIGTERM);
+    ASSERT_EQ(pthread_sigmask(SIG_BLOCK, &stop, &previous), 0);
+    struct sigaction ignore {
+    }, previousHup{};
+    ignore.sa_handler = SIG_IGN;
+    sigaction(SIGHUP, &ignore, &previousHup);
+    const auto started = platform->startProgram(script, "x");
+    sigaction(SIGHUP, &previousHup, nullptr);
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    ASSERT_TRUE(started.ok) << started.message;
+    ASSERT_TRUE(waitForFile(dir / "signals.txt"));
+    std::istringstream lines(readAll(dir / "signals.txt"));
+    std::string line, blocked, ignored, pid, session;
+    while (std::getline(lines, line)) {
+        if (line.rfind("SigBlk:", 0) == 0) blocked = line.substr(7);
+        if (line.rfind("SigIgn:", 0) == 0) ignored = line.substr(7);
+        if (!line.empty() && line[0] >= '0' && line[0] <= '9') {
+            std::istringstream(line) >> pid >> session;
+        }
+    }
+    EXPECT_EQ(blocked.find_first_not_of("\t 0"), std::string::npos) << blocked;
+    const unsigned long long ignoredMask = std::stoull(ignored, nullptr, 16);
+    EXPECT_EQ(ignoredMask & (1ull << (SIGHUP - 1)), 0u) << ignored;
+    EXPECT_FALSE(pid.empty());
+    EXPECT_EQ(pid, session);
+    int zombies = zombieChildren();
+    for (int i = 0; i < 500 && zombies != 0; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        zombies = zombieChildren();
+    }
+    EXPECT_EQ(zombies, 0);
+    fs::remove_all(dir);
+}
+
 // The message of the ConfigError a configuration file raises, or "" when it reads.
 std::string configurationFault(const fs::path& file, const std::string& content) {
     if (!content.empty() || !fs::exists(file)) {

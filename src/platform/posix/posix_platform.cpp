@@ -1,6 +1,7 @@
 #include <dirent.h>
 #include <fcntl.h>
 #include <signal.h>
+#include <spawn.h>
 #include <sys/file.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -10,6 +11,8 @@
 #include <cstdlib>
 #include <ctime>
 #include <fstream>
+#include <system_error>
+#include <thread>
 
 #include "core/text.h"
 #include "platform/platform.h"
@@ -35,59 +38,48 @@ std::string readLink(const std::string& path) {
     return std::string(buf, static_cast<std::size_t>(n));
 }
 
-// Forks a detached grandchild that runs argv; the intermediate child is
-// reaped at once so no zombie is left behind. The caller does not wait for
-// the program itself.
+// Starts argv detached: in a session of its own, with the default signal
+// arrangement (the agent blocks its stop signals and ignores SIGHUP, and both
+// would survive exec) and /dev/null as its standard streams. posix_spawn
+// starts it without copying the agent's address space, where a fork copies
+// every page table of the process first. A thread of its own reaps it when
+// it ends, so no zombie is left behind; the caller does not wait for it.
 Status spawnDetached(const std::vector<std::string>& args) {
     std::vector<char*> argv;
     for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
 
-    int errorPipe[2];
-    if (pipe2(errorPipe, O_CLOEXEC) != 0) return Status::failure(posix::errnoMessage(errno));
-    const pid_t child = fork();
-    if (child < 0) {
-        const int error = errno;
-        close(errorPipe[0]);
-        close(errorPipe[1]);
-        return Status::failure(posix::errnoMessage(error));
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    for (int fd = 0; fd <= 2; ++fd) {
+        posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", O_RDWR, 0);
     }
-    if (child == 0) {
-        // Only async-signal-safe calls from here on. The started program
-        // gets the default signal arrangement back: the agent blocks its
-        // stop signals and ignores SIGHUP, and both would survive exec.
-        sigset_t none;
-        sigemptyset(&none);
-        sigprocmask(SIG_SETMASK, &none, nullptr);
-        struct sigaction defaults {};
-        defaults.sa_handler = SIG_DFL;
-        sigaction(SIGHUP, &defaults, nullptr);
-        sigaction(SIGPIPE, &defaults, nullptr);
-        setsid();
-        const pid_t grandchild = fork();
-        if (grandchild != 0) _exit(grandchild < 0 ? 127 : 0);
-        const int devNull = open("/dev/null", O_RDWR);
-        if (devNull >= 0) {
-            dup2(devNull, 0);
-            dup2(devNull, 1);
-            dup2(devNull, 2);
-        }
-        execv(argv[0], argv.data());
-        const int error = errno;
-        [[maybe_unused]] ssize_t ignored = write(errorPipe[1], &error, sizeof error);
-        _exit(127);
-    }
-    close(errorPipe[1]);
-    int status = 0;
-    waitpid(child, &status, 0);
-    int execError = 0;
-    const ssize_t got = read(errorPipe[0], &execError, sizeof execError);
-    close(errorPipe[0]);
-    if (got == static_cast<ssize_t>(sizeof execError)) {
-        return Status::failure(args[0] + ": " + posix::errnoMessage(execError));
-    }
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) {
-        return Status::failure("could not start " + args[0]);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t none;
+    sigemptyset(&none);
+    posix_spawnattr_setsigmask(&attributes, &none);
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGHUP);
+    sigaddset(&defaults, SIGPIPE);
+    posix_spawnattr_setsigdefault(&attributes, &defaults);
+    posix_spawnattr_setflags(&attributes,
+                             POSIX_SPAWN_SETSIGMASK | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSID);
+    pid_t child = -1;
+    const int error = posix_spawn(&child, argv[0], &actions, &attributes, argv.data(), environ);
+    posix_spawnattr_destroy(&attributes);
+    posix_spawn_file_actions_destroy(&actions);
+    if (error != 0) return Status::failure(args[0] + ": " + posix::errnoMessage(error));
+    try {
+        std::thread([child] {
+            int status = 0;
+            while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
+            }
+        }).detach();
+    } catch (const std::system_error&) {
+        // No thread to spare: the program runs all the same, and the agent's
+        // end reaps it.
     }
     return Status::success();
 }
