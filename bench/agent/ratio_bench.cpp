@@ -255,11 +255,11 @@ int main(int argc, char** argv) {
         Seconds check10k = 0, floor10k = 0, check1m = 0, floor1m = 0;
         if (wanted("check")) changeCheck(10'000, reps * 3, check10k, floor10k);
         report({"change check, nothing pending, 10,000 sales (ms)", "ms", check10k * 1e3,
-                floor10k * 1e3, check10k / floor10k, "<= 2", check10k <= 2 * floor10k});
+                floor10k * 1e3, check10k / floor10k, "<= 1.25", check10k <= 1.25 * floor10k});
         if (!quick && wanted("check")) {
             changeCheck(1'000'000, reps * 3, check1m, floor1m);
             report({"change check, nothing pending, 1,000,000 sales (ms)", "ms", check1m * 1e3,
-                    floor1m * 1e3, check1m / floor1m, "<= 2", check1m <= 2 * floor1m});
+                    floor1m * 1e3, check1m / floor1m, "<= 1.25", check1m <= 1.25 * floor1m});
             report({"change check 1,000,000 / 10,000 sales", "", check1m * 1e3, check10k * 1e3,
                     check1m / check10k, "<= 1.2", check1m <= 1.2 * check10k});
         }
@@ -269,7 +269,7 @@ int main(int argc, char** argv) {
         Variant packets100, packets1000;
         if (wanted("transfer") || wanted("codec")) transfer(100, reps, t100, f100, packets100);
         report({"one 100-sale transfer (ms)", "ms", t100 * 1e3, f100.total() * 1e3,
-                t100 / f100.total(), "<= 2", t100 <= 2 * f100.total()});
+                t100 / f100.total(), "<= 1.5", t100 <= 1.5 * f100.total()});
         if (t100 > 0)
             std::printf(
                 "  floor parts (ms): read %.3f encode %.3f post %.3f decode %.3f upsert %.3f "
@@ -285,12 +285,12 @@ int main(int argc, char** argv) {
         double rows = 0, floorRows = 0;
         if (wanted("drain")) drain(quick ? 3'000 : 10'000, rows, floorRows);
         report({"backlog drain, 1,000 sales per transfer (rows/s)", "rows/s", rows, floorRows,
-                rows / floorRows, ">= 0.5", rows >= 0.5 * floorRows});
+                rows / floorRows, ">= 0.75", rows >= 0.75 * floorRows});
 
         double dec = 0, mpDec = 0, enc = 0, mpEnc = 0;
         if (wanted("codec")) codec(packets100, dec, mpDec, enc, mpEnc);
         report({"decode of the 100-sale packet array (MB/s)", "MB/s", dec, mpDec, dec / mpDec,
-                ">= 0.8", dec >= 0.8 * mpDec});
+                ">= 1.2", dec >= 1.2 * mpDec});
         report({"encode of the 100-sale packet array (MB/s)", "MB/s", enc, mpEnc, enc / mpEnc,
                 ">= 1", enc >= mpEnc});
 
