@@ -95,6 +95,32 @@ TEST_F(ExportRunEdges, AcceptedCancelledSatSalesAreConcludedBeforeTheChangeCheck
     EXPECT_LT(corrected, check);
 }
 
+// A store that answers the first row of every verification as missing.
+class LosingStore : public qel::testing::FailingVerifyStore {
+  public:
+    using FailingVerifyStore::FailingVerifyStore;
+    std::vector<std::optional<qel::Bytes>> getContents(
+        const std::vector<qel::server::RowRef>& rows) override {
+        auto contents = FailingVerifyStore::getContents(rows);
+        if (!contents.empty()) contents[0].reset();
+        return contents;
+    }
+};
+
+// The summary counts what the server confirmed and what it did not, apart.
+TEST_F(ExportRunEdges, RowsTheServerDoesNotConfirmAreCountedAsRefused) {
+    stopServer();
+    LosingStore losing(*realStore);
+    app = std::make_unique<qel::server::ApplicationServer>(losing, clock);
+    startServer();
+    fill(3);
+    run();
+    EXPECT_GT(dm->outcome.rowsRefused, 0);
+    EXPECT_GT(dm->outcome.rowsConfirmed, 0);
+    stopServer();
+    app.reset();
+}
+
 TEST(RunOutcome, EveryResultHasItsName) {
     using Result = qel::agent::RunOutcome::Result;
     EXPECT_STREQ(qel::agent::resultName(Result::NotRun), "not run");
