@@ -93,3 +93,18 @@ TEST_F(ServerActions, ServerDownGivesOneStationErrorLineAndNoTool) {
 }
 
 }  // namespace
+
+namespace {
+
+// The loyalty copy is read from its first row wherever an earlier routine
+// left its cursor, even at its end.
+TEST_F(ServerActions, TheLoyaltyUpdateReadsTheCopyFromItsFirstRow) {
+    installLoyaltyTool();
+    loyaltyRows(2);
+    while (!dm->copies.cdsCliItFidelidade.eof()) dm->copies.cdsCliItFidelidade.next();
+    dm->AtualizaPontuacao();
+    EXPECT_EQ(realStore->requestCount("PONTUACAO"), 1);
+    EXPECT_EQ(waitForArgs(), "1|IMPTABELAS_0001_001_01__MANUAL_");
+}
+
+}  // namespace
