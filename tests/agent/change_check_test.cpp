@@ -256,3 +256,21 @@ TEST_F(ChangeCheck, ErrorLinesAreKeptForTheOutcomeUpToAHundred) {
 }
 
 }  // namespace
+
+namespace {
+
+// The window of one check never lingers into the next: once the sales are
+// exported, the next check has no window and sends no sale.
+TEST_F(ChangeCheck, ACheckAfterTheSalesLeftHasNoWindow) {
+    sale("0000000001", at(8, 0), Variant(at(8, 5)));
+    sale("0000000002", at(9, 0), Variant(at(9, 5)));
+    EXPECT_TRUE(dm->ExisteDadosExportar(clock.now(), clock.now()));
+    EXPECT_EQ(dm->run.NrSeqVendaFin, "0000000002");
+    sql("UPDATE VENDA SET IDIMPVENDA = 'S'");
+    dm->ExisteDadosExportar(clock.now(), clock.now());
+    EXPECT_EQ(dm->run.NrSeqVendaIni, "");
+    EXPECT_EQ(dm->run.NrSeqVendaFin, "");
+    EXPECT_EQ(rowsOf(kVenda), 0u);
+}
+
+}  // namespace
