@@ -51,3 +51,18 @@ TEST(LabSettings, CrashPointWithAnOptionalArrivalCount) {
 
 }  // namespace
 }  // namespace qel::app
+
+namespace qel::app {
+namespace {
+
+// A number is read from at most twelve characters, leading zeros included.
+TEST(LabSettings, NumbersOfTwelveCharactersAndNoMore) {
+    EXPECT_EQ(read({{"QELEXP_TIMER_SECONDS", "000000000060"}}).timerPeriod,
+              std::chrono::seconds(60));
+    EXPECT_FALSE(read({{"QELEXP_TIMER_SECONDS", "0000000000060"}}).timerPeriod);
+    EXPECT_EQ(read({{"QELEXP_CRASH_AT", "cleanup:000000000002"}}).crashAt->occurrence, 2);
+    EXPECT_FALSE(read({{"QELEXP_CRASH_AT", "cleanup:0000000000002"}}).crashAt);
+}
+
+}  // namespace
+}  // namespace qel::app
