@@ -338,3 +338,30 @@ TEST_F(Methods, CredentialsDecideWhoMayCallAndWhichRowsTheyMayWrite) {
 
 }  // namespace
 }  // namespace qel::testing
+
+namespace qel::testing {
+namespace {
+
+// Every method takes exactly its own number of arguments: one more is
+// refused by name, as one fewer is.
+TEST_F(Methods, AnExtraArgumentIsRefusedByTheMethodsName) {
+    auto& exp = connections_->netInsereServidor;
+    const VariantArray packets = samplePacketArray(1);
+    const std::vector<std::pair<std::string, VariantArray>> calls = {
+        {"getVerificaExportacao",
+         {Variant("0001"), Variant("001"), Variant(packets), Variant("x")}},
+        {"setInsereServidor",
+         {Variant("0001"), Variant("001"), Variant("01"), Variant(packets), Variant("x")}},
+        {"getLimpezaDiaria", {Variant("0001"), Variant("001"), Variant("x")}}};
+    for (const auto& [method, args] : calls) {
+        try {
+            callChecked(exp, method, args);
+            ADD_FAILURE() << method << " accepted";
+        } catch (const ServerError& e) {
+            EXPECT_NE(std::string(e.what()).find(method + " takes"), std::string::npos) << e.what();
+        }
+    }
+}
+
+}  // namespace
+}  // namespace qel::testing
