@@ -70,17 +70,13 @@ void TfrmExportaVenda::readStationParameters() {
     // type that is no integer) costs its own line and leaves the type 0, as
     // without a file, instead of the whole start-up.
     if ((!cdsPontax_ || !cdsPontax_->hasRecord()) && fileExists()) {
-        if (!fromCommandLine) {
+        try {
             loadParameterFile();
             TipoImpFis = tipoImpFis();
-        } else {
-            try {
-                loadParameterFile();
-                TipoImpFis = tipoImpFis();
-            } catch (const Error& e) {
-                TipoImpFis = 0;
-                GravaLog(std::string("Pontax.cds ignorado, TipoImpFis 0: ") + e.what());
-            }
+        } catch (const Error& e) {
+            if (!fromCommandLine) throw;
+            TipoImpFis = 0;
+            GravaLog(std::string("Pontax.cds ignorado, TipoImpFis 0: ") + e.what());
         }
     }
     if (CDFILIAL.empty() || CDCAIXA.empty() || CDLOJA.empty()) {

@@ -1,6 +1,7 @@
 // The watchdog's rules, driven minute by minute by a manual clock.
 #include <gmock/gmock.h>
 
+#include <future>
 #include <stdexcept>
 
 #include "app/event_loop.h"
@@ -125,6 +126,27 @@ TEST(Watchdog, AnErrorEndsTheThreadWithItsLine) {
     failing.Execute();  // returns: the loop ended
     EXPECT_THAT(rig.lines,
                 ElementsAre(HasSubstr("15 minutos parado"), "Erro DisparaThreadQelSinc:sem shell"));
+}
+
+TEST(Watchdog, OnItsOwnThreadItPassesUntilASleepIsCutAndItsEndWaitsForTheThread) {
+    ManualClock clock{kStart};
+    app::SharedState state;
+    state.reset(clock.moment());
+    int sleeps = 0;
+    std::promise<void> thirdSleep;
+    {
+        onDisparaThreadQelExp dog{{clock, state, [](std::string_view) {}, "/q", [] {},
+                                   [&](milliseconds d) {
+                                       clock.advance(d);
+                                       if (++sleeps < 3) return true;
+                                       thirdSleep.set_value();
+                                       return false;  // cut short: the loop ends
+                                   }}};
+        dog.start();
+        ASSERT_EQ(thirdSleep.get_future().wait_for(std::chrono::minutes(2)),
+                  std::future_status::ready);
+    }  // no stop(): the destructor joins the thread
+    EXPECT_EQ(sleeps, 3);
 }
 
 TEST(Watchdog, AStopEndsTheSleepingThreadAtOnce) {

@@ -1,6 +1,8 @@
 // The main window's start-up and export cycle on a real station database.
 #include <gmock/gmock.h>
 
+#include <limits>
+
 #include "app/pontax_file.h"
 #include "app_fixture.h"
 #include "core/error.h"
@@ -107,6 +109,42 @@ TEST_F(StartUp, WithTheStationOnTheCommandLineAnUnreadableFileCostsOnlyItsLine) 
     }
 }
 
+TEST_F(StartUp, TheFiscalPrinterTypeIsAnyIntAndNothingPastIt) {
+    store("'7'");
+    caixa("002");
+    const std::vector<std::pair<std::string, int>> types = {
+        {"2147483647", std::numeric_limits<int>::max()},
+        {"-2147483648", std::numeric_limits<int>::min()},
+        {"2147483648", 0},
+        {"-2147483649", 0}};
+    for (const auto& [text, type] : types) {
+        SCOPED_TRACE(text);
+        writeFile(dir / "Pontax.cds", pontax("0001", "002", text));
+        auto& w = makeWindow("X_0001_002_03_");
+        w.FormCreate();
+        EXPECT_EQ(w.TipoImpFis, type);
+    }
+    EXPECT_EQ(logCount("Pontax.cds ignorado, TipoImpFis 0: "), 2u);
+}
+
+// A command line that leaves a code empty: the store and station come from
+// the file, the shop from the station database.
+TEST_F(StartUp, ACommandLineWithAnEmptyCodeTakesTheStationFromTheFile) {
+    store("'7'");
+    caixa("002");
+    writeFile(dir / "Pontax.cds", pontax("0001", "002", "24"));
+    for (const std::string parameter : {"X__002_03_", "X_0001__03_", "X_0001_002__"}) {
+        SCOPED_TRACE(parameter);
+        auto& w = makeWindow(parameter);
+        w.FormCreate();
+        EXPECT_EQ(w.CDFILIAL, "0001");
+        EXPECT_EQ(w.CDCAIXA, "002");
+        EXPECT_EQ(w.CDLOJA, "03");
+    }
+    EXPECT_EQ(logCount("Carregar parâmetros (Pontax.exe):"), 3u);
+    EXPECT_EQ(logCount("Exception: "), 0u);
+}
+
 TEST_F(StartUp, ParameterFileNamesTheStationAndTheDatabaseItsShop) {
     store("'5'");
     caixa("002");
@@ -126,6 +164,9 @@ TEST_F(StartUp, AParameterWithoutItsLastSeparatorStopsTheStartUpAndTheTimerKeeps
     auto& w = makeWindow("X_0001_002_03");
     w.FormCreate();
     EXPECT_EQ(logCount("Exception: "), 1u);
+    EXPECT_EQ(logCount("Exception: Invalid command-line parameter: the field \"03\" does not "
+                       "end with \"_\""),
+              1u);
     EXPECT_FALSE(logHas("Chama BuscaVendas"));
     EXPECT_EQ(logCount("Filial: "), 0u);
     EXPECT_EQ(w.timExpCupons.interval().count(), 1800000);
