@@ -27,7 +27,10 @@ namespace fs = std::filesystem;
 using namespace std::chrono_literals;
 
 fs::path freshFolder(const std::string& name) {
-    const fs::path dir = fs::temp_directory_path() / ("chaos-machine-" + name);
+    // The process id keeps two runs of the suite side by side (a sanitizer
+    // build beside a plain one) out of each other's folders.
+    const fs::path dir =
+        fs::temp_directory_path() / ("chaos-machine-" + std::to_string(::getpid()) + "-" + name);
     fs::remove_all(dir);
     fs::create_directories(dir);
     return dir;
