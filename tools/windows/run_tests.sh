@@ -49,8 +49,22 @@ if [ -x "$simulator" ]; then
 fi
 
 echo "Wine prefix $WINEPREFIX on display $DISPLAY"
-wineboot -i >/dev/null 2>&1
-wineserver -w
+# Making the prefix now and then fails on a loaded machine (wineboot exits 53
+# when the loader cannot start kernel32): a fresh prefix is tried again, and
+# what Wine said shows when every try failed.
+booted=""
+for attempt in 1 2 3; do
+    boot_status=0
+    wineboot -i >"$work/wineboot.log" 2>&1 || boot_status=$?
+    wineserver -w || true
+    if [ "$boot_status" -eq 0 ]; then booted=yes; break; fi
+    echo "wineboot exited $boot_status (try $attempt of 3):"
+    tail -20 "$work/wineboot.log"
+    wineserver -k 2>/dev/null || true
+    rm -rf "$WINEPREFIX"
+    sleep 3
+done
+[ -n "$booted" ] || { echo "Wine could not make its prefix $WINEPREFIX"; exit 1; }
 
 status=0
 # Wine on a loaded machine now and then loses a window message or a process
