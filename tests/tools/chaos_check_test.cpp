@@ -269,6 +269,89 @@ TEST_F(ChaosCheck, AStationRestoredFromABackupIsJudgedWithWhatTheRestoreTookAway
     EXPECT_EQ(t.goneWithRestore, 1);
 }
 
+// The central store replaced by an older copy of itself after sales 13 and
+// 14 were sent and flagged, the store as the restore found it kept aside.
+class ChaosCheckCentralRestore : public ChaosCheck {
+  protected:
+    void SetUp() override {
+        ChaosCheck::SetUp();
+        replaced_ = dir_ / "replaced.db";
+        exportEverything();
+        const fs::path copy = dir_ / "central-copy.db";
+        copyDatabase(dir_ / "central.db", copy);
+        addSales(2, "2026-12-07 10:10:00.000");
+        exportEverything();
+        store_.reset();
+        copyDatabase(dir_ / "central.db", replaced_);
+        restoreDatabase(dir_ / "central.db", copy);
+        store_ = server::openSqliteStore(dir_ / "central.db");
+    }
+    std::vector<TableCheck> checkAll(bool withReplaced = true) {
+        auto central = openCentralRows((dir_ / "central.db").string());
+        auto before = openCentralRows(replaced_.string());
+        std::vector<CentralRows*> replaced;
+        if (withReplaced) replaced.push_back(before.get());
+        return checkRows({StationHistory{station_, {}}}, *central, replaced);
+    }
+    static const TableCheck& of(const std::vector<TableCheck>& all, std::string_view table) {
+        return *std::find_if(all.begin(), all.end(),
+                             [&](const TableCheck& t) { return t.table == table; });
+    }
+    // Deletes the newest sale with every row of it, as the station's cleanup does.
+    void cleanUpNewestSale() {
+        const std::string newest =
+            SqliteFile(station_, true).scalar("SELECT MAX(NRSEQVENDA) FROM VENDA");
+        std::string text;
+        for (const CheckedTable& t : checkedTables()) {
+            if (t.table != "VENDA" && !t.saleChild && !t.onlyWithItsSale) continue;
+            text += "DELETE FROM " + std::string(t.table) + " WHERE NRSEQVENDA = '" + newest + "';";
+        }
+        sql(text);
+    }
+
+    fs::path replaced_;
+};
+
+TEST_F(ChaosCheckCentralRestore, SalesStillFlaggedAtTheStationAreLostUntilSentAgain) {
+    const auto all = checkAll();
+    const TableCheck& sales = of(all, "VENDA");
+    // Still at the station, flagged: the reconciliation of the short day
+    // must send them again, so until then they are lost.
+    EXPECT_EQ(sales.lost, 2);
+    EXPECT_EQ(sales.falselyFlagged, 2);
+    EXPECT_EQ(sales.goneWithCentralRestore, 0);
+    EXPECT_EQ(of(all, "ITEMVENDA").goneWithCentralRestore, 0);
+    EXPECT_GT(of(all, "ITEMVENDA").lost, 0);
+
+    // Made to wait again and sent: held, nothing lost.
+    sql("UPDATE VENDA SET IDIMPVENDA = 'I' WHERE NRSEQVENDA > 12");
+    exportEverything();
+    for (const TableCheck& t : checkAll()) {
+        EXPECT_EQ(t.lost + t.falselyFlagged + t.goneWithCentralRestore, 0) << t.table;
+        EXPECT_EQ(t.pending + t.duplicates + t.unexpected, 0) << t.table;
+    }
+}
+
+TEST_F(ChaosCheckCentralRestore, ASaleItsStationCleanedUpIsGoneWithTheRestoreOnlyWhenItWasHeld) {
+    // Sale 15 flagged without being sent, then cleaned up: no store ever
+    // held it, so it is lost whatever was restored.
+    addSales(1, "2026-12-07 10:20:00.000");
+    sql("UPDATE VENDA SET IDIMPVENDA = 'S'");
+    cleanUpNewestSale();
+    cleanUpNewestSale();  // 14, which the replaced store held
+    const auto all = checkAll();
+    EXPECT_EQ(of(all, "VENDA").lost, 2);  // 13, still flagged at the station, and 15
+    EXPECT_EQ(of(all, "VENDA").goneWithCentralRestore, 1);
+    EXPECT_EQ(of(all, "VENDA").deleted, 2);
+    EXPECT_GT(of(all, "ITEMVENDA").goneWithCentralRestore, 0);
+    // A second check of the same files finds the same.
+    EXPECT_EQ(of(checkAll(), "VENDA").goneWithCentralRestore, 1);
+    // Without the store the restore found, nothing says the server held 14.
+    const auto blind = checkAll(false);
+    EXPECT_EQ(of(blind, "VENDA").lost, 3);
+    EXPECT_EQ(of(blind, "VENDA").goneWithCentralRestore, 0);
+}
+
 // Two timelines of one station: sales 13 and 14 sold and exported, the
 // station restored from a backup older than them, the till selling other
 // sales 13 and 14, which the server keeps in their place.

@@ -35,6 +35,8 @@ Options:
   --agents DIR          the folder holding one folder per agent (run logs)
   --restored DIR        copies of stations taken when each was restored from
                         a backup: DIR/<the station file's folder name>/N.db
+  --replaced FILE|URI   the central store as a central restore found it,
+                        before the older copy replaced it (repeatable)
   --min-faults N        fewest firings each fault type needs (default 20)
   --min-machine-faults N  the same for faults done to a machine (clock
                         steps, full disks, restores; default --min-faults)
@@ -52,10 +54,23 @@ Exit codes: 0 pass, 1 fail (or an unreadable input), 2 usage error.
 )";
 
 const std::vector<qel::cli::OptionSpec> kOptions = {
-    {"--prepare", false}, {"--station", true, true}, {"--central"},     {"--journal"},
-    {"--agents"},         {"--min-faults"},          {"--min-rows"},    {"--floors-note"},
-    {"--sent-rows"},      {"--sent-bytes"},          {"--seed"},        {"--replay"},
-    {"--restored"},       {"--min-machine-faults"},  {"--min-outages"}, {"--period"},
+    {"--prepare", false},
+    {"--station", true, true},
+    {"--central"},
+    {"--journal"},
+    {"--agents"},
+    {"--min-faults"},
+    {"--min-rows"},
+    {"--floors-note"},
+    {"--sent-rows"},
+    {"--sent-bytes"},
+    {"--seed"},
+    {"--replay"},
+    {"--restored"},
+    {"--replaced", true, true},
+    {"--min-machine-faults"},
+    {"--min-outages"},
+    {"--period"},
 };
 
 int check(const qel::cli::ParsedOptions& given) {
@@ -103,7 +118,13 @@ int check(const qel::cli::ParsedOptions& given) {
                                         f.parent_path().filename())
                         : std::vector<std::filesystem::path>{}});
         }
-        const auto tables = checkRows(histories, *central);
+        std::vector<std::unique_ptr<CentralRows>> replaced;
+        std::vector<CentralRows*> replacedStores;
+        for (const std::string& location : given.values("--replaced")) {
+            replaced.push_back(openCentralRows(location));
+            replacedStores.push_back(replaced.back().get());
+        }
+        const auto tables = checkRows(histories, *central, replacedStores);
         if (given.has("--journal")) {
             figures.recovery =
                 tallyRecoveries(readJournal(given.text("--journal")),

@@ -116,11 +116,22 @@ struct StationFile {
 
 class TableChecker {
   public:
-    TableChecker(const CheckedTable& t, CentralRows& central) : t_(t) {
+    TableChecker(const CheckedTable& t, CentralRows& central,
+                 const std::vector<CentralRows*>& replaced)
+        : t_(t) {
         out_.table = std::string(t.table);
         for (CentralRow& row : central.table(rule().table)) {
             held_.emplace(std::move(row.key),
                           Held{std::move(row.content), row.store + "/" + row.station, false});
+        }
+        // Of the stores central restores replaced, only the rows not held
+        // now as they were can explain a loss.
+        for (CentralRows* before : replaced) {
+            for (CentralRow& row : before->table(rule().table)) {
+                const auto now = held_.find(row.key);
+                if (now != held_.end() && now->second.content == row.content) continue;
+                heldBefore_[std::move(row.key)].push_back(std::move(row.content));
+            }
         }
     }
 
@@ -163,6 +174,7 @@ class TableChecker {
                         " changed while it was read");
         }
         const server::PacketView view(rule(), data);
+        const int saleNumber = data.findField("NRSEQVENDA");
         if (!reducer_) reducer_.emplace(data.fields(), t_);
         const ContentWithoutAck& reduce = *reducer_;
         std::vector<std::pair<Bytes, Bytes>> added;  // versions this file adds, by key
@@ -224,12 +236,24 @@ class TableChecker {
             ++out_.settled;
             if (state == 'D') ++out_.deleted;
             if (heldSame) continue;
+            // Only a sale's flagged row still at the station is sent again
+            // after a central restore took it.
+            const bool resendable =
+                state == 'S' && !earlier &&
+                (t_.table == "VENDA" ||
+                 ((t_.saleChild || t_.onlyWithItsSale) && saleNumber >= 0 &&
+                  !data.rows()[r][static_cast<std::size_t>(saleNumber)].isEmpty()));
             std::string what = state == 'S' ? "falsely flagged" : "lost (deleted)";
             if (heldOther) {
                 // Lost, unless the server holds another row of the station
                 // under this key: known once every copy has been read.
                 heldOther_.push_back(
-                    {key, state, describe(data, r, liveShape, what + ", held with other content")});
+                    {key, content, state, resendable,
+                     describe(data, r, liveShape, what + ", held with other content")});
+                continue;
+            }
+            if (!resendable && !reason && heldBeforeRestore(key, content)) {
+                ++out_.goneWithCentralRestore;
                 continue;
             }
             ++out_.lost;
@@ -250,6 +274,10 @@ class TableChecker {
             const Bytes held = (*reducer_)(held_.at(row.key).content);
             if (std::find(seen.begin(), seen.end(), held) != seen.end()) {
                 ++out_.reused;
+                continue;
+            }
+            if (!row.resendable && heldBeforeRestore(row.key, row.content)) {
+                ++out_.goneWithCentralRestore;
                 continue;
             }
             ++out_.lost;
@@ -278,10 +306,20 @@ class TableChecker {
         bool matched;
     };
     struct HeldOther {
-        Bytes key;
+        Bytes key, content;
         char state;
+        bool resendable;
         std::string example;
     };
+    // Whether a store a central restore replaced held the row as it is.
+    bool heldBeforeRestore(const Bytes& key, const Bytes& content) const {
+        const auto it = heldBefore_.find(key);
+        if (it == heldBefore_.end()) return false;
+        for (const Bytes& before : it->second) {
+            if ((*reducer_)(before) == content) return true;
+        }
+        return false;
+    }
     const server::TableRule& rule() const {
         return server::tableRules()[static_cast<std::size_t>(t_.element)];
     }
@@ -298,6 +336,9 @@ class TableChecker {
     // The contents each key had in the station being read, over its copies.
     std::map<Bytes, std::vector<Bytes>> versions_;
     std::vector<HeldOther> heldOther_;  // settled rows whose key holds other content
+    // Rows the replaced central stores held that the store does not hold now
+    // as they were, by key.
+    std::map<Bytes, std::vector<Bytes>> heldBefore_;
     std::optional<ContentWithoutAck> reducer_;
 };
 
@@ -308,8 +349,8 @@ std::string firstStation(const std::filesystem::path& file) {
 
 }  // namespace
 
-std::vector<TableCheck> checkRows(const std::vector<StationHistory>& stations,
-                                  CentralRows& central) {
+std::vector<TableCheck> checkRows(const std::vector<StationHistory>& stations, CentralRows& central,
+                                  const std::vector<CentralRows*>& replaced) {
     std::vector<std::pair<StationFile, std::vector<StationFile>>> files;
     for (const StationHistory& s : stations) {
         std::vector<StationFile> earlier;
@@ -318,7 +359,7 @@ std::vector<TableCheck> checkRows(const std::vector<StationHistory>& stations,
     }
     std::vector<TableCheck> out;
     for (const CheckedTable& t : checkedTables()) {
-        TableChecker checker(t, central);
+        TableChecker checker(t, central, replaced);
         std::set<std::string> callers;
         for (const auto& [now, earlier] : files) checker.addStation(now, earlier, callers);
         out.push_back(checker.finish(callers));

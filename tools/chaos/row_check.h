@@ -30,6 +30,12 @@ struct TableCheck {
     // its till wrote under the same key in another: a restored till numbers
     // its sales again, and the server keeps one row per key (the last sent).
     std::int64_t reused = 0;
+    // Settled, held by the central store before a central restore replaced
+    // it with an older copy, and beyond what the station sends again: deleted
+    // there by its cleanup, left in an earlier timeline of a restored station,
+    // or not a sale's row (the reconciliation of a short day sends sales with
+    // their rows). Gone with the central restore, no fault of the export.
+    std::int64_t goneWithCentralRestore = 0;
     std::int64_t duplicates = 0;        // held centrally twice: a station row under another key
     std::int64_t unexpected = 0;        // held centrally, never written at a station
     std::vector<std::string> examples;  // a few faulty rows, for the report
@@ -47,10 +53,12 @@ struct StationHistory {
 // installed before the run) with the central store. A row of an earlier copy
 // whose key the station no longer has (nor a newer copy) counts as written;
 // it must be held centrally if it was settled there, and if it was still
-// waiting and is not held it went with the restore. Throws on a station file
-// without shadows or an unreadable store.
-std::vector<TableCheck> checkRows(const std::vector<StationHistory>& stations,
-                                  CentralRows& central);
+// waiting and is not held it went with the restore. `replaced` are the
+// central stores as each central restore found them: a settled row one of
+// them held that the station cannot send again is gone with that restore,
+// not lost. Throws on a station file without shadows or an unreadable store.
+std::vector<TableCheck> checkRows(const std::vector<StationHistory>& stations, CentralRows& central,
+                                  const std::vector<CentralRows*>& replaced = {});
 std::vector<TableCheck> checkRows(const std::vector<std::filesystem::path>& stationFiles,
                                   CentralRows& central);
 

@@ -22,7 +22,7 @@ std::string cell(std::int64_t v, int width) {
 
 void printTables(std::ostream& out, const std::vector<TableCheck>& tables, TableCheck& total) {
     out << "table              written  settled  deleted     lost  f.flagged  pending  dupl.  "
-           "unexp.   open  unflagged  stranded  restored  reused\n";
+           "unexp.   open  unflagged  stranded  restored  reused  central\n";
     for (const TableCheck& t : tables) {
         std::string name = t.table;
         name.resize(16, ' ');
@@ -30,24 +30,27 @@ void printTables(std::ostream& out, const std::vector<TableCheck>& tables, Table
             << cell(t.lost, 9) << cell(t.falselyFlagged, 11) << cell(t.pending, 9)
             << cell(t.duplicates, 7) << cell(t.unexpected, 8) << cell(t.open, 7)
             << cell(t.unflagged, 11) << cell(t.stranded, 10) << cell(t.goneWithRestore, 10)
-            << cell(t.reused, 8) << "\n";
+            << cell(t.reused, 8) << cell(t.goneWithCentralRestore, 9) << "\n";
         total.written += t.written, total.settled += t.settled, total.deleted += t.deleted;
         total.lost += t.lost, total.falselyFlagged += t.falselyFlagged;
         total.pending += t.pending, total.duplicates += t.duplicates;
         total.unexpected += t.unexpected, total.open += t.open;
         total.unflagged += t.unflagged, total.stranded += t.stranded;
         total.goneWithRestore += t.goneWithRestore, total.reused += t.reused;
+        total.goneWithCentralRestore += t.goneWithCentralRestore;
     }
     out << "total           " << cell(total.written, 10) << cell(total.settled, 9)
         << cell(total.deleted, 9) << cell(total.lost, 9) << cell(total.falselyFlagged, 11)
         << cell(total.pending, 9) << cell(total.duplicates, 7) << cell(total.unexpected, 8)
         << cell(total.open, 7) << cell(total.unflagged, 11) << cell(total.stranded, 10)
-        << cell(total.goneWithRestore, 10) << cell(total.reused, 8) << "\n";
+        << cell(total.goneWithRestore, 10) << cell(total.reused, 8)
+        << cell(total.goneWithCentralRestore, 9) << "\n";
     out << "(open: of sales still open at the till, not sent yet; unflagged: held centrally but "
            "never flagged, as their sale was, so never sent again; restored: waiting when the "
            "station was restored from an older backup, never sent, gone with the restore; reused: "
            "exported, then replaced centrally by another row its till numbered alike after a "
-           "restore, as the server keeps one row per key)\n";
+           "restore, as the server keeps one row per key; central: held centrally until a central "
+           "restore took it, and no longer at its station to be sent again, or not a sale's row)\n";
     for (const TableCheck& t : tables) {
         for (const std::string& e : t.examples) out << "  " << t.table << ": " << e << "\n";
     }
