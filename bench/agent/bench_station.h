@@ -217,7 +217,7 @@ inline std::filesystem::path cachedStation(std::int64_t history, std::int64_t pe
     const char* root = std::getenv("QELEXP_BENCH_CACHE");
     const std::filesystem::path base = root && *root ? root : "/tmp/qelexp-bench-cache";
     const std::filesystem::path folder =
-        base / ("station-" + std::to_string(history) + "-" + std::to_string(pending) + "-v6");
+        base / ("station-" + std::to_string(history) + "-" + std::to_string(pending) + "-v7");
     if (std::filesystem::exists(folder / "settled")) return folder;
     if (std::filesystem::exists(folder / "complete")) {
         if (pending == 0) settleStation(folder);

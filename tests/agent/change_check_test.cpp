@@ -1,9 +1,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 
 #include "../station_fixture.h"
 #include "core/error.h"
+#include "definitions/statement.h"
 #include "selection/catalogue.h"
 
 using qel::DateTime;
@@ -207,6 +209,47 @@ TEST_F(ChangeCheck, ARefundOfAnExportedSaleGoesWhateverTheWindow) {
     EXPECT_TRUE(dm->ExisteDadosExportar(clock.now(), clock.now()));
     EXPECT_TRUE(dm->run.NrSeqVendaIni.empty());
     EXPECT_EQ(refunds(), "0000000001 0000000004 ");
+}
+
+// Every refund of a station's history is kept and nearly all are sent: the
+// refund selection must reach the waiting ones without reading the others,
+// either by the sale numbers of the window or through an index that holds
+// only waiting refunds.
+TEST_F(ChangeCheck, TheRefundSelectionReadsOnlyWaitingRefunds) {
+    for (int i = 1; i <= 200; ++i) {
+        char nr[11];
+        std::snprintf(nr, sizeof nr, "%010d", i);
+        sale(nr, at(8, 0), Variant(at(8, 1)), "S");
+        sql("INSERT INTO ESTORNOVND (CDFILIAL, CDCAIXA, NRSEQVENDA, IDIMPESTVND)"
+            " VALUES ('0001', '001', :NR, 'S')",
+            {{"NR", Variant(std::string(nr))}});
+    }
+    sql("ANALYZE");
+    const auto& st = qel::definitions::statement("adqCliEstornovnd");
+    const qel::db::Params params{{"P_CDFILIAL", Variant("0001")},
+                                 {"P_CDCAIXA", Variant("001")},
+                                 {"P_DTMOVIM", Variant("T")},
+                                 {"P_NRSEQVENDAINI", Variant("")},
+                                 {"P_NRSEQVENDAFIN", Variant("")}};
+    qel::Dataset plan = dm->adcCaixa.query("EXPLAIN QUERY PLAN " + std::string(st.sqlite), params);
+    bool refundsRead = false;
+    for (plan.first(); !plan.eof(); plan.next()) {
+        const std::string step = plan.field("detail").asString();
+        if ((step + " ").find(" E ") == std::string::npos) continue;  // a step on the sales
+        refundsRead = true;
+        EXPECT_NE(step.rfind("SCAN", 0), 0u) << step;
+        const auto using_ = step.find("USING INDEX ");
+        ASSERT_NE(using_, std::string::npos) << step;
+        const std::string index =
+            step.substr(using_ + 12, step.find(' ', using_ + 12) - using_ - 12);
+        qel::Dataset ddl =
+            dm->adcCaixa.query("SELECT sql FROM sqlite_master WHERE type = 'index' AND name = :N",
+                               {{"N", Variant(index)}});
+        const bool partial = !ddl.eof() && !ddl.field("sql").isNull() &&
+                             ddl.field("sql").asString().find("WHERE") != std::string::npos;
+        EXPECT_TRUE(partial || step.find("NRSEQVENDA=?") != std::string::npos) << step;
+    }
+    EXPECT_TRUE(refundsRead);
 }
 
 TEST_F(ChangeCheck, StoredOrdersWaitThirtyMinuteBoundariesUnlessNeverUpdated) {
