@@ -89,6 +89,34 @@ TEST_P(StoreRecovery, ADateReportedWithoutAValueReplacesTheOneBefore) {
     EXPECT_FALSE(store_->reportedDate("0001", "001", "DTULTATUMCLI").has_value());
 }
 
+// A day found short heals when the station's summary comes down to what is
+// held: nothing was re-sent for it, and the fleet says so.
+TEST_P(StoreRecovery, ADayHealedByACorrectedSummaryCountsNoSaleResent) {
+    store_->putBatch(oneSale("1"));  // one of the two sales summarised
+    ASSERT_EQ(store_->findShortDays("0001", "001", kDay, kNoon).size(), 1u);
+    InsertBatch corrected;
+    corrected.store = "0001";
+    corrected.station = "001";
+    corrected.receivedAt = kNoon.addMinutes(5);
+    corrected.summaries = {{"0001", "001", kDay, 1, 100000}};
+    store_->putBatch(corrected);
+    const auto fleet = store_->fleet(kNoon, kDay);
+    ASSERT_EQ(fleet.size(), 1u);
+    EXPECT_TRUE(fleet[0].shortDays.empty());
+    ASSERT_EQ(fleet[0].healedDays.size(), 1u);
+    EXPECT_EQ(fleet[0].healedDays[0].sales, 0);
+    EXPECT_EQ(fleet[0].resentSales, 0);
+    // A sale re-sent for a day found short again counts one.
+    store_->putBatch(oneSale("2"));  // the summary says two again, two are held
+    corrected.summaries = {{"0001", "001", kDay, 3, 300000}};
+    store_->putBatch(corrected);
+    ASSERT_EQ(store_->findShortDays("0001", "001", kDay, kNoon.addMinutes(10)).size(), 1u);
+    store_->putBatch(oneSale("3"));
+    const auto after = store_->fleet(kNoon, kDay);
+    ASSERT_EQ(after.size(), 1u);
+    EXPECT_EQ(after[0].resentSales, 1);
+}
+
 INSTANTIATE_TEST_SUITE_P(Engines, StoreRecovery, ::testing::Values("sqlite", "postgres"),
                          engineName);
 
