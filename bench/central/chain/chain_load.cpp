@@ -223,6 +223,11 @@ std::string describe(const ChainRun& run) {
             ? static_cast<double>(run.database.bytes) / static_cast<double>(run.database.rows)
             : 0.0);
     add();
+    std::snprintf(line, sizeof line,
+                  "  its transactions: %lld committed, %lld rolled back (a COPY that met a stored "
+                  "key, run again as an upsert)",
+                  run.database.committed, run.database.rolledBack);
+    add();
     return out;
 }
 

@@ -102,10 +102,13 @@ DatabaseSize databaseSize(const std::string& database) {
     if (PQstatus(c) == CONNECTION_OK) {
         PGresult* r = PQexec(c,
                              "SELECT pg_database_size(current_database()), "
-                             "(SELECT count(*) FROM export_row)");
+                             "(SELECT count(*) FROM export_row), xact_commit, xact_rollback "
+                             "FROM pg_stat_database WHERE datname = current_database()");
         if (PQresultStatus(r) == PGRES_TUPLES_OK && PQntuples(r) == 1) {
             size.bytes = std::atoll(PQgetvalue(r, 0, 0));
             size.rows = std::atoll(PQgetvalue(r, 0, 1));
+            size.committed = std::atoll(PQgetvalue(r, 0, 2));
+            size.rolledBack = std::atoll(PQgetvalue(r, 0, 3));
         }
         PQclear(r);
     }

@@ -51,10 +51,14 @@ class MachineWatch {
     std::thread thread_;
 };
 
-// The size of the database and the rows its export_row table holds.
+// The size of the database, the rows its export_row table holds, and its
+// transactions so far: a transfer whose COPY met a stored key is rolled back
+// and runs again as an upsert.
 struct DatabaseSize {
     long long bytes = 0;
     long long rows = 0;
+    long long committed = 0;
+    long long rolledBack = 0;
 };
 DatabaseSize databaseSize(const std::string& database);
 
