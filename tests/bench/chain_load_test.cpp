@@ -8,6 +8,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -73,12 +74,16 @@ TEST(AsStation, RewritesOnlyTheStationsOwnCodesInItsCodeColumns) {
     EXPECT_EQ(sales->rows()[0][0].asString(), "0001") << "the recorded transfer is unchanged";
 }
 
+// Written in place of a piece of an answer: the server hangs up there.
+const std::string kHangUp = "<hang up>";
+
 // A server on loopback that answers each request with what `script` says,
 // given the request's path and the number of the connection it came on
-// (from 0). Serves one connection at a time; records every path.
+// (from 0): the answer's pieces, written with a short pause between them.
+// Serves one connection at a time; records every path.
 class ScriptedServer {
   public:
-    using Script = std::function<std::string(const std::string& path, int connection)>;
+    using Script = std::function<std::vector<std::string>(const std::string& path, int connection)>;
 
     explicit ScriptedServer(Script script)
         : script_(std::move(script)), listener_(loopback::listen()) {
@@ -136,9 +141,16 @@ class ScriptedServer {
                     if (length > 0) bodies_.push_back(in.substr(headEnd + 4, length));
                 }
                 in.erase(0, headEnd + 4 + length);
-                const std::string answer = script_(path, connection);
-                open = answer.find("Connection: close") == std::string::npos;
-                if (::write(fd, answer.data(), answer.size()) < 0) open = false;
+                const std::vector<std::string> pieces = script_(path, connection);
+                for (std::size_t i = 0; i < pieces.size() && open; ++i) {
+                    if (i > 0) std::this_thread::sleep_for(std::chrono::milliseconds(20));
+                    open = pieces[i] != kHangUp &&
+                           pieces[i].find("Connection: close") == std::string::npos;
+                    if (pieces[i] != kHangUp &&
+                        ::write(fd, pieces[i].data(), pieces[i].size()) < 0) {
+                        open = false;
+                    }
+                }
             }
             ::close(fd);
         }
@@ -152,9 +164,10 @@ class ScriptedServer {
     std::thread thread_;
 };
 
-std::string answer(int status, const std::string& body, const std::string& extra = "") {
-    return "HTTP/1.1 " + std::to_string(status) +
-           " X\r\nContent-Length: " + std::to_string(body.size()) + "\r\n" + extra + "\r\n" + body;
+std::vector<std::string> answer(int status, const std::string& body,
+                                const std::string& extra = "") {
+    return {"HTTP/1.1 " + std::to_string(status) + " X\r\nContent-Length: " +
+            std::to_string(body.size()) + "\r\n" + extra + "\r\n" + body};
 }
 
 std::string envelope(Variant payload) {
@@ -236,7 +249,7 @@ TEST(StationFleet, BusyAnswersAndRefusedRowsAreTriedAgainUntilConfirmed) {
 }
 
 // Answers every call as a server that holds every row.
-std::string confirmAll(const std::string& path, int) {
+std::vector<std::string> confirmAll(const std::string& path, int) {
     if (path == "/health") return answer(200, "ok");
     if (path.find("getVerificaExportacao") != std::string::npos) {
         return answer(200, envelope(verdicts({"OK"})));
@@ -302,6 +315,40 @@ TEST(StationFleet, PeriodicStationsStartNoRunAfterTheDuration) {
     EXPECT_EQ(r.runs, r.transfers);
     EXPECT_TRUE(r.syncedAtSeconds.empty()) << "the station still had transfers to send";
     EXPECT_EQ(r.errors, 0);
+}
+
+TEST(StationFleet, AnswersAreReadAcrossPiecesAndBrokenOnesFailTheRun) {
+    // Connection 0: an answer without a length. Connection 1: the server
+    // hangs up in the middle of an answer. Connection 2: a chunked answer.
+    // Connection 3: every answer in three pieces (the head cut in its
+    // middle, the rest of the head, the body).
+    ScriptedServer server([](const std::string& path, int connection) {
+        using Pieces = std::vector<std::string>;
+        if (connection == 0) return Pieces{"HTTP/1.1 200 OK\r\n\r\nok"};
+        if (connection == 2) {
+            return Pieces{
+                "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n2\r\nok\r\n0\r\n\r\n"};
+        }
+        const std::string text = confirmAll(path, connection)[0];
+        const std::size_t body = text.find("\r\n\r\n") + 4;
+        if (connection == 1 && path != "/health") return Pieces{text.substr(0, body + 1), kHangUp};
+        return Pieces{text.substr(0, 10), text.substr(10, body - 10), text.substr(body)};
+    });
+    std::vector<StationWork> work = {station(1)};
+    FleetPlan plan;
+    plan.ports = {server.port()};
+    plan.retrySeconds = 0;
+
+    const FleetResult r = runFleet(work, kDates, plan);
+
+    EXPECT_EQ(r.errors, 3);
+    EXPECT_EQ(r.transfers, 1);
+    EXPECT_EQ(r.syncedAtSeconds.size(), 1u);
+    ASSERT_EQ(r.errorSamples.size(), 3u);
+    EXPECT_NE(r.errorSamples[0].find("without a Content-Length"), std::string::npos);
+    EXPECT_NE(r.errorSamples[1].find("closed the connection before answering"), std::string::npos);
+    EXPECT_NE(r.errorSamples[2].find("without a Content-Length"), std::string::npos);
+    EXPECT_EQ(server.paths().at(3).size(), 5u);
 }
 
 TEST(StationFleet, AStationGivesUpAfterItsAttemptsWhenNoServerAnswers) {
