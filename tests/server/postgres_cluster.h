@@ -27,6 +27,8 @@ class PostgresCluster {
     // Creates an empty database and answers its postgresql:// URI.
     std::string createDatabase();
     int port() const { return port_; }
+    // The folder of the server's programs (pg_dump, pg_restore, psql).
+    const std::filesystem::path& binaries() const { return bin_; }
     // CPU seconds (user + system) used so far by the server and its
     // backends still running, for benchmarks that split a transfer's cost.
     double cpuSeconds() const;

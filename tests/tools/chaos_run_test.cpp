@@ -36,6 +36,7 @@ TEST(ChaosSchedule, TheSameSeedReplaysTheSameScheduleAndEveryKindGetsItsShare) {
     s.perKind = 20;
     s.perMachineKind = 7;
     s.perLengthyKind = 2;
+    s.perHeavyKind = 3;
     const auto a = planFaults(s), b = planFaults(s);
     auto flat = [](const std::vector<std::vector<PlannedFault>>& lanes) {
         std::vector<std::tuple<std::int64_t, std::string, int, std::int64_t>> out;
@@ -62,6 +63,7 @@ TEST(ChaosSchedule, TheSameSeedReplaysTheSameScheduleAndEveryKindGetsItsShare) {
     for (const FaultKind& k : faultKinds()) {
         const int planned = k.central == CentralKind::Postgres ? 0
                             : k.lengthy                        ? 2
+                            : k.heavy                          ? 3
                             : k.machine                        ? 7
                                                                : 20;
         EXPECT_EQ(count[std::string(k.name)], planned) << k.name;
@@ -93,15 +95,21 @@ TEST(ChaosSchedule, ASeedKeepsItsScheduleSoThePublishedRunsReplay) {
                 (digest ^ ((static_cast<std::uint64_t>(v) >> (8 * i)) & 0xFF)) * 1099511628211ULL;
         }
     };
-    std::size_t faults = 0;
+    std::size_t faults = 0, restores = 0;
     for (const auto& lane : planFaults(s)) {
         for (const PlannedFault& f : lane) {
+            ++faults;
+            // Central restores came later and leave every other fault as it was.
+            if (f.kind == "central-restore") {
+                ++restores;
+                continue;
+            }
             mix(f.atMs), mix(f.agent), mix(f.parameter),
                 mix(static_cast<std::int64_t>(f.kind.size()));
-            ++faults;
         }
     }
-    EXPECT_EQ(faults, 15u * 24 + 7 * 21 + 3);  // SQLite: 15 kinds, 7 to machines, outages
+    EXPECT_EQ(restores, 7u);
+    EXPECT_EQ(faults, 15u * 24 + 7 * 21 + 3 + 7);  // SQLite: 15 kinds, 7 to machines, outages
     EXPECT_EQ(digest, 12375444341476521564ULL);
 }
 

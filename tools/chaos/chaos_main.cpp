@@ -12,6 +12,7 @@
 
 #include "../../tests/server/postgres_cluster.h"
 #include "agent_control.h"
+#include "central_copies.h"
 #include "central_rows.h"
 #include "cli/command_line.h"
 #include "core/clock.h"
@@ -159,6 +160,13 @@ int run(const qel::cli::ParsedOptions& given) {
         }
         ExportWatcher watcher(agentFolders);
         StationBackups backups(stations, s.work / "backups", std::chrono::seconds(60));
+        // The central store's copies, each minute, as its operator keeps them.
+        const auto centralFiles =
+            s.postgres ? postgresCentralFiles(cluster.location(),
+                                              qel::testing::PostgresCluster::shared()->binaries())
+                       : sqliteCentralFiles(cluster.location(), s.work / "replaced-central");
+        CentralBackups centralBackups(*centralFiles, s.work / "backups" / "central",
+                                      std::chrono::seconds(60));
 
         // The faults: one lane for the server and the connection, one per agent.
         ScheduleSettings plan;
@@ -168,6 +176,7 @@ int run(const qel::cli::ParsedOptions& given) {
         plan.perKind = s.perKind;
         plan.perMachineKind = s.perMachineKind;
         plan.perLengthyKind = s.perLengthyKind;
+        plan.perHeavyKind = s.perHeavyKind;
         plan.postgres = s.postgres;
         plan.outageMinMs = s.outageMinMs;
         plan.outageMaxMs = s.outageMaxMs;
@@ -181,6 +190,7 @@ int run(const qel::cli::ParsedOptions& given) {
         targets.centralDisk = centralDisk.get();
         targets.backups = &backups;
         targets.restoredFolder = s.work / "restored";
+        targets.centralBackups = &centralBackups;
         if (s.postgres) {
             targets.restartCentral = [](std::chrono::milliseconds down) {
                 qel::testing::PostgresCluster::shared()->restart(down);
@@ -245,7 +255,19 @@ int run(const qel::cli::ParsedOptions& given) {
         std::vector<StationHistory> files;
         for (const StationFolder& st : stations)
             files.push_back({st.database, earlierCopies(s.work / "restored" / st.name)});
-        const auto tables = checkRows(files, *central);
+        // The central stores as each central restore found them: what the
+        // server held before.
+        std::vector<std::unique_ptr<CentralRows>> replaced;
+        std::vector<CentralRows*> replacedStores;
+        {
+            std::ofstream list(s.work / "replaced-central.txt");
+            for (const std::string& location : centralBackups.replaced()) {
+                list << location << "\n";
+                replaced.push_back(openCentralRows(location));
+                replacedStores.push_back(replaced.back().get());
+            }
+        }
+        const auto tables = checkRows(files, *central, replacedStores);
         for (const auto& [kind, count] : runner.missed())
             std::cout << "planned but not fired: " << kind << " " << count << "\n";
         int unplanned = 0;
@@ -257,8 +279,9 @@ int run(const qel::cli::ParsedOptions& given) {
         floors.faultsPerKind = s.faultFloor;
         for (const FaultKind& k : faultKindsFor(s.postgres)) {
             if (k.machine)
-                floors.kindFloors[std::string(k.name)] =
-                    k.lengthy ? s.lengthyFloor : s.machineFloor;
+                floors.kindFloors[std::string(k.name)] = k.lengthy ? s.lengthyFloor
+                                                         : k.heavy ? s.heavyFloor
+                                                                   : s.machineFloor;
         }
         floors.clockStepLimitSeconds = s.timerSeconds + 60.0;
         floors.rowsWritten = s.rowFloor;

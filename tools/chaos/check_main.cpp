@@ -41,6 +41,7 @@ Options:
   --min-machine-faults N  the same for faults done to a machine (clock
                         steps, full disks, restores; default --min-faults)
   --min-outages N       the same for long outages (default 3)
+  --min-central-restores N  the same for central restores (default 5)
   --period S            the agents' export period: a clock step may hold
                         back the next export by S + 60 s at most
   --min-rows N          fewest rows written (default 10000)
@@ -71,6 +72,7 @@ const std::vector<qel::cli::OptionSpec> kOptions = {
     {"--min-machine-faults"},
     {"--min-outages"},
     {"--period"},
+    {"--min-central-restores"},
 };
 
 int check(const qel::cli::ParsedOptions& given) {
@@ -93,10 +95,14 @@ int check(const qel::cli::ParsedOptions& given) {
         const auto machineFloor =
             given.integer("--min-machine-faults", floors.faultsPerKind, 0, 1'000'000);
         const auto outageFloor = given.integer("--min-outages", 3, 0, 1'000'000);
+        const auto restoreFloor = given.integer("--min-central-restores", 5, 0, 1'000'000);
         std::vector<std::string> kinds;
         for (const FaultKind& k : faultKindsFor(postgres)) {
             kinds.emplace_back(k.name);
-            if (k.machine) floors.kindFloors[kinds.back()] = k.lengthy ? outageFloor : machineFloor;
+            if (k.machine)
+                floors.kindFloors[kinds.back()] = k.lengthy ? outageFloor
+                                                  : k.heavy ? restoreFloor
+                                                            : machineFloor;
         }
         if (given.has("--period"))
             floors.clockStepLimitSeconds = given.number("--period", 3, 0, 86400) + 60.0;

@@ -6,7 +6,7 @@ namespace qel::chaos {
 
 std::span<const FaultKind> faultKinds() {
     using enum FaultScope;
-    static const std::array<FaultKind, 24> kinds = {{
+    static const std::array<FaultKind, 25> kinds = {{
         {"server-kill", All},
         {"cut-during-request", All},
         {"cut-after-commit", All},
@@ -20,6 +20,7 @@ std::span<const FaultKind> faultKinds() {
         {"central-disk-full", All, CentralKind::Sqlite, true},
         {"central-restart", All, CentralKind::Postgres, true},
         {"long-outage", All, CentralKind::Any, true, true},
+        {"central-restore", All, CentralKind::Any, true, false, true},
         {"agent-kill", Agent},
         {"agent-kill-ack-before", Agent},
         {"agent-kill-ack-during", Agent},

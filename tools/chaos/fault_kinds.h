@@ -23,6 +23,9 @@ struct FaultKind {
     bool machine = false;
     // Lasts minutes: planned a few times rather than the count of the others.
     bool lengthy = false;
+    // Takes the central store down and heals over minutes: planned fewer
+    // times than the other faults done to a machine.
+    bool heavy = false;
 };
 
 // Every fault type the chaos run fires, in the order the reports list them.

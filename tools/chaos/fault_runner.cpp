@@ -2,8 +2,11 @@
 
 #include <signal.h>
 
+#include <ctime>
+#include <fstream>
 #include <thread>
 
+#include "central_copies.h"
 #include "core/clock.h"
 #include "core/error.h"
 #include "export_watcher.h"
@@ -104,6 +107,10 @@ void FaultRunner::fire(const PlannedFault& f) {
     }
     if (f.kind == "long-outage") {
         longOutage(f);
+        return;
+    }
+    if (f.kind == "central-restore") {
+        centralRestore(f);
         return;
     }
     const auto index = static_cast<std::size_t>(f.agent);
@@ -318,6 +325,71 @@ void FaultRunner::longOutage(const PlannedFault& f) {
         };
         const auto at = await(drained, std::chrono::minutes(10));
         journal_.add({stoppedAt, kind, "server", secondsOrNone(back, at)});
+    });
+}
+
+namespace {
+
+// Today on the true clock, as the agents write it in their reconciliation
+// record (their clocks may be stepped meanwhile).
+std::string trueToday() {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char text[16];
+    std::strftime(text, sizeof text, "%d/%m/%Y", &local);
+    return text;
+}
+
+// Whether the station's agent reconciled on the true day since its record
+// was removed.
+bool reconciledToday(const StationFolder& station) {
+    for (const auto& record : reconciliationRecords(station)) {
+        std::string day;
+        std::ifstream in(record);
+        std::getline(in, day);
+        if (day == trueToday()) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+void FaultRunner::centralRestore(const PlannedFault& f) {
+    if (targets_.centralBackups == nullptr)
+        throw Error("the central store has no copies in this run");
+    std::vector<StationFolder> stations;
+    for (const auto& a : agents_) stations.push_back(a->station());
+    const auto restoredAt = SystemClock().now();
+    if (!targets_.centralBackups->restore(std::chrono::seconds(f.parameter), server_, stations)) {
+        miss(f.kind);  // no copy taken yet
+        return;
+    }
+    const auto back = std::chrono::steady_clock::now();
+    note("restart", "server");
+    // Healed once every agent has reconciled on the true day since the
+    // restore and the sales its station had closed by then (those it made
+    // wait again among them) are sent. Measured beside the lane's next faults.
+    std::lock_guard lock(mutex_);
+    locks_.emplace_back([this, stations, back, restoredAt, kind = std::string(f.kind)] {
+        std::vector<std::optional<long long>> backlog(stations.size());
+        auto healed = [&]() -> std::optional<std::chrono::steady_clock::time_point> {
+            bool all = true;
+            for (std::size_t i = 0; i < stations.size(); ++i) {
+                try {
+                    if (!backlog[i] && reconciledToday(stations[i]))
+                        backlog[i] = lastSale(stations[i].database);
+                    if (!backlog[i] || salesWaitingUpTo(stations[i].database, *backlog[i]) > 0)
+                        all = false;
+                } catch (const std::exception&) {
+                    all = false;  // a station being restored: asked again
+                }
+            }
+            if (!all) return std::nullopt;
+            return std::chrono::steady_clock::now();
+        };
+        const auto at = await(healed, std::chrono::minutes(10));
+        journal_.add({restoredAt, kind, "all", secondsOrNone(back, at)});
     });
 }
 

@@ -22,6 +22,7 @@ class FaultProxy;
 
 namespace qel::chaos {
 
+class CentralBackups;
 class ExportWatcher;
 class MachineClock;
 class Simulators;
@@ -40,6 +41,7 @@ struct FaultTargets {
     StationBackups* backups = nullptr;
     std::filesystem::path restoredFolder;  // station files as a restore found them
     std::function<void(std::chrono::milliseconds)> restartCentral;  // a PostgreSQL cluster
+    CentralBackups* centralBackups = nullptr;  // copies a central restore puts back
 };
 
 // Fires planned faults and journals each one that really happened. A fault
@@ -65,6 +67,7 @@ class FaultRunner {
     void diskFull(TmpfsDisk& disk, const PlannedFault& f, const std::string& target);
     void restoreBackup(std::size_t index, const PlannedFault& f);
     void longOutage(const PlannedFault& f);
+    void centralRestore(const PlannedFault& f);
     void note(std::string_view kind, const std::string& target,
               std::optional<double> measured = std::nullopt);
     void miss(std::string_view kind);

@@ -19,12 +19,15 @@ RunSettings settingsFrom(const cli::ParsedOptions& given, const std::filesystem:
         s.faultFloor = 5;
         s.perMachineKind = 4;
         s.machineFloor = 3;
+        s.perHeavyKind = 4;
+        s.heavyFloor = 3;
         s.outageMinMs = 30'000;
         s.outageMaxMs = 60'000;
         s.rowFloor = 2'000;
         s.floorsNote =
             "short run: every fault type at least 5 times (not 20), those done to a machine 3 "
-            "times, outages of 30 to 60 s, at least 2,000 rows (not 10,000)";
+            "times (central restores 3, not 5), outages of 30 to 60 s, at least 2,000 rows (not "
+            "10,000)";
     }
     if (given.has("--seed")) {
         s.seed = static_cast<std::uint64_t>(given.integer("--seed", 1, 0, INT64_MAX));

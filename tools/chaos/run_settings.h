@@ -33,6 +33,9 @@ struct RunSettings {
     int machineFloor = 20;
     int perLengthyKind = 3;
     int lengthyFloor = 3;
+    // A central restore takes the server down and heals over minutes.
+    int perHeavyKind = 7;
+    int heavyFloor = 5;
     std::int64_t outageMinMs = 120'000, outageMaxMs = 180'000;
     std::uint64_t stationDiskBytes = 1ULL << 30, centralDiskBytes = 4ULL << 30;
     std::int64_t rowFloor = 10'000;

@@ -25,7 +25,7 @@ std::int64_t drawStepSeconds(Random& random) {
 // The parameter each kind draws: the pass of the crash point (1..3), a delay
 // in milliseconds, how long a lock, an unwritable folder, a full disk or an
 // outage is held, the seconds a clock steps, or the age in seconds of the
-// backup a station is restored from.
+// backup a station or the central store is restored from.
 std::int64_t drawParameter(std::string_view kind, const ScheduleSettings& s, Random& random) {
     if (kind.starts_with("agent-kill-")) return random.between(1, 3);
     if (kind == "delay") return random.between(500, 4000);
@@ -34,7 +34,7 @@ std::int64_t drawParameter(std::string_view kind, const ScheduleSettings& s, Ran
     if (kind.ends_with("disk-full")) return random.between(3000, 15000);
     if (kind == "central-restart") return random.between(1000, 10000);
     if (kind == "long-outage") return random.between(s.outageMinMs, s.outageMaxMs);
-    if (kind == "restored-backup") return random.between(60, 300);
+    if (kind == "restored-backup" || kind == "central-restore") return random.between(60, 300);
     if (stepsAClock(kind)) return drawStepSeconds(random);
     return 0;
 }
@@ -46,6 +46,7 @@ std::vector<std::vector<PlannedFault>> planFaults(const ScheduleSettings& s) {
     std::vector<std::vector<PlannedFault>> lanes(static_cast<std::size_t>(s.agents) + 1);
     std::vector<PlannedFault> all;
     for (const FaultKind& k : faultKindsFor(s.postgres)) {
+        if (k.heavy) continue;  // drawn apart, below
         const int planned = k.lengthy ? s.perLengthyKind : k.machine ? s.perMachineKind : s.perKind;
         for (int i = 0; i < planned; ++i) {
             PlannedFault f;
@@ -73,6 +74,30 @@ std::vector<std::vector<PlannedFault>> planFaults(const ScheduleSettings& s) {
                 i * slot + static_cast<std::int64_t>(random.below(
                                static_cast<std::uint64_t>(std::max<std::int64_t>(slot, 1))));
         }
+    }
+    // The central restores, added after runs were published, draw from a
+    // generator of their own and join their lane by time: a seed keeps the
+    // schedule of every other fault.
+    Random apart(s.seed ^ 0x9E3779B97F4A7C15ULL);
+    for (const FaultKind& k : faultKindsFor(s.postgres)) {
+        if (!k.heavy || s.perHeavyKind <= 0) continue;
+        const std::int64_t slot = s.durationMs / s.perHeavyKind;
+        for (int i = 0; i < s.perHeavyKind; ++i) {
+            PlannedFault f;
+            f.kind = k.name;
+            f.agent = k.scope == FaultScope::Agent
+                          ? static_cast<int>(apart.below(static_cast<std::uint64_t>(s.agents)))
+                          : -1;
+            f.parameter = drawParameter(k.name, s, apart);
+            f.atMs = i * slot + static_cast<std::int64_t>(apart.below(
+                                    static_cast<std::uint64_t>(std::max<std::int64_t>(slot, 1))));
+            lanes[static_cast<std::size_t>(f.agent + 1)].push_back(f);
+        }
+    }
+    for (auto& lane : lanes) {
+        std::stable_sort(
+            lane.begin(), lane.end(),
+            [](const PlannedFault& a, const PlannedFault& b) { return a.atMs < b.atMs; });
     }
     return lanes;
 }

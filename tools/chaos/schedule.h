@@ -26,6 +26,7 @@ struct ScheduleSettings {
     int perKind = 20;         // firings planned per fault kind
     int perMachineKind = 20;  // for the faults done to a machine
     int perLengthyKind = 3;   // for the kinds that last minutes (a long outage)
+    int perHeavyKind = 7;     // for the kinds that take the central store down (a restore)
     bool postgres = false;    // the central store's own faults differ
     std::int64_t outageMinMs = 120'000, outageMaxMs = 240'000;  // a long outage lasts
 };

@@ -20,7 +20,10 @@ void writeRegistry(const StationFolder& s, int proxyPort) {
     out << "[HKEY_LOCAL_MACHINE\\Software\\MORADEX\\Sistemas Integrados Moradex\\Orbel]\n"
         << "IPServer = 127.0.0.1:" << proxyPort << "\n"
         << "StringConexao = Provider=SQLite;Initial Catalog=QELCAIXA;Data Source="
-        << s.folder.string() << "\n";
+        << s.folder.string()
+        << "\n"
+        // Short days (a central restore) are healed by the agent itself.
+        << "ReconcileDays = 3\n";
     if (!out) throw IoError("cannot write " + s.registry.string());
 }
 

@@ -63,13 +63,22 @@ std::string summary(std::vector<double> v) {
 }
 
 // The figures the faults measured themselves: how long a clock step held
-// back the next export, and how long the backlog of a long outage took.
+// back the next export, how long the backlog of a long outage took, and
+// how long the stations took to send again what a central restore took.
 void reportMeasured(std::ostream& out, const RecoveryReport& r, const Floors& floors,
                     std::vector<std::string>& failures) {
-    std::vector<double> steps, drains;
-    std::int64_t noExport = 0, undrained = 0;
+    std::vector<double> steps, drains, heals;
+    std::int64_t noExport = 0, undrained = 0, unhealed = 0;
     for (const FaultTally& f : r.faults) {
         for (const double m : f.measured) {
+            if (f.kind == "central-restore") {
+                if (m < 0) {
+                    ++unhealed;
+                } else {
+                    heals.push_back(m);
+                }
+                continue;
+            }
             const bool clock = stepsAClock(f.kind);
             if (!clock && f.kind != "long-outage") continue;
             if (m < 0) {
@@ -97,6 +106,14 @@ void reportMeasured(std::ostream& out, const RecoveryReport& r, const Floors& fl
     if (undrained > 0) {
         out << "long outages whose backlog did not drain in time: " << undrained << "\n";
         failures.push_back(std::to_string(undrained) + " long outages not drained");
+    }
+    if (!heals.empty()) {
+        out << "central restores, server back to every station reconciled and its sales sent: "
+            << summary(heals) << "\n";
+    }
+    if (unhealed > 0) {
+        out << "central restores not healed in time: " << unhealed << "\n";
+        failures.push_back(std::to_string(unhealed) + " central restores not healed");
     }
 }
 
