@@ -324,5 +324,34 @@ TEST(ChaosVerdict, KeysReusedAfterARestoreAreReportedWithoutFailingTheRunAndALos
     EXPECT_FALSE(verdict(3, 1).first);
 }
 
+TEST(ChaosVerdict, ACentralRestoreNotHealedFailsTheRunAndRowsItTookAreNoFailure) {
+    auto verdict = [](std::vector<double> heals, std::int64_t gone, std::int64_t lost) {
+        TableCheck t;
+        t.table = "VENDA";
+        t.written = t.settled = 10;
+        t.goneWithCentralRestore = gone;
+        t.lost = lost;
+        RecoveryReport r;
+        r.faults.push_back({"central-restore", static_cast<std::int64_t>(heals.size()), 0,
+                            std::nullopt, std::nullopt, heals});
+        RunFigures figures;
+        figures.recovery = r;
+        Floors floors;
+        floors.faultsPerKind = 0;
+        floors.rowsWritten = 10;
+        std::ostringstream out;
+        const bool passed = report(out, {t}, figures, floors);
+        return std::make_pair(passed, out.str());
+    };
+    const auto [passed, text] = verdict({12.5, 30.0}, 4, 0);
+    EXPECT_TRUE(passed) << text;
+    EXPECT_NE(
+        text.find("every station reconciled and its sales sent: 2, median 30.0 s, max 30.0 s"),
+        std::string::npos)
+        << text;
+    EXPECT_FALSE(verdict({12.5, -1}, 0, 0).first);
+    EXPECT_FALSE(verdict({12.5}, 4, 1).first);
+}
+
 }  // namespace
 }  // namespace qel::chaos
