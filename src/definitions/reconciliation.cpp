@@ -24,6 +24,12 @@ void addReconciliationStatements(std::vector<Statement>& out) {
                           {storeParam(), stationParam(), text("P_NRSEQVENDA")},
                           "UPDATE VENDA SET IDIMPVENDA = 'I' WHERE CDFILIAL = :P_CDFILIAL AND "
                           "CDCAIXA = :P_CDCAIXA AND NRSEQVENDA = :P_NRSEQVENDA"));
+    // The sale's loyalty rows are selected only while their own flag waits
+    // too: without this the sale would go again without them.
+    out.push_back(command("acmReconFidelidadePendente",
+                          {storeParam(), stationParam(), text("P_NRSEQVENDA")},
+                          "UPDATE ITFIDELIDADE SET IDIMPTFIDEL = 'N' WHERE CDFILIAL = :P_CDFILIAL "
+                          "AND CDCAIXA = :P_CDCAIXA AND NRSEQVENDA = :P_NRSEQVENDA"));
 }
 
 }  // namespace qel::definitions::detail

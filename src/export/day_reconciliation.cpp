@@ -173,17 +173,18 @@ void reconcileDay(TdtmExportaVenda& dm, const std::string& store, const std::str
         }
     }
 
-    const definitions::Statement& mark = definitions::statement("acmReconVendaPendente");
     const int number = sales.findField("NRSEQVENDA");
     dm.IniciaTransacao();
     try {
         for (std::size_t s = 0; s < held.size(); ++s) {
             if (held[s] != Held::No) continue;
-            dm.adcCaixa.execute(
-                mark, {{"P_CDFILIAL", Variant(store)},
-                       {"P_CDCAIXA", Variant(station)},
-                       {"P_NRSEQVENDA",
-                        Variant(sales.rows()[s][static_cast<std::size_t>(number)].asString())}});
+            const db::Params sale = {
+                {"P_CDFILIAL", Variant(store)},
+                {"P_CDCAIXA", Variant(station)},
+                {"P_NRSEQVENDA",
+                 Variant(sales.rows()[s][static_cast<std::size_t>(number)].asString())}};
+            for (const char* mark : {"acmReconVendaPendente", "acmReconFidelidadePendente"})
+                dm.adcCaixa.execute(definitions::statement(mark), sale);
             ++day.resent;
         }
         dm.ConfirmaTransacao();

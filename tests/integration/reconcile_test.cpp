@@ -150,9 +150,10 @@ class Reconcile : public StationFixture, public ::testing::WithParamInterface<st
         return agent::ReconciliaDias(*dm, "0001", "001", days);
     }
 
-    // The station and the central store agree on the sales and their rows,
-    // every sale held once, every day complete. (Rows of other tables lost
-    // centrally are not the reconciliation's: it heals sales.)
+    // The station and the central store agree on the sales and their rows
+    // (loyalty rows too, which have a flag of their own), every sale held
+    // once, every day complete. (Rows of other tables lost centrally are not
+    // the reconciliation's: it heals sales.)
     void expectHealed() {
         std::vector<std::string> saleRowsNotHeld;
         for (const std::string& row :
@@ -164,6 +165,8 @@ class Reconcile : public StationFixture, public ::testing::WithParamInterface<st
         EXPECT_EQ(saleRowsNotHeld, std::vector<std::string>{});
         EXPECT_EQ(pendingRows(*station), std::vector<std::string>{});
         EXPECT_EQ(realStore->rowCount("VENDA"), closedSales());
+        EXPECT_EQ(realStore->rowCount("ITFIDELIDADE"),
+                  std::stoll(scalar("SELECT COUNT(*) FROM ITFIDELIDADE")));
         const auto fleet = realStore->fleet(clock.now(), clock.today().addDays(-30));
         ASSERT_EQ(fleet.size(), 1u);
         EXPECT_TRUE(fleet[0].shortDays.empty());
@@ -191,6 +194,9 @@ TEST_P(Reconcile, ACentralStoreRestoredFromAnEarlierCopyHealsInOneCycleAndOneExp
     exportAll();
     restore();  // every sale sent since the copy is gone centrally, flagged "S" here
     const std::int64_t held = realStore->rowCount("VENDA");
+    // Some of the sales the restore took have loyalty rows.
+    ASSERT_LT(realStore->rowCount("ITFIDELIDADE"),
+              std::stoll(scalar("SELECT COUNT(*) FROM ITFIDELIDADE")));
     ASSERT_LT(held, closedSales());
     ASSERT_EQ(waitingSales(), 0);
 
