@@ -1,5 +1,7 @@
 #include "day_completeness.h"
 
+#include <cmath>
+
 namespace qel::server {
 
 std::int64_t amountOf(const Variant& value) {
@@ -7,8 +9,18 @@ std::int64_t amountOf(const Variant& value) {
     try {
         return value.asDecimal(4).unscaled;
     } catch (const std::exception&) {
-        return 0;
     }
+    // A number too large for 64 bits of ten-thousandths is held as the
+    // largest amount of its sign: a day reporting it must not pass as
+    // complete with nothing received, and the stores keep 64-bit amounts.
+    double magnitude = 0;
+    try {
+        magnitude = value.asFloat();
+    } catch (const std::exception&) {
+        return 0;  // not a number at all
+    }
+    if (std::isnan(magnitude)) return 0;
+    return magnitude < 0 ? -kLargestAmount : kLargestAmount;
 }
 
 namespace {

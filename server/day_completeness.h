@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <optional>
 
 #include "central_store.h"
@@ -13,7 +14,10 @@ namespace qel::server {
 inline constexpr int kSalesIndex = 16;
 inline constexpr int kDaySummaryIndex = 33;
 
-// Money in ten-thousandths, exact for every decimal the stations send.
+// Money in ten-thousandths, exact for every decimal the stations send. A
+// number beyond what 64 bits hold gives the largest amount of its sign; a
+// null or a text that is no number gives 0.
+inline constexpr std::int64_t kLargestAmount = INT64_MAX;
 std::int64_t amountOf(const Variant& value);
 
 // Reads the columns of the sales packet once, then one sale per row.

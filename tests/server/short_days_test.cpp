@@ -2,8 +2,11 @@
 // summary (getShortDays), on every engine; the days it was told about show
 // as healed once complete, with the sales received for them.
 
+#include <limits>
+
 #include "application_server.h"
 #include "core/dataset.h"
+#include "day_completeness.h"
 #include "store_fixture.h"
 
 namespace qel::testing {
@@ -183,6 +186,48 @@ TEST_P(ShortDays, ADayFoundShortShowsAsHealedWithTheSalesItReceived) {
     EXPECT_EQ(fleet[0].healedDays[0].foundAt, kNow.addMinutes(120));
     EXPECT_EQ(fleet[0].healedDays[0].sales, 1);
     EXPECT_EQ(fleet[0].resentSales, 3);
+}
+
+// A station's day total read from its own summary, through the server's
+// reading of RELVENDAS: beyond 64 bits of ten-thousandths it is the largest
+// amount, so the day stays short of the little the server holds.
+TEST_P(ShortDays, ADayTotalBeyondSixtyFourBitsIsShortOfWhatIsHeld) {
+    const DateTime yesterday = kToday.addDays(-1);
+    Dataset summary({{"CDFILIAL", FieldType::String, 4, 0},
+                     {"CDCAIXA", FieldType::String, 3, 0},
+                     {"DTENTRVENDA", FieldType::DateTime, 0, 0},
+                     {"QTVENDASMSDE", FieldType::Integer, 0, 0},
+                     {"VRTOTMSDE", FieldType::String, 30, 0}});
+    summary.append({Variant("0001"), Variant("001"), Variant(yesterday), Variant(std::int64_t{1}),
+                    Variant("12345678901234567890.50")});
+    const std::vector<DaySummary> read = server::daySummaries(summary, nullptr);
+    ASSERT_EQ(read.size(), 1u);
+    EXPECT_EQ(read[0].amount, server::kLargestAmount);
+    store_->putBatch(transfer("001", {sale("001", "1", yesterday, 100)}, read));
+    const Dataset& shortDays = ask("001");
+    ASSERT_EQ(days(shortDays), (std::vector<DateTime>{yesterday}));
+    EXPECT_EQ(shortDays.rows()[0][shortDays.findField("QTVENDASFALTA")].asInteger(), 0);
+}
+
+TEST(AmountOf, IsExactWithinSixtyFourBitsAndTheLargestOfItsSignBeyond) {
+    using server::amountOf;
+    using server::kLargestAmount;
+    constexpr std::int64_t kWholeMax = INT64_MAX / 10000;  // the largest whole amount held exactly
+    EXPECT_EQ(amountOf(Variant(Decimal{12345, 2})), 1234500);
+    EXPECT_EQ(amountOf(Variant(kWholeMax)), kWholeMax * 10000);
+    EXPECT_EQ(amountOf(Variant(-kWholeMax)), -kWholeMax * 10000);
+    EXPECT_EQ(amountOf(Variant(kWholeMax + 1)), kLargestAmount);
+    EXPECT_EQ(amountOf(Variant(-kWholeMax - 1)), -kLargestAmount);
+    EXPECT_EQ(amountOf(Variant(Decimal{INT64_MAX, 0})), kLargestAmount);
+    EXPECT_EQ(amountOf(Variant(1e300)), kLargestAmount);
+    EXPECT_EQ(amountOf(Variant(-1e300)), -kLargestAmount);
+    EXPECT_EQ(amountOf(Variant(std::numeric_limits<double>::infinity())), kLargestAmount);
+    EXPECT_EQ(amountOf(Variant("-98765432109876543210")), -kLargestAmount);
+    EXPECT_EQ(amountOf(Variant("2.5")), 25000);
+    // Nothing to count: no amount.
+    EXPECT_EQ(amountOf(Variant::null()), 0);
+    EXPECT_EQ(amountOf(Variant("abc")), 0);
+    EXPECT_EQ(amountOf(Variant(std::numeric_limits<double>::quiet_NaN())), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(Engines, ShortDays, ::testing::Values("sqlite", "postgres"), engineName);
