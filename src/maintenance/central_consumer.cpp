@@ -1,6 +1,8 @@
 // Central consumer check: where the store keeps its consumers' passwords,
 // the consumer selection that reads them, and the central connection.
 
+#include <optional>
+
 #include "contracts/support_library.h"
 #include "core/error.h"
 #include "core/text.h"
@@ -28,10 +30,50 @@ bool isPlainIdentifier(std::string_view name) {
     return true;
 }
 
-// Finds `key` without regard to case; npos when absent.
-std::size_t findKey(std::string_view s, std::string_view key) {
-    const std::string upper = text::upper(s);
-    return upper.find(text::upper(key));
+// Where a key of a connection text stands: the start of the name part that
+// matched, and the end of its '='.
+struct KeyPlace {
+    std::size_t name = 0;
+    std::size_t afterEquals = 0;
+};
+
+// The end of the value that starts after `equals`: the next ';', or, for a
+// value in double or single quotes, the ';' after its closing quote, so that
+// a quoted value may hold ';' and '=' (as the connection string is parsed).
+std::size_t valueEnd(std::string_view s, std::size_t equals) {
+    const std::size_t v = s.find_first_not_of(' ', equals + 1);
+    if (v != std::string_view::npos && (s[v] == '"' || s[v] == '\'')) {
+        const std::size_t close = s.find(s[v], v + 1);
+        return close == std::string_view::npos ? close : s.find(';', close);
+    }
+    return s.find(';', equals + 1);
+}
+
+// The first key of "name=value;name=value..." whose name, trailing blanks
+// aside and without regard to case, ends with `suffix` ("Catalog" matches
+// "Initial Catalog"). Only names count: the same text inside a value (a
+// folder named "Catalog=x", a password) is no key.
+std::optional<KeyPlace> findKey(std::string_view s, std::string_view suffix) {
+    std::size_t start = 0;
+    while (start < s.size()) {
+        const std::size_t equals = s.find('=', start);
+        const std::size_t semicolon = s.find(';', start);
+        if (equals == std::string_view::npos) break;
+        if (semicolon < equals) {  // a part without a value
+            start = semicolon + 1;
+            continue;
+        }
+        std::size_t nameEnd = equals;
+        while (nameEnd > start && s[nameEnd - 1] == ' ') --nameEnd;
+        if (nameEnd - start >= suffix.size() &&
+            text::iequals(s.substr(nameEnd - suffix.size(), suffix.size()), suffix)) {
+            return KeyPlace{nameEnd - suffix.size(), equals + 1};
+        }
+        const std::size_t end = valueEnd(s, equals);
+        if (end == std::string_view::npos) break;
+        start = end + 1;
+    }
+    return std::nullopt;
 }
 
 }  // namespace
@@ -83,16 +125,16 @@ TdtmExportaVenda::CentralConsumerStatement TdtmExportaVenda::adqCliCONSCENTRALBe
 
 void TdtmExportaVenda::adcBancoCentralBeforeConnect(db::Connection& connection) {
     const std::string s = contracts::GetStringConexQel(platform(), "");
-    const std::size_t catalog = findKey(s, "Catalog=");
-    const std::size_t source = findKey(s, "Data Source=");
+    const auto catalog = findKey(s, "Catalog");
+    const auto source = findKey(s, "Data Source");
     // Without both keys there is no server to reach the central database on:
     // refuse rather than guess.
-    if (catalog == std::string::npos || source == std::string::npos || source < catalog) {
+    if (!catalog || !source || source->name < catalog->name) {
         throw ConfigError(
             "A string de conexão do caixa não tem \"Catalog=\" seguido de \"Data Source=\"");
     }
-    const std::string head = s.substr(0, catalog + std::string_view("Catalog=").size());
-    const std::string tail = s.substr(source);
+    const std::string head = s.substr(0, catalog->afterEquals);
+    const std::string tail = s.substr(source->name);
     connection.setConnectionString(head + central.databaseName + ";" + tail);
 }
 

@@ -146,6 +146,32 @@ TEST_F(CentralConsumers, CentralConnectionKeepsServerAndCredentialsAndSwapsTheCa
               "Catalog=CENTRAL;Data Source=SRV01");
 }
 
+// The keys are found as keys: the same text inside another key's value,
+// quoted or not, neither moves the catalogue nor the server.
+TEST_F(CentralConsumers, CentralConnectionFindsItsKeysOnlyAsKeys) {
+    paravend("CENTRAL", "dbo", "S");
+    dm->VerificaSenhaConsCentral("0001");
+    qel::db::Connection probe(clock);
+    auto central = [&](const std::string& stationText) {
+        std::ofstream(dir / "registry.conf")
+            << "[Software\\MORADEX\\Sistemas Integrados Moradex\\Orbel]\n"
+            << "StringConexao = " << stationText << "\n";
+        registryWritten();
+        dm->adcBancoCentralBeforeConnect(probe);
+        return probe.connectionString();
+    };
+    EXPECT_EQ(central("Provider=SQLOLEDB.1;Password=xCatalog=y;User ID=sa;Initial Catalog=LOJA;"
+                      "Data Source=SRV01"),
+              "Provider=SQLOLEDB.1;Password=xCatalog=y;User ID=sa;Initial Catalog=CENTRAL;"
+              "Data Source=SRV01");
+    EXPECT_EQ(
+        central("Provider=SQLOLEDB.1;Password=\"a;Initial Catalog=Z;Data Source=Y\";"
+                "Initial Catalog=LOJA;Extended Properties='Data Source=Q';"
+                "Data Source=C:\\Catalog=x"),
+        "Provider=SQLOLEDB.1;Password=\"a;Initial Catalog=Z;Data Source=Y\";"
+        "Extended Properties=Data Source=Q;Initial Catalog=CENTRAL;Data Source=C:\\Catalog=x");
+}
+
 }  // namespace
 
 namespace {
