@@ -10,8 +10,6 @@
 // <rounds> times; prints the RSS after each round. The server runs on a free
 // port with a temporary SQLite store and is stopped at the end.
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
 #include <signal.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
@@ -29,6 +27,7 @@
 #include <vector>
 
 #include "core/dataset.h"
+#include "loopback/loopback.h"
 #include "protocol/codec.h"
 #include "protocol/gzip.h"
 #include "sample_packets.h"
@@ -36,29 +35,6 @@
 using namespace qel;
 
 namespace {
-
-int connectTo(int port) {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<std::uint16_t>(port));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    if (::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0) return fd;
-    ::close(fd);
-    return -1;
-}
-
-int freePort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr);
-    socklen_t len = sizeof addr;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len);
-    ::close(fd);
-    return ntohs(addr.sin_port);
-}
 
 long statusMiB(pid_t pid, const std::string& key) {
     std::ifstream in("/proc/" + std::to_string(pid) + "/status");
@@ -72,7 +48,7 @@ long statusMiB(pid_t pid, const std::string& key) {
 // One whole call on its own connection; answers the status ("503") once the
 // whole answer has been read.
 std::string call(int port, const std::string& method, const std::string& body, bool gzip) {
-    const int fd = connectTo(port);
+    const int fd = loopback::connect(port);
     if (fd < 0) return "no connection";
     std::string request = "POST /call/Exp.rdmInsereServidor/" + method +
                           " HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Type: application/msgpack\r\n"
@@ -142,7 +118,7 @@ int main(int argc, char** argv) {
     const auto folder = std::filesystem::temp_directory_path() /
                         ("qel_server_memory_" + std::to_string(::getpid()));
     std::filesystem::create_directories(folder);
-    const int port = freePort();
+    const int port = loopback::freePort();
     const std::string db = (folder / "central.db").string(), portText = std::to_string(port);
     std::vector<const char*> command = {argv[1],          "--listen", "127.0.0.1", "--port",
                                         portText.c_str(), "--db",     db.c_str(),  "--quiet"};
@@ -154,12 +130,7 @@ int main(int argc, char** argv) {
         std::perror("exec");
         std::_Exit(127);
     }
-    for (int i = 0; i < 100; ++i) {
-        const int fd = connectTo(port);
-        if (fd >= 0) {
-            ::close(fd);
-            break;
-        }
+    for (int i = 0; i < 100 && !loopback::accepts(port); ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     std::printf("server_idle=%ldMiB\n", statusMiB(server, "VmRSS"));
