@@ -22,7 +22,10 @@ namespace qel::testing {
 namespace {
 
 namespace fs = std::filesystem;
-using qel::testing::ExportedRows;
+using chaos::ExportedRows;
+using chaos::pendingRows;
+using chaos::readExportedRows;
+using chaos::rowsNotHeld;
 
 class CrashPoints : public AppFixture {
   protected:

@@ -32,7 +32,7 @@ class FaultPoints : public qel::testing::ExportFixture {
         ExportFixture::SetUp();
         simulate(4, 3);
         // Rows the simulator wrote as exported long ago: never sent here.
-        exportedBefore = qel::testing::readExportedRows(*station, kDatabase);
+        exportedBefore = qel::chaos::readExportedRows(*station, kDatabase);
         station->close();
         fs::copy_file(dir / "QELCAIXA.db", dir / "template.db");
     }
@@ -103,7 +103,7 @@ class FaultPoints : public qel::testing::ExportFixture {
         counts["*"] = realStore->rowCount();
         return counts;
     }
-    std::vector<std::string> pendingRows() { return qel::testing::pendingRows(*station); }
+    std::vector<std::string> pendingRows() { return qel::chaos::pendingRows(*station); }
 
     // A faulty run followed, five minutes later, by a clean one.
     void faultyThenClean(int failDatabaseAt, int failServerAt, bool forEver = false) {
@@ -128,7 +128,7 @@ class FaultPoints : public qel::testing::ExportFixture {
         ASSERT_EQ(pendingRows(), std::vector<std::string>{});
         ASSERT_GT(expected["VENDA"], 0);
         // Rows flagged by the agent, all of them checked below.
-        ASSERT_GT(qel::testing::readExportedRows(*station, kDatabase)
+        ASSERT_GT(qel::chaos::readExportedRows(*station, kDatabase)
                       .without(exportedBefore)
                       .byTable["VENDA"]
                       .rows.size(),
@@ -138,19 +138,19 @@ class FaultPoints : public qel::testing::ExportFixture {
     // Sound, nothing pending, every row flagged now or in `snapshot` (rows a
     // cleanup has since deleted) held centrally with its content, and the
     // central store as a run without faults leaves it.
-    void expectConsistent(const qel::testing::ExportedRows& snapshot = {}) {
+    void expectConsistent(const qel::chaos::ExportedRows& snapshot = {}) {
         EXPECT_EQ(scalar("PRAGMA integrity_check"), "ok");
         EXPECT_EQ(pendingRows(), std::vector<std::string>{});
-        qel::testing::ExportedRows flagged = qel::testing::readExportedRows(*station, kDatabase);
+        qel::chaos::ExportedRows flagged = qel::chaos::readExportedRows(*station, kDatabase);
         flagged.merge(snapshot);
-        EXPECT_EQ(qel::testing::rowsNotHeld(flagged.without(exportedBefore), *realStore),
+        EXPECT_EQ(qel::chaos::rowsNotHeld(flagged.without(exportedBefore), *realStore),
                   std::vector<std::string>{});
         EXPECT_EQ(centralCounts(), expected);
     }
 
     // How the server files this station's rows whose key does not name it.
     static constexpr std::string_view kDatabase = "0001/001";
-    qel::testing::ExportedRows exportedBefore;
+    qel::chaos::ExportedRows exportedBefore;
     int databaseCalls = 0;
     int serverCalls = 0;
     std::pair<int, int> callsOfOneRun;
@@ -222,11 +222,11 @@ TEST_F(FaultPoints, EveryServerCallOfARunMayFailOnce) {
 class CleanupFaultPoints : public FaultPoints {
   protected:
     // A clean export, then the clock moves past the retention.
-    qel::testing::ExportedRows exportThenAge() {
+    qel::chaos::ExportedRows exportThenAge() {
         restart();
         run();
         clock.advance(std::chrono::hours(24 * 200));
-        return qel::testing::readExportedRows(*station, kDatabase);
+        return qel::chaos::readExportedRows(*station, kDatabase);
     }
     // One cleanup as the end of an export run makes it, with the server
     // connection open; faults go to its database calls alone.
@@ -260,7 +260,7 @@ TEST_F(CleanupFaultPoints, EveryDatabaseCallOfACleanupMayFailOnceOrForEver) {
         for (int k = 1; k <= calls; ++k) {
             SCOPED_TRACE("cleanup database call " + std::to_string(k) + " of " +
                          std::to_string(calls) + (forEver ? ", for ever" : ", once"));
-            const qel::testing::ExportedRows snapshot = exportThenAge();
+            const qel::chaos::ExportedRows snapshot = exportThenAge();
             cleanUp(k, forEver);
             clock.advance(std::chrono::minutes(5));
             cleanUp(0, false);

@@ -17,6 +17,10 @@
 namespace qel::testing {
 namespace {
 
+using chaos::pendingRows;
+using chaos::readExportedRows;
+using chaos::rowsNotHeld;
+
 // Counts the central store's work that only reconciliation asks for.
 class CountingStore : public FailingVerifyStore {
   public:

@@ -9,6 +9,7 @@
 #include "central_rows.h"
 #include "central_store.h"
 #include "checked_tables.h"
+#include "consistency_check.h"
 #include "core/clock.h"
 #include "core/error.h"
 #include "db/connection.h"
@@ -57,7 +58,7 @@ class ChaosCheck : public ::testing::Test {
     }
 
     // Stores, as the server would, every current row of the checked tables
-    // (the station's live rows, not the shadows), then flags the sales sent.
+    // (the station's live rows, not the shadows), then flags the rows sent.
     void exportEverything() {
         SystemClock clock;
         db::Connection c(
@@ -65,9 +66,9 @@ class ChaosCheck : public ::testing::Test {
         server::InsertBatch batch;
         batch.store = "0001";
         batch.station = "001";
-        for (const CheckedTable& t : checkedTables()) {
+        for (const CheckedTable& t : snapshotTables()) {
             const Dataset data = c.query("SELECT * FROM " + std::string(t.table));
-            const auto& rule = server::tableRules()[static_cast<std::size_t>(t.element)];
+            const server::TableRule& rule = ruleOf(t.table);
             const server::PacketView view(rule, data);
             for (std::size_t r = 0; r < data.recordCount(); ++r) {
                 server::StoredRow row{std::string(rule.table), {}, {}};
@@ -78,7 +79,7 @@ class ChaosCheck : public ::testing::Test {
         c.close();
         store_->putBatch(batch);
         std::string flags;
-        for (const CheckedTable& t : checkedTables()) {
+        for (const CheckedTable& t : snapshotTables()) {
             if (!t.flag.empty()) {
                 flags += "UPDATE " + std::string(t.table) + " SET " + std::string(t.flag) +
                          " = 'S' WHERE " + std::string(t.flag) + " <> 'S';";
@@ -271,6 +272,47 @@ TEST_F(ChaosCheck, AStationRestoredFromABackupIsJudgedWithWhatTheRestoreTookAway
 
 // The central store replaced by an older copy of itself after sales 13 and
 // 14 were sent and flagged, the store as the restore found it kept aside.
+// The snapshot a test takes of a station judges by the same keys and
+// contents: rows flagged but not held, or held with other columns than the
+// acknowledgement's, are named; rows still waiting are counted.
+TEST_F(ChaosCheck, ASnapshotNamesFlaggedRowsNotHeldAsTheyAreAndRowsWaiting) {
+    SystemClock clock;
+    db::Connection c(clock,
+                     "Provider=SQLite;Data Source=" + dir_.string() + ";Initial Catalog=QELCAIXA");
+    const ExportedRows before = readExportedRows(c, "0001/001");
+    EXPECT_EQ(pendingRows(c)[0], "VENDA: 12 pending");
+    auto problems = [&] {
+        return rowsNotHeld(readExportedRows(c, "0001/001").without(before), *store_);
+    };
+
+    exportEverything();
+    EXPECT_TRUE(pendingRows(c).empty());
+    EXPECT_GT(readExportedRows(c, "0001/001").without(before).size(), 12u);
+    EXPECT_EQ(problems(), std::vector<std::string>{});
+    // What the acknowledgement writes is no difference.
+    sql("UPDATE VENDA SET DTEXPVENDA = '2026-12-07 10:30:00.000', NRSEQVENDAMSDE = 7");
+    EXPECT_EQ(problems(), std::vector<std::string>{});
+
+    const std::string first =
+        SqliteFile(station_, true).scalar("SELECT MIN(NRSEQVENDA) FROM VENDA");
+    sql("UPDATE VENDA SET VRTOTVENDA = VRTOTVENDA + 1, VRDESCVENDA = 1 WHERE NRSEQVENDA = '" +
+        first + "'");
+    addSales(1, "2026-12-07 10:10:00.000");
+    EXPECT_EQ(pendingRows(c), std::vector<std::string>{"VENDA: 1 pending"});
+    sql("UPDATE VENDA SET IDIMPVENDA = 'S'");
+    const std::vector<std::string> found = problems();
+    const auto named = [&](const std::string& text) {
+        return std::count_if(found.begin(), found.end(), [&](const std::string& p) {
+            return p.find(text) != std::string::npos;
+        });
+    };
+    EXPECT_EQ(named("VENDA (0001, 001, " + first + "): held with other VRDESCVENDA, VRTOTVENDA"),
+              1);
+    EXPECT_EQ(named("VENDA (0001, 001, 0000000013): flagged as exported, not held"), 1);
+    EXPECT_GT(named("ITEMVENDA (0001, 001, 0000000013, "), 0);
+    EXPECT_EQ(named("held with other columns"), 0);
+}
+
 class ChaosCheckCentralRestore : public ChaosCheck {
   protected:
     void SetUp() override {

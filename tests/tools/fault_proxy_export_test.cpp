@@ -23,7 +23,7 @@ class ExportThroughProxy : public testing::ExportFixture {
         ExportFixture::SetUp();
         simulate(4, 6);
         // Rows the simulator wrote as exported long ago: never sent here.
-        exportedBefore = testing::readExportedRows(*station, kDatabase);
+        exportedBefore = chaos::readExportedRows(*station, kDatabase);
         proxy = std::make_unique<FaultProxy>("127.0.0.1", port, 5);
         writeRegistry("IPServer = 127.0.0.1:" + std::to_string(proxy->port()) + "\n");
     }
@@ -67,20 +67,20 @@ class ExportThroughProxy : public testing::ExportFixture {
         EXPECT_EQ(realStore->rowCount("VENDA"), pending);
         EXPECT_EQ(flaggedSales() - flaggedBefore, pending);
         EXPECT_EQ(flaggedRowsNotHeld(), std::vector<std::string>{});
-        EXPECT_EQ(testing::pendingRows(*station), std::vector<std::string>{});
+        EXPECT_EQ(chaos::pendingRows(*station), std::vector<std::string>{});
         EXPECT_EQ(proxy->armedCount(), 0u);
     }
 
     // Every row this test's runs flagged that the server does not hold with
     // the same content.
     std::vector<std::string> flaggedRowsNotHeld() {
-        return testing::rowsNotHeld(
-            testing::readExportedRows(*station, kDatabase).without(exportedBefore), *realStore);
+        return chaos::rowsNotHeld(
+            chaos::readExportedRows(*station, kDatabase).without(exportedBefore), *realStore);
     }
 
     // How the open server files rows whose key does not name their station.
     static constexpr std::string_view kDatabase = "0001/001";
-    testing::ExportedRows exportedBefore;
+    chaos::ExportedRows exportedBefore;
     std::unique_ptr<FaultProxy> proxy;
 };
 

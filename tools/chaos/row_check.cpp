@@ -8,10 +8,9 @@
 #include "checked_tables.h"
 #include "core/clock.h"
 #include "core/error.h"
-#include "core/text.h"
 #include "db/connection.h"
 #include "export_rows.h"
-#include "protocol/codec.h"
+#include "row_content.h"
 #include "table_rules.h"
 #include "table_shape.h"
 
@@ -67,47 +66,6 @@ std::string describe(const Dataset& data, std::size_t row, const TableShape& sha
     }
     return text;
 }
-
-// The content of a row without the columns the acknowledgement writes
-// (export flags and their like): a row sent, half acknowledged and sent
-// again is the same row. Content is [names hash, values by sorted name].
-class ContentWithoutAck {
-  public:
-    ContentWithoutAck(const std::vector<FieldDef>& fields, const CheckedTable& t) {
-        std::vector<std::string> names;
-        for (const FieldDef& f : fields) names.push_back(text::upper(f.name));
-        std::stable_sort(names.begin(), names.end());
-        for (std::size_t i = 0; i < names.size(); ++i) {
-            for (std::string_view ack : t.ackColumns) {
-                if (text::iequals(ack, names[i])) skipped_.push_back(i + 1);
-            }
-        }
-    }
-    Bytes operator()(const Bytes& content) const {
-        if (skipped_.empty()) return content;
-        Variant decoded;
-        try {
-            decoded = protocol::decode(content);
-        } catch (const std::exception&) {
-            // Not a row's content: kept apart from every real one by a byte
-            // MessagePack never uses.
-            Bytes marked{0xC1};
-            marked.insert(marked.end(), content.begin(), content.end());
-            return marked;
-        }
-        const VariantArray& values = decoded.asArray();
-        Bytes out;
-        for (std::size_t i = 0; i < values.size(); ++i) {
-            if (std::find(skipped_.begin(), skipped_.end(), i) == skipped_.end()) {
-                protocol::encodeTo(values[i], out);
-            }
-        }
-        return out;
-    }
-
-  private:
-    std::vector<std::size_t> skipped_;
-};
 
 struct StationFile {
     std::filesystem::path path;
@@ -175,14 +133,14 @@ class TableChecker {
         }
         const server::PacketView view(rule(), data);
         const int saleNumber = data.findField("NRSEQVENDA");
-        if (!reducer_) reducer_.emplace(data.fields(), t_);
-        const ContentWithoutAck& reduce = *reducer_;
+        if (!reducer_) reducer_.emplace(data.fields(), t_.ackColumns);
+        const RowContent& reduce = *reducer_;
         std::vector<std::pair<Bytes, Bytes>> added;  // versions this file adds, by key
         for (std::size_t r = 0; r < data.recordCount(); ++r) {
             Bytes key, content;
             const auto reason =
                 view.analyse(r, nullptr, sourceOf(data, r, file.firstStation), key, content);
-            content = reduce(content);
+            content = reduce.withoutAck(content);
             if (!reason) {
                 const auto seen = versions_.find(key);
                 if (earlier && seen != versions_.end() &&
@@ -199,7 +157,7 @@ class TableChecker {
                 const auto it = held_.find(key);
                 if (it != held_.end()) {
                     it->second.matched = true;
-                    heldSame = reduce(it->second.content) == content;
+                    heldSame = reduce.withoutAck(it->second.content) == content;
                     heldOther = !heldSame;
                 }
             }
@@ -271,7 +229,7 @@ class TableChecker {
     void judgeHeldOther() {
         for (const HeldOther& row : heldOther_) {
             const std::vector<Bytes>& seen = versions_[row.key];
-            const Bytes held = (*reducer_)(held_.at(row.key).content);
+            const Bytes held = reducer_->withoutAck(held_.at(row.key).content);
             if (std::find(seen.begin(), seen.end(), held) != seen.end()) {
                 ++out_.reused;
                 continue;
@@ -290,7 +248,7 @@ class TableChecker {
     TableCheck finish(const std::set<std::string>& callers) {
         for (auto& [key, held] : held_) {
             if (held.matched || !callers.contains(held.source)) continue;
-            if (reducer_ && contents_.contains((*reducer_)(held.content))) {
+            if (reducer_ && contents_.contains(reducer_->withoutAck(held.content))) {
                 ++out_.duplicates;
             } else {
                 ++out_.unexpected;
@@ -316,13 +274,11 @@ class TableChecker {
         const auto it = heldBefore_.find(key);
         if (it == heldBefore_.end()) return false;
         for (const Bytes& before : it->second) {
-            if ((*reducer_)(before) == content) return true;
+            if (reducer_->withoutAck(before) == content) return true;
         }
         return false;
     }
-    const server::TableRule& rule() const {
-        return server::tableRules()[static_cast<std::size_t>(t_.element)];
-    }
+    const server::TableRule& rule() const { return ruleOf(t_.table); }
     void example(const Dataset& data, std::size_t row, const TableShape& shape,
                  const std::string& what) {
         if (out_.examples.size() < kExamples)
@@ -339,7 +295,7 @@ class TableChecker {
     // Rows the replaced central stores held that the store does not hold now
     // as they were, by key.
     std::map<Bytes, std::vector<Bytes>> heldBefore_;
-    std::optional<ContentWithoutAck> reducer_;
+    std::optional<RowContent> reducer_;
 };
 
 std::string firstStation(const std::filesystem::path& file) {

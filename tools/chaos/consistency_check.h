@@ -1,10 +1,12 @@
 #pragma once
 
-// Whether a station and the central store agree: every row the station flags
-// as exported is held centrally with the same content (the export flag
-// columns aside), and nothing waits to be sent. Free of any test framework,
-// so that a long-running checker can use it too: each function returns the
-// discrepancies as readable texts, empty when there are none.
+// Whether a station and the central store agree now: every row the station
+// flags as exported is held centrally with the same content (the columns the
+// acknowledgement writes aside), and nothing waits to be sent. A snapshot,
+// where the chaos run's check (row_check.h) follows every version of a row;
+// both judge rows by the same tables, keys and contents. Free of any test
+// framework: each function returns the discrepancies as readable texts,
+// empty when there are none.
 
 #include <map>
 #include <string>
@@ -14,8 +16,9 @@
 #include "central_store.h"
 #include "core/variant.h"
 #include "db/connection.h"
+#include "row_content.h"
 
-namespace qel::testing {
+namespace qel::chaos {
 
 // Rows a station flags as exported, per table, keyed the way the central
 // store keys them, with the content a packet of them would carry.
@@ -23,12 +26,10 @@ struct ExportedRows {
     struct Held {
         std::string description;  // table and key values, for the reports
         Bytes content;
+        std::string refused;  // why the server would refuse the row; empty: it keys it
     };
     struct Table {
-        // The row's columns in content order (upper-case names, sorted), and
-        // which of them are export flags.
-        std::vector<std::string> columns;
-        std::vector<bool> isFlag;
+        RowContent content;
         std::map<Bytes, Held> rows;
     };
     std::map<std::string, Table> byTable;
@@ -43,17 +44,17 @@ struct ExportedRows {
 };
 
 // Reads the rows `station` flags as exported in the checked tables (sales and
-// their items and taxes, shifts, cash movements, Z reductions, access and
-// operator logs, order logs). `database` names the station database as the
-// server files rows whose key does not name their station (an open server:
-// "CDFILIAL/CDCAIXA" of the caller).
+// their rows, shifts, cash movements, Z reductions, access, operator and
+// order logs). `database` names the station database as the server files
+// rows whose key does not name their station (an open server: "CDFILIAL/CDCAIXA"
+// of the caller).
 ExportedRows readExportedRows(db::Connection& station, std::string_view database);
 
 // Each row that `central` does not hold, or holds with other content outside
-// the export flag columns.
+// the acknowledgement's columns.
 std::vector<std::string> rowsNotHeld(const ExportedRows& rows, server::CentralStore& central);
 
 // One text per table that still has rows waiting to be sent.
 std::vector<std::string> pendingRows(db::Connection& station);
 
-}  // namespace qel::testing
+}  // namespace qel::chaos
