@@ -98,13 +98,14 @@ class ExportFixture : public StationFixture {
         http.reset();
     }
 
-    // Fills the station with the simulator: two days of sales, `pending` waiting.
-    void simulate(int salesPerDay, std::int64_t pending) {
+    // Fills the station with the simulator: `days` closed days of sales from
+    // `startDate`, `pending` of them waiting; the clock at noon on 7 December.
+    void fillDays(int days, const char* startDate, int salesPerDay, std::int64_t pending) {
         simulator::Options o;
         o.stores = {"0001"};
         o.stations = 1;
-        o.days = 2;
-        o.startDate = "2026-12-04";
+        o.days = days;
+        o.startDate = startDate;
         o.salesPerDay = salesPerDay;
         o.pendingSales = pending;
         o.seed = 7;
@@ -112,8 +113,17 @@ class ExportFixture : public StationFixture {
         simulator::Database db((dir / "QELCAIXA.db").string());
         simulator::fillStation(db.get(), o);
         clock.set(DateTime::fromDateTime(2026, 12, 7, 12, 0, 0));
+    }
+
+    // Two days of sales, `pending` waiting, with the run's shop set as an
+    // export run sets it.
+    void simulate(int salesPerDay, std::int64_t pending) {
+        fillDays(2, "2026-12-04", salesPerDay, pending);
         dm->run.CDLOJA = scalar("SELECT CDLOJA FROM CAIXA WHERE CDCAIXA = '001'");
     }
+
+    // Three closed days of five sales from 3 December, `pending` of them waiting.
+    void fillThreeDays(std::int64_t pending) { fillDays(3, "2026-12-03", 5, pending); }
 
     // One pass as the export run makes it: change check, then transfer.
     bool pass() {

@@ -13,21 +13,6 @@ using Lines = std::vector<std::string>;
 
 class ExportRunEdges : public qel::testing::ExportFixture {
   protected:
-    // Three closed days of sales from 3 December, `pending` of them waiting.
-    void fill(std::int64_t pending) {
-        qel::simulator::Options o;
-        o.stores = {"0001"};
-        o.stations = 1;
-        o.days = 3;
-        o.startDate = "2026-12-03";
-        o.salesPerDay = 5;
-        o.pendingSales = pending;
-        o.seed = 7;
-        o.quiet = true;
-        qel::simulator::Database db((dir / "QELCAIXA.db").string());
-        qel::simulator::fillStation(db.get(), o);
-        clock.set(qel::DateTime::fromDateTime(2026, 12, 7, 12, 0, 0));
-    }
     void run() { dm->EnviaVendas("0001", "001", "01", 1); }
     Lines linesStartingWith(const std::string& prefix) const {
         Lines found;
@@ -41,7 +26,7 @@ class ExportRunEdges : public qel::testing::ExportFixture {
 // The run reads its two reference dates once; every later change check,
 // for each pending day and for all days, carries each in its own place.
 TEST_F(ExportRunEdges, EveryChangeCheckOfTheRunCarriesBothReferenceDatesInTheirPlaces) {
-    fill(6);
+    fillThreeDays(6);
     sql("UPDATE TURCAIXA SET IDATUTURCAIXA = 'I'");
     sql("DELETE FROM MOVICLIE");  // no movement: its date is the empty date
     run();
@@ -59,7 +44,7 @@ TEST_F(ExportRunEdges, EveryChangeCheckOfTheRunCarriesBothReferenceDatesInTheirP
 // A limit of one sale a transfer: the transfer that carried exactly one sale
 // says so, as the driver that keeps exporting a backlog relies on.
 TEST_F(ExportRunEdges, ATransferOfOneSaleCarriedSales) {
-    fill(3);
+    fillThreeDays(3);
     sql("UPDATE TURCAIXA SET IDATUTURCAIXA = 'S'");
     sql("UPDATE PARAVEND SET NRVENDAEXP = '1'");
     run();
@@ -78,7 +63,7 @@ TEST_F(ExportRunEdges, ATransferOfOneSaleCarriedSales) {
 // A SAT sale cancelled at the till but accepted by the tax authority is
 // concluded before the change check looks for what to send.
 TEST_F(ExportRunEdges, AcceptedCancelledSatSalesAreConcludedBeforeTheChangeCheck) {
-    fill(0);
+    fillThreeDays(0);
     sql("INSERT INTO VENDA (CDFILIAL, CDCAIXA, NRSEQVENDA, DTABERTUR, DTENTRVENDA, IDSITUVENDA, "
         "IDSTATUSNFCE, IDTPEMISVEND, IDIMPVENDA) VALUES ('0001', '001', '0000009001', "
         "'2026-12-06 08:00:00.000', '2026-12-06 00:00:00.000', 'C', 'A', 'S', 'I')");
@@ -113,7 +98,7 @@ TEST_F(ExportRunEdges, RowsTheServerDoesNotConfirmAreCountedAsRefused) {
     LosingStore losing(*realStore);
     app = std::make_unique<qel::server::ApplicationServer>(losing, clock);
     startServer();
-    fill(3);
+    fillThreeDays(3);
     run();
     EXPECT_GT(dm->outcome.rowsRefused, 0);
     EXPECT_GT(dm->outcome.rowsConfirmed, 0);

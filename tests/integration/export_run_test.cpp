@@ -10,21 +10,6 @@ using Lines = std::vector<std::string>;
 
 class ExportRun : public qel::testing::ExportFixture {
   protected:
-    // Three closed days of sales from 3 December, `pending` of them waiting.
-    void fill(std::int64_t pending) {
-        qel::simulator::Options o;
-        o.stores = {"0001"};
-        o.stations = 1;
-        o.days = 3;
-        o.startDate = "2026-12-03";
-        o.salesPerDay = 5;
-        o.pendingSales = pending;
-        o.seed = 7;
-        o.quiet = true;
-        qel::simulator::Database db((dir / "QELCAIXA.db").string());
-        qel::simulator::fillStation(db.get(), o);
-        clock.set(qel::DateTime::fromDateTime(2026, 12, 7, 12, 0, 0));
-    }
     void runWithoutAdjustment(int tipoImpFis);
     void run(int tipoImpFis = 1) { dm->EnviaVendas("0001", "001", "01", tipoImpFis); }
 
@@ -55,7 +40,7 @@ const std::string kSuccess = "EXPORTAÇÃO REALIZADA COM SUCESSO";
 const std::string kDisconnected = "netInsereServidor foi desconectado do servidor.";
 
 TEST_F(ExportRun, NoPendingDayMakesOneTransferForAllDays) {
-    fill(4);
+    fillThreeDays(4);
     sql("UPDATE TURCAIXA SET IDATUTURCAIXA = 'S'");
     sql("UPDATE ARQCAT52 SET IDIMPTCAT52 = 'I'");
     run();
@@ -98,7 +83,7 @@ TEST_F(ExportRun, NoPendingDayMakesOneTransferForAllDays) {
 }
 
 TEST_F(ExportRun, ThreePendingDaysMakeFourTransfersInAscendingOrder) {
-    fill(6);
+    fillThreeDays(6);
     sql("UPDATE TURCAIXA SET IDATUTURCAIXA = 'I'");
     sql("UPDATE PARAVEND SET NRVENDAEXP = '2'");
     run();
@@ -119,7 +104,7 @@ TEST_F(ExportRun, ThreePendingDaysMakeFourTransfersInAscendingOrder) {
 }
 
 void ExportRun::runWithoutAdjustment(int tipoImpFis) {
-    fill(2);
+    fillThreeDays(2);
     sql("UPDATE ARQCAT52 SET IDIMPTCAT52 = 'I'");
     run(tipoImpFis);
     EXPECT_TRUE(logged(kSuccess));
@@ -169,7 +154,7 @@ TEST_F(ExportRun, UnreachableStationDatabaseWritesOneErrorLine) {
 }
 
 TEST_F(ExportRun, ServerDownLogsTheConnectionAndNoSuccess) {
-    fill(3);
+    fillThreeDays(3);
     stopServer();
     run();
     EXPECT_TRUE(logged("EXISTEM DADOS A SEREM EXPORTADOS."));
@@ -185,7 +170,7 @@ TEST_F(ExportRun, ServerDownLogsTheConnectionAndNoSuccess) {
 }
 
 TEST_F(ExportRun, FirstExportMarksOnceAndEmptyTablesGiveTheReferenceDates) {
-    fill(2);
+    fillThreeDays(2);
     sql("UPDATE CAIXA SET IDPRIMVEZEXPON = 'S'");
     sql("DELETE FROM EXTRATOCONS");
     sql("DELETE FROM MOVICLIE");
@@ -198,7 +183,7 @@ TEST_F(ExportRun, FirstExportMarksOnceAndEmptyTablesGiveTheReferenceDates) {
 }
 
 TEST_F(ExportRun, StopsAfterAFailedTransferWhenAsked) {
-    fill(6);
+    fillThreeDays(6);
     sql("UPDATE TURCAIXA SET IDATUTURCAIXA = 'I'");
     store->failVerify = true;
     dm->stopAtFailedTransfer = true;
@@ -221,7 +206,7 @@ TEST_F(ExportRun, StopsAfterAFailedTransferWhenAsked) {
 // whose verification fails confirms nothing, though the verdicts of the run
 // before are still at hand.
 TEST_F(ExportRun, ARunWhoseVerificationFailsConfirmsNothing) {
-    fill(6);
+    fillThreeDays(6);
     run();
     ASSERT_TRUE(dm->outcome.succeeded());
     EXPECT_GT(dm->outcome.rowsConfirmed, 4);
