@@ -1,6 +1,8 @@
 // The two kinds of time a Clock gives, and how a manual clock moves them.
 #include <gtest/gtest.h>
 
+#include <ctime>
+
 #include "core/clock.h"
 
 namespace qel {
@@ -32,6 +34,27 @@ TEST(ManualClock, StepsEitherKindOfTimeAloneAndAdvancesBoth) {
     const Moment m = clock.moment();
     EXPECT_EQ(m.wall, clock.now());
     EXPECT_EQ(m.monotonic, clock.monotonicNow());
+}
+
+// The local date and time as the C library writes them, read back as text.
+DateTime localTime(std::time_t t) {
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", std::localtime(&t));
+    return DateTime::parse(text);
+}
+
+TEST(SystemClock, ReadsTheLocalDateAndTimeAndSleeps) {
+    const SystemClock clock;
+    const DateTime low = localTime(std::time(nullptr));
+    const DateTime now = clock.now();
+    const DateTime high = localTime(std::time(nullptr)).addSeconds(1);
+    EXPECT_LE(low, now);
+    EXPECT_LT(now, high);
+
+    SystemClock sleeper;
+    const MonotonicTime start = sleeper.monotonicNow();
+    sleeper.sleepFor(std::chrono::milliseconds(20));
+    EXPECT_GE(sleeper.monotonicNow() - start, std::chrono::milliseconds(20));
 }
 
 TEST(SystemClock, ItsMonotonicReadingIsTheSteadyClock) {

@@ -4,7 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <climits>
-#include <ctime>
 #include <string>
 
 #include "core/calendar.h"
@@ -328,31 +327,6 @@ TEST(DateText, AnImpossibleDateIsReportedWithItsParts) {
     EXPECT_EQ(error("00/12/2026"), "Invalid date or time: 2026-12-00 00:00:00.000");
     EXPECT_EQ(error("06/0/2026"), "Invalid date or time: 2026-00-06 00:00:00.000");
     EXPECT_EQ(error("06/12/2026 24:00"), "Invalid date or time: 2026-12-06 24:00:00.000");
-}
-
-DateTime localTime(std::time_t t) {
-    std::tm local{};
-#ifdef _WIN32
-    localtime_s(&local, &t);
-#else
-    localtime_r(&t, &local);
-#endif
-    return DateTime::fromDateTime(local.tm_year + 1900, local.tm_mon + 1, local.tm_mday,
-                                  local.tm_hour, local.tm_min, local.tm_sec);
-}
-
-TEST(SystemClock, ReadsTheLocalDateAndTimeAndSleeps) {
-    const SystemClock clock;
-    const DateTime low = localTime(std::time(nullptr));
-    const DateTime now = clock.now();
-    const DateTime high = localTime(std::time(nullptr)).addSeconds(1);
-    EXPECT_LE(low, now);
-    EXPECT_LT(now, high);
-
-    SystemClock sleeper;
-    const MonotonicTime start = sleeper.monotonicNow();
-    sleeper.sleepFor(std::chrono::milliseconds(20));
-    EXPECT_GE(sleeper.monotonicNow() - start, std::chrono::milliseconds(20));
 }
 
 }  // namespace
