@@ -16,6 +16,7 @@
 #include "core/clock.h"
 #include "export/data_module.h"
 #include "log/run_log.h"
+#include "one_shot/agent_tool.h"
 #include "platform/platform.h"
 #include "status/station_status.h"
 
@@ -82,17 +83,10 @@ int exportOnce(const qel::cli::ParsedOptions& options) {
 
     qel::SystemClock clock;
     auto platform = qel::platform::createPlatform();
-    const auto lock = platform->acquireSingleInstance("QELEXP");
-    if (lock != qel::platform::InstanceLock::Acquired) {
-        std::fprintf(stderr,
-                     "%s: another QelExp agent or export holds the lock QELEXP on this "
-                     "machine; nothing exported\n",
-                     kProgram.data());
-        return qel::cli::kExitFailure;
-    }
-    const std::filesystem::path home = options.has("--folder")
-                                           ? std::filesystem::path(options.text("--folder"))
-                                           : platform->executableFolder();
+    const auto folder =
+        qel::one_shot::lockAndFolder(*platform, options, kProgram, "nothing exported");
+    if (!folder) return qel::cli::kExitFailure;
+    const std::filesystem::path& home = *folder;
     qel::log::RunLog runLog(home, clock);
     const bool terminal = ::isatty(STDERR_FILENO) == 1;
     // Every line also goes to stderr when a person is watching.

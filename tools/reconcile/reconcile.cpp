@@ -16,6 +16,7 @@
 #include "export/data_module.h"
 #include "export/day_reconciliation.h"
 #include "log/run_log.h"
+#include "one_shot/agent_tool.h"
 #include "platform/platform.h"
 
 namespace {
@@ -81,17 +82,9 @@ int reconcile(const qel::cli::ParsedOptions& options) {
         const double back = clock.today().value() - day->value() + 1;
         days = static_cast<int>(std::clamp<double>(back, days, qel::agent::kReconcileDaysMost));
     }
-    const auto lock = platform->acquireSingleInstance("QELEXP");
-    if (lock != qel::platform::InstanceLock::Acquired) {
-        std::fprintf(stderr,
-                     "%s: another QelExp agent or export holds the lock QELEXP on this "
-                     "machine; nothing done\n",
-                     kProgram.data());
-        return qel::cli::kExitFailure;
-    }
-    const std::filesystem::path home = options.has("--folder")
-                                           ? std::filesystem::path(options.text("--folder"))
-                                           : platform->executableFolder();
+    const auto folder = qel::one_shot::lockAndFolder(*platform, options, kProgram, "nothing done");
+    if (!folder) return qel::cli::kExitFailure;
+    const std::filesystem::path& home = *folder;
     qel::log::RunLog runLog(home, clock);
     qel::agent::TdtmExportaVenda dm({clock, *platform, runLog.sink(), {}, home});
     const qel::agent::ReconciliationResult result =
