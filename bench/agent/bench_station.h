@@ -16,6 +16,7 @@
 #include <stdexcept>
 #include <string>
 
+#include "../../tests/db/temp_folder.h"
 #include "application_server.h"
 #include "central_store.h"
 #include "core/clock.h"
@@ -33,24 +34,7 @@ inline DateTime benchNow() {
 }
 
 // A fresh temporary folder, removed with everything in it on destruction.
-class TempFolder {
-  public:
-    explicit TempFolder(const std::string& prefix) {
-        std::string pattern = (std::filesystem::temp_directory_path() / (prefix + "_XXXXXX"));
-        if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-        path_ = pattern;
-    }
-    ~TempFolder() {
-        std::error_code ec;
-        std::filesystem::remove_all(path_, ec);
-    }
-    TempFolder(const TempFolder&) = delete;
-    TempFolder& operator=(const TempFolder&) = delete;
-    const std::filesystem::path& path() const { return path_; }
-
-  private:
-    std::filesystem::path path_;
-};
+using TempFolder = db::testing::TempFolder;
 
 // Simulator settings for a station "0001"/"001" holding `history` exported
 // sales (and their items, payments, shifts...) and `pending` waiting ones,

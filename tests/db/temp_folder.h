@@ -24,16 +24,16 @@ inline void PrintTo(const Variant& value, std::ostream* os) {
 
 namespace qel::db::testing {
 
-// A fresh folder under the system's temporary folder, removed with its
-// contents when the object goes.
+// A fresh folder under the system's temporary folder, its name starting
+// with `prefix`, removed with its contents when the object goes.
 class TempFolder {
   public:
-    TempFolder() {
+    explicit TempFolder(const std::string& prefix = "qel_db") {
         // A name nobody else holds: create_directory says whether it was new.
         std::random_device random;
         for (int attempt = 0; attempt < 100; ++attempt) {
             path_ = std::filesystem::temp_directory_path() /
-                    ("qel_db_" + std::to_string(random()) + std::to_string(random()));
+                    (prefix + "_" + std::to_string(random()) + std::to_string(random()));
             std::error_code ec;
             if (std::filesystem::create_directory(path_, ec)) return;
         }
