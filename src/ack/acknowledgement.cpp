@@ -56,15 +56,17 @@ db::Params paramsFromRow(const definitions::Statement& command, const Dataset& r
     return params;
 }
 
-void runAcknowledgement(TdtmExportaVenda& dm, std::string_view routine,
+bool runAcknowledgement(TdtmExportaVenda& dm, std::string_view routine,
                         const std::function<void()>& body) {
     try {
         dm.IniciaTransacao();
         body();
         dm.ConfirmaTransacao();
+        return true;
     } catch (const std::exception& e) {
         dm.DesfazTransacao();
         dm.GravaLog("ERRO Except " + std::string(routine) + ": " + e.what());
+        return false;
     }
 }
 

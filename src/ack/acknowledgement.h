@@ -2,6 +2,7 @@
 
 #include <functional>
 #include <string_view>
+#include <vector>
 
 #include "core/dataset.h"
 #include "db/connection.h"
@@ -32,8 +33,8 @@ db::Params paramsFromRow(const definitions::Statement& command, const Dataset& r
 // Runs one acknowledgement routine: `body` inside a transaction on the
 // station connection, committed when it returns. Any error rolls the
 // transaction back and is written as "ERRO Except <routine>: <message>"; it
-// does not leave, so the next routine still runs.
-void runAcknowledgement(TdtmExportaVenda& dm, std::string_view routine,
+// does not leave, so the next routine still runs. True when it committed.
+bool runAcknowledgement(TdtmExportaVenda& dm, std::string_view routine,
                         const std::function<void()>& body);
 
 // Inside the transaction that flags sales: flags the cash movements,
@@ -41,8 +42,9 @@ void runAcknowledgement(TdtmExportaVenda& dm, std::string_view routine,
 // will again. Their selections take them only with a sale still waiting, so
 // a sale flagged without them (the agent stopped, or their routine failed,
 // in between) would leave them unflagged for good. A table whose flags fail
-// is left to its own routine, which reports it.
-void flagSaleDependants(TdtmExportaVenda& dm);
+// is left to its own routine, which reports it. Returns the flag commands of
+// the tables whose stored rows were all flagged.
+std::vector<std::string_view> flagSaleDependants(TdtmExportaVenda& dm);
 
 // Calls `row` for each row of the result dataset whose verdict is "OK",
 // leaving the cursor on that row.

@@ -81,7 +81,9 @@ void TdtmExportaVenda::AtualizaMSDEVenda() {
         ~Keep() { p.reset(); }
     } keep{saleCopyIndexes_};
     saleCopyIndexes_ = std::make_shared<SaleCopyIndexes>();
-    runAcknowledgement(*this, "AtualizaMSDEVenda", [this] {
+    flaggedWithSales.clear();
+    std::vector<std::string_view> flagged;
+    const bool committed = runAcknowledgement(*this, "AtualizaMSDEVenda", [this, &flagged] {
         const Dataset setting = adcCaixa.query(definitions::statement("qryAtualizaMoviClie"),
                                                {{"P_CDFILIAL", Variant(run.CDFILIAL)}});
         const std::string movementSetting =
@@ -110,8 +112,9 @@ void TdtmExportaVenda::AtualizaMSDEVenda() {
             AtualizaMSDEItFidelidade();
             AtualizaMSDEMovBeneficioCons();
         });
-        if (anySale) flagSaleDependants(*this);
+        if (anySale) flagged = flagSaleDependants(*this);
     });
+    if (committed) flaggedWithSales = std::move(flagged);
 }
 
 // Only the sale's first customer-account movement in the copy's order is

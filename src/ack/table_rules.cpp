@@ -3,6 +3,7 @@
 // and one line names it in the run log. The whole table is one transaction.
 // Also the sequence in which the transfer runs all 22 routines.
 
+#include <algorithm>
 #include <string>
 #include <utility>
 #include <vector>
@@ -42,11 +43,15 @@ constexpr TableRule kItCmdLog{"AtualizaMSDEItCmdLog", &ResultDatasets::cdsRetItC
 // clang-format on
 
 void acknowledge(TdtmExportaVenda& dm, const TableRule& rule) {
-    runAcknowledgement(dm, rule.routine, [&dm, &rule] {
+    // Rows flagged with their sales, committed, are flagged already: running
+    // the command again would only repeat the same update.
+    const auto& done = dm.flaggedWithSales;
+    const bool flagged = std::find(done.begin(), done.end(), rule.command) != done.end();
+    runAcknowledgement(dm, rule.routine, [&dm, &rule, flagged] {
         const definitions::Statement& command = definitions::statement(rule.command);
         Dataset& results = dm.results.*rule.results;
         forEachOkRow(results, [&] {
-            dm.adcCaixa.execute(command, paramsFromRow(command, results));
+            if (!flagged) dm.adcCaixa.execute(command, paramsFromRow(command, results));
             dm.GravaLog("Execute do " + std::string(rule.command));
         });
     });
@@ -78,16 +83,19 @@ void acknowledgeSentTimes(TdtmExportaVenda& dm, const TableRule& rule,
 
 }  // namespace
 
-void flagSaleDependants(TdtmExportaVenda& dm) {
+std::vector<std::string_view> flagSaleDependants(TdtmExportaVenda& dm) {
+    std::vector<std::string_view> flagged;
     for (const TableRule* rule : {&kMovCaixa, &kExtratoCons, &kLogNfce}) {
         try {
             const definitions::Statement& command = definitions::statement(rule->command);
             Dataset& results = dm.results.*rule->results;
             forEachOkRow(results,
                          [&] { dm.adcCaixa.execute(command, paramsFromRow(command, results)); });
+            flagged.push_back(rule->command);
         } catch (const std::exception&) {
         }
     }
+    return flagged;
 }
 
 void TdtmExportaVenda::AtualizaMSDEOperador() {
@@ -164,7 +172,9 @@ void TdtmExportaVenda::AtualizaMSDEResultados() {
         &TdtmExportaVenda::AtualizaMSDETotalDiaCaixa, &TdtmExportaVenda::AtualizaMSDEProdBloqVndTaa,
         &TdtmExportaVenda::AtualizaMSDEEndeCons,      &TdtmExportaVenda::AtualizaMSDELogNfce,
         &TdtmExportaVenda::AtualizaMSDECmdLog,        &TdtmExportaVenda::AtualizaMSDEItCmdLog};
+    flaggedWithSales.clear();
     for (Routine routine : kInTransferOrder) (this->*routine)();
+    flaggedWithSales.clear();
 }
 
 }  // namespace qel::agent

@@ -81,6 +81,9 @@ class TdtmExportaVenda {
     std::shared_ptr<const Dataset> cdsTabela = std::make_shared<const Dataset>();
     ResultDatasets results;
     ClientCopies copies;
+    // Flag commands whose every stored row the last sale acknowledgement
+    // flagged, committed with the sales: their own routines then only log.
+    std::vector<std::string_view> flaggedWithSales;
 
     // Change detection and sales window.
     void CalculaJanelaVendas();

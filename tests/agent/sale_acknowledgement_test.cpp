@@ -211,6 +211,48 @@ TEST_F(SaleAcknowledgement, StoredMovementsAndNfceLogsAreFlaggedWithTheirSales) 
     EXPECT_EQ(logLines(), std::vector<std::string>{"Execute do acmUpdVenda(S) - 0000000001 - F/F"});
 }
 
+// A cash movement flagged with its sale is not updated again by its own
+// routine, which still logs it; when the sales' transaction is undone, the
+// own routine flags it.
+TEST_F(SaleAcknowledgement, MovementsFlaggedWithTheirSalesAreUpdatedOnce) {
+    sql("CREATE TABLE updates (n INTEGER)");
+    sql("CREATE TRIGGER counted AFTER UPDATE ON MOVCAIXA BEGIN INSERT INTO updates VALUES (1); "
+        "END");
+    const auto movement = [this](const std::string& sale, const std::string& nr) {
+        sql("INSERT INTO MOVCAIXA (CDFILIAL, CDCAIXA, DTABERCAIX, NRSEQUMOVI, NRSEQVENDA, "
+            "IDIMPMOVCAIXA) VALUES ('0001', '001', '2026-12-06 08:00:00.000', '" +
+            nr + "', '" + sale + "', 'I')");
+    };
+    for (int round = 0; round < 2; ++round) {
+        const bool saleFails = round == 1;
+        const std::string nr = saleFails ? "0000000002" : "0000000001";
+        const std::string movementNr = saleFails ? "000002" : "000001";
+        sql("DELETE FROM updates");
+        sale(nr, "F", "V1");
+        movement(nr, movementNr);
+        if (saleFails) {
+            sql("CREATE TRIGGER falha BEFORE UPDATE ON VENDA BEGIN SELECT RAISE(ABORT, 'falha'); "
+                "END");
+        }
+        dm->results.cdsRetMovCaixa =
+            textRows({"CDFILIAL", "CDCAIXA", "DTABERCAIX", "NRSEQUMOVI", "IDSITUACAO"},
+                     {{"0001", "001", "2026-12-06 08:00:00", movementNr, "OK"}});
+        returned({{nr, "OK", "F", "V1"}});
+        const std::size_t linesBefore = logLines().size();
+
+        dm->AtualizaMSDEVenda();
+        dm->AtualizaMSDEMovCaixa();
+
+        EXPECT_EQ(
+            scalar("SELECT IDIMPMOVCAIXA FROM MOVCAIXA WHERE NRSEQUMOVI = '" + movementNr + "'"),
+            "S")
+            << round;
+        EXPECT_EQ(scalar("SELECT COUNT(*) FROM updates"), "1") << round;
+        EXPECT_EQ(logLines().back(), "Execute do acmUpdMovCaixa") << round;
+        EXPECT_EQ(logLines().size(), linesBefore + 2) << round;  // the sale's line, or its error
+    }
+}
+
 TEST_F(SaleAcknowledgement, AFailureInASaleStepUndoesEverySaleOfTheTransfer) {
     sale("0000000001", "F", "V1");
     sale("0000000002", "F", "V1");
