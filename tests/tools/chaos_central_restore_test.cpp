@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <ctime>
 #include <fstream>
 
 #include "../server/postgres_cluster.h"
@@ -118,6 +119,27 @@ TEST_P(ChaosCentralRestore, OnlyTheLastCopiesAreKept) {
     for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir_ / "copies"))
         files += e.path().extension() == ".copy";
     EXPECT_EQ(files, 2u);
+}
+
+TEST(ChaosReconciliationRecord, CountsOnlyARecordOfTodayOnTheTrueClock) {
+    StationFolder station;
+    station.folder =
+        fs::temp_directory_path() / ("chaos-reconciliation-record-" + std::to_string(::getpid()));
+    fs::remove_all(station.folder);
+    EXPECT_FALSE(reconciledToday(station));  // no folder yet
+    fs::create_directories(station.folder / "Dados");
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char today[16];
+    std::strftime(today, sizeof today, "%d/%m/%Y", &local);
+    const fs::path record = station.folder / "Dados" / "Reconciliacao_0001_001.txt";
+    std::ofstream(record) << "01/01/2000\n";
+    EXPECT_FALSE(reconciledToday(station));
+    std::ofstream(record) << today << "\n";
+    EXPECT_TRUE(reconciledToday(station));
+    EXPECT_EQ(reconciliationRecords(station), std::vector<fs::path>{record});
+    fs::remove_all(station.folder);
 }
 
 INSTANTIATE_TEST_SUITE_P(Stores, ChaosCentralRestore, ::testing::Values("sqlite", "postgres"));

@@ -1,5 +1,8 @@
 #include "central_copies.h"
 
+#include <ctime>
+#include <fstream>
+
 #include "core/error.h"
 #include "station_backups.h"
 
@@ -182,6 +185,21 @@ std::vector<fs::path> reconciliationRecords(const StationFolder& station) {
             out.push_back(entry.path());
     }
     return out;
+}
+
+bool reconciledToday(const StationFolder& station) {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char today[16];
+    std::strftime(today, sizeof today, "%d/%m/%Y", &local);
+    for (const fs::path& record : reconciliationRecords(station)) {
+        std::string day;
+        std::ifstream in(record);
+        std::getline(in, day);
+        if (day == today) return true;
+    }
+    return false;
 }
 
 }  // namespace qel::chaos

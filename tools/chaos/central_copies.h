@@ -91,4 +91,8 @@ class CentralBackups {
 // (Dados/Reconciliacao_<store>_<station>.txt in its folder).
 std::vector<std::filesystem::path> reconciliationRecords(const StationFolder& station);
 
+// Whether the station's agent has recorded a reconciliation on today's date
+// of the true clock (its own clock may be stepped meanwhile).
+bool reconciledToday(const StationFolder& station);
+
 }  // namespace qel::chaos

@@ -2,8 +2,6 @@
 
 #include <signal.h>
 
-#include <ctime>
-#include <fstream>
 #include <thread>
 
 #include "central_copies.h"
@@ -327,33 +325,6 @@ void FaultRunner::longOutage(const PlannedFault& f) {
         journal_.add({stoppedAt, kind, "server", secondsOrNone(back, at)});
     });
 }
-
-namespace {
-
-// Today on the true clock, as the agents write it in their reconciliation
-// record (their clocks may be stepped meanwhile).
-std::string trueToday() {
-    const std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    char text[16];
-    std::strftime(text, sizeof text, "%d/%m/%Y", &local);
-    return text;
-}
-
-// Whether the station's agent reconciled on the true day since its record
-// was removed.
-bool reconciledToday(const StationFolder& station) {
-    for (const auto& record : reconciliationRecords(station)) {
-        std::string day;
-        std::ifstream in(record);
-        std::getline(in, day);
-        if (day == trueToday()) return true;
-    }
-    return false;
-}
-
-}  // namespace
 
 void FaultRunner::centralRestore(const PlannedFault& f) {
     if (targets_.centralBackups == nullptr)
