@@ -3,14 +3,12 @@
 // and the guide its links lead to work, and a screenshot is left in the
 // build folder for a person to look at.
 
-#include <httplib.h>
-
 #include <array>
 #include <cstdio>
 #include <fstream>
 
-#include "loopback_fixture.h"
 #include "monitoring.h"
+#include "page_fixture.h"
 
 namespace qel::testing {
 namespace {
@@ -48,15 +46,14 @@ std::size_t count(const std::string& text, const std::string& what) {
     return n;
 }
 
-class FleetBrowser : public Loopback {};
+class FleetBrowser : public PageFixture {};
 
 TEST_F(FleetBrowser, ThePageForbidsFramingSniffingAndAnyScriptButItsOwn) {
     server::Monitoring monitoring(*store_, clock_, {});
     server::HttpServerOptions http;
     monitoring.install(http);
     serve(std::move(http));
-    httplib::Client c("127.0.0.1", port_);
-    const auto page = c.Get("/fleet");
+    const auto page = get("/fleet");
     ASSERT_TRUE(page);
     EXPECT_EQ(page->get_header_value("X-Frame-Options"), "DENY");
     EXPECT_EQ(page->get_header_value("X-Content-Type-Options"), "nosniff");

@@ -1,14 +1,12 @@
 // The operator's pages over the real server: day completeness from the
 // stations' own summaries, the fleet page, the metrics, and who may see them.
 
-#include <httplib.h>
-
+#include "monitoring.h"
 #include "core/dataset.h"
 #include "fleet_page.h"
-#include "loopback_fixture.h"
 #include "metrics.h"
-#include "monitoring.h"
 #include "operations_guide.h"
+#include "page_fixture.h"
 #include "protocol/envelope.h"
 #include "sample_packets.h"
 
@@ -52,7 +50,7 @@ VariantArray salesArray(const std::string& station, const std::vector<Sale>& sal
     return a;
 }
 
-class Pages : public Loopback {
+class Pages : public PageFixture {
   protected:
     void start(server::MonitoringOptions monitoring = {},
                std::optional<server::Credentials> credentials = {}) {
@@ -61,12 +59,6 @@ class Pages : public Loopback {
         options.credentials = std::move(credentials);
         monitoring_->install(options);
         serve(std::move(options));
-    }
-    httplib::Result get(const std::string& path, const std::string& authorization = {}) {
-        httplib::Client c("127.0.0.1", port_);
-        httplib::Headers h;
-        if (!authorization.empty()) h.emplace("Authorization", authorization);
-        return c.Get(path, h);
     }
     Variant send(const std::string& station, const VariantArray& packets) {
         auto& exp = connections_->netInsereServidor;

@@ -3,24 +3,22 @@
 // table row cell by cell, and the operations guide's text around its
 // headings.
 
-#include <httplib.h>
-
 #include <filesystem>
 #include <fstream>
 
 #include "core/error.h"
 #include "fleet_page.h"
-#include "loopback_fixture.h"
 #include "monitoring.h"
 #include "operations_guide.h"
+#include "page_fixture.h"
 
 namespace qel::testing {
 namespace {
 
-class OperatorAccess : public Loopback {
+class OperatorAccess : public PageFixture {
   protected:
     void SetUp() override {
-        Loopback::SetUp();
+        PageFixture::SetUp();
         server::MonitoringOptions monitoring;
         // The Basic form of "ops:" and this token holds every kind of base64
         // character: A and Z, a and z, 0 and 9, + and /.
@@ -31,8 +29,7 @@ class OperatorAccess : public Loopback {
         serve(std::move(options));
     }
     int status(const std::string& authorization) {
-        httplib::Client c("127.0.0.1", port_);
-        const auto r = c.Get("/operations", {{"Authorization", authorization}});
+        const auto r = get("/operations", authorization);
         return r ? r->status : -1;
     }
     std::unique_ptr<server::Monitoring> monitoring_;
