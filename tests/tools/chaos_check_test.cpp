@@ -484,5 +484,35 @@ TEST_F(ChaosCheckReusedKeys, AKeyHeldWithContentNoTimelineWroteIsLostInEveryTime
     EXPECT_TRUE(named);
 }
 
+// The second sales 13 and 14 replaced the first ones centrally, then a
+// central restore took them, then the station went back to its older backup:
+// neither version is anywhere to be sent again. The first ones are reused
+// keys (the server held another row of their till under them), the second
+// ones went with the central restore; nothing is lost.
+TEST_F(ChaosCheckReusedKeys, AKeyWhoseLaterRowACentralRestoreTookIsReusedNotLost) {
+    const fs::path replaced = dir_ / "replaced.db";
+    store_.reset();
+    copyDatabase(dir_ / "central.db", replaced);
+    {
+        SqliteFile central(dir_ / "central.db", false);
+        central.execute(
+            "DELETE FROM export_row WHERE instr(row_key, CAST('0000000013' AS BLOB)) > 0 OR "
+            "instr(row_key, CAST('0000000014' AS BLOB)) > 0");
+    }
+    restoreKeeping(older_);
+    auto central = openCentralRows((dir_ / "central.db").string());
+    auto before = openCentralRows(replaced.string());
+    const auto all = checkRows({StationHistory{station_, earlierCopies(dir_ / "restored")}},
+                               *central, {before.get()});
+    const TableCheck& t = sales(all);
+    EXPECT_EQ(t.reused, 2);
+    EXPECT_EQ(t.goneWithCentralRestore, 2);
+    for (const TableCheck& table : all) {
+        EXPECT_EQ(table.lost + table.falselyFlagged, 0) << table.table;
+    }
+    // Without the store the restore replaced, nothing explains either version.
+    EXPECT_EQ(sales(checkAll()).lost, 4);
+}
+
 }  // namespace
 }  // namespace qel::chaos

@@ -214,6 +214,13 @@ class TableChecker {
                 ++out_.goneWithCentralRestore;
                 continue;
             }
+            if (!resendable && !reason && heldBefore_.contains(key)) {
+                // A store a central restore replaced held another row under
+                // this key: known once every copy has been read.
+                heldOther_.push_back({key, content, state, resendable,
+                                      describe(data, r, liveShape, what + ", not held")});
+                continue;
+            }
             ++out_.lost;
             if (state == 'S') ++out_.falselyFlagged;
             what += reason ? ", no central key: " + *reason : ", not held";
@@ -225,12 +232,23 @@ class TableChecker {
     // A settled row whose key the server holds with other content is lost,
     // unless that content is another row the station had under the same key
     // (before or after a restore): a key holds one row, so one of the two
-    // cannot be held. Such rows are counted apart, as reused.
+    // cannot be held. Such rows are counted apart, as reused. So is a row no
+    // longer at its station whose key the server held with another row of
+    // its station until a central restore took that one.
     void judgeHeldOther() {
         for (const HeldOther& row : heldOther_) {
             const std::vector<Bytes>& seen = versions_[row.key];
-            const Bytes held = reducer_->withoutAck(held_.at(row.key).content);
-            if (std::find(seen.begin(), seen.end(), held) != seen.end()) {
+            const auto isSeen = [&](const Bytes& content) {
+                return std::find(seen.begin(), seen.end(), reducer_->withoutAck(content)) !=
+                       seen.end();
+            };
+            bool reused = false;
+            if (const auto now = held_.find(row.key); now != held_.end()) {
+                reused = isSeen(now->second.content);
+            } else if (const auto before = heldBefore_.find(row.key); before != heldBefore_.end()) {
+                reused = std::any_of(before->second.begin(), before->second.end(), isSeen);
+            }
+            if (reused) {
                 ++out_.reused;
                 continue;
             }
