@@ -1,5 +1,6 @@
 #include "export/day_reconciliation.h"
 
+#include <algorithm>
 #include <charconv>
 #include <filesystem>
 #include <fstream>
@@ -23,7 +24,26 @@ constexpr std::size_t kSaleVerdicts = 10;
 struct ShortDay {
     DateTime day;
     std::int64_t reportedSales = -1, heldSales = -1;
+    bool named = true;  // listed by the server; false: checked by key only
 };
+
+// The server counts a day complete when it holds as many sales as the
+// station last reported for it; the report lags (it is sent with the sales
+// still waiting), so a central restore can leave a day's count matching
+// while sales the station flagged are gone. Every day of the window the
+// station still keeps is therefore checked by key as well, oldest first.
+void addKeptDays(std::vector<ShortDay>& days, DateTime today, int window, DateTime kept) {
+    for (int back = window - 1; back >= 0; --back) {
+        const DateTime day = today.addDays(-back);
+        if (day.value() < kept.value()) continue;
+        const bool listed =
+            std::any_of(days.begin(), days.end(), [&](const ShortDay& d) { return d.day == day; });
+        if (!listed) days.push_back({day, -1, -1, false});
+    }
+    std::stable_sort(days.begin(), days.end(), [](const ShortDay& a, const ShortDay& b) {
+        return a.day.value() < b.day.value();
+    });
+}
 
 // The station's retention (NRDIASVENDAMSDE) as the cleanup reads it: days
 // of sales kept, 140 when it is not a number.
@@ -174,6 +194,7 @@ void reconcileDay(TdtmExportaVenda& dm, const std::string& store, const std::str
     }
 
     const int number = sales.findField("NRSEQVENDA");
+    const int flag = sales.findField("IDIMPVENDA");
     dm.IniciaTransacao();
     try {
         for (std::size_t s = 0; s < held.size(); ++s) {
@@ -185,7 +206,10 @@ void reconcileDay(TdtmExportaVenda& dm, const std::string& store, const std::str
                  Variant(sales.rows()[s][static_cast<std::size_t>(number)].asString())}};
             for (const char* mark : {"acmReconVendaPendente", "acmReconFidelidadePendente"})
                 dm.adcCaixa.execute(definitions::statement(mark), sale);
-            ++day.resent;
+            // A sale still waiting as new goes anyway: it is not one more sent again.
+            const bool waiting =
+                flag >= 0 && sales.rows()[s][static_cast<std::size_t>(flag)].asString() == "I";
+            if (!waiting) ++day.resent;
         }
         dm.ConfirmaTransacao();
     } catch (...) {
@@ -237,12 +261,15 @@ ReconciliationResult ReconciliaDias(TdtmExportaVenda& dm, const std::string& CDF
         // The cleanup keeps the sales from this day on (its cut-off, rounded).
         const DateTime kept = dm.clock().now().addDays(-retention).roundToDay();
         std::vector<ShortDay> found = askShortDays(dm, CDFILIAL, CDCAIXA, days);
+        dm.GravaLog("Reconciliação: " + std::to_string(found.size()) +
+                    " dia(s) incompleto(s) no servidor");
         if (onlyDay) {
             std::erase_if(found, [&](const ShortDay& d) { return d.day != onlyDay->date(); });
             if (found.empty()) found.push_back({onlyDay->date()});
+        } else {
+            addKeptDays(found, dm.clock().today(), days, kept);
         }
-        dm.GravaLog("Reconciliação: " + std::to_string(found.size()) +
-                    " dia(s) incompleto(s) no servidor");
+        std::int64_t checked = 0;
         for (const ShortDay& d : found) {
             ReconciledDay day{d.day, d.reportedSales, d.heldSales};
             const std::string prefix = "Reconciliação do dia " + d.day.format("dd/mm/yyyy") + ": ";
@@ -253,10 +280,16 @@ ReconciliationResult ReconciliaDias(TdtmExportaVenda& dm, const std::string& CDF
                             " dias), não recuperável por este caixa");
             } else {
                 reconcileDay(dm, CDFILIAL, CDCAIXA, day);
-                dm.GravaLog(prefix + std::to_string(day.resent) + " vendas reenviadas");
+                checked += day.checked;
+                // A day the server did not name is reported only when it
+                // was short after all, or when it holds sales at all.
+                if (!d.named && day.checked == 0) continue;
+                if (d.named || day.resent > 0)
+                    dm.GravaLog(prefix + std::to_string(day.resent) + " vendas reenviadas");
             }
             result.days.push_back(day);
         }
+        dm.GravaLog("Reconciliação: " + std::to_string(checked) + " vendas verificadas");
         result.succeeded = true;
     } catch (const std::exception& e) {
         dm.GravaLog(std::string("ERRO Except ReconciliaDias: ") + e.what());

@@ -229,12 +229,16 @@ TEST_P(Reconcile, ACentralStoreRestoredFromAnEarlierCopyHealsInOneCycleAndOneExp
     ASSERT_EQ(fleet[0].healedDays.size(), 2u);
     EXPECT_EQ(fleet[0].resentSales, resent);
 
-    // A second reconciliation finds nothing and marks nothing.
-    const int verifications = store->verifications;
+    // A second reconciliation finds no day short, checks both by key and
+    // marks nothing.
     const auto again = reconcile();
     EXPECT_TRUE(again.succeeded);
-    EXPECT_TRUE(again.days.empty());
-    EXPECT_EQ(store->verifications, verifications);
+    ASSERT_EQ(again.days.size(), 2u);
+    for (const auto& day : again.days) {
+        EXPECT_EQ(day.reportedSales, -1);
+        EXPECT_EQ(day.checked, 12);
+        EXPECT_EQ(day.resent, 0);
+    }
     EXPECT_EQ(waitingSales(), 0);
 }
 
@@ -264,11 +268,18 @@ TEST_P(Reconcile, ACompleteDayTriggersNothingAndADayPastTheRetentionIsOnlyReport
     exportRun();
     snapshot();
     exportAll();
-    const int verifications = store->verifications;
     auto result = reconcile();
     EXPECT_TRUE(result.succeeded);
-    EXPECT_TRUE(result.days.empty());
+    // Both days are checked by key; nothing is marked and no day line written.
+    ASSERT_EQ(result.days.size(), 2u);
+    for (const auto& day : result.days) EXPECT_EQ(day.resent, 0);
+    EXPECT_EQ(waitingSales(), 0);
     EXPECT_TRUE(logHas("Reconciliação: 0 dia(s) incompleto(s) no servidor"));
+    EXPECT_TRUE(logHas("Reconciliação: 24 vendas verificadas"));
+    EXPECT_FALSE(logHas("Reconciliação do dia 04/12/2026: 0 vendas reenviadas"));
+    // Without sales in the window, nothing is asked about.
+    const int verifications = store->verifications;
+    EXPECT_TRUE(agent::ReconciliaDias(*dm, "0001", "001", 1).days.empty());
     EXPECT_EQ(store->verifications, verifications);
 
     // Both days lose sales centrally; with three days of retention at 14:00
@@ -295,6 +306,62 @@ TEST_P(Reconcile, ACompleteDayTriggersNothingAndADayPastTheRetentionIsOnlyReport
     ASSERT_EQ(result.days.size(), 2u);
     EXPECT_FALSE(result.days[1].recoverable);
     EXPECT_EQ(waitingSales(), 0);
+}
+
+// The copy the central store goes back to was taken when the 5th had
+// twelve sales, and the station's report of the day said twelve; three sales
+// sold and sent since are gone. The day's count matches, so the server names
+// no day short: only the check by key finds them.
+TEST_P(Reconcile, ARestoreLeavingTheCountsMatchingIsFoundByKey) {
+    sql("UPDATE ITFIDELIDADE SET IDIMPTFIDEL = 'N'");  // every loyalty row sent with its sale
+    exportAll();
+    snapshot();
+    {
+        simulator::Database db(stationFile().string());
+        simulator::addPendingSales(db.get(), "0001", "001", 3,
+                                   *simulator::parseIso("2026-12-05 15:00:00.000"), 5);
+    }
+    exportAll();
+    restore();
+    ASSERT_EQ(realStore->rowCount("VENDA"), closedSales() - 3);
+    ASSERT_TRUE(realStore->fleet(clock.now(), clock.today().addDays(-30))[0].shortDays.empty());
+
+    auto result = reconcile();
+    ASSERT_TRUE(result.succeeded);
+    ASSERT_EQ(result.days.size(), 2u);
+    EXPECT_EQ(result.days[0].resent, 0);
+    EXPECT_EQ(result.days[1].day, DateTime::fromDate(2026, 12, 5));
+    EXPECT_EQ(result.days[1].reportedSales, -1);
+    EXPECT_EQ(result.days[1].checked, 15);
+    EXPECT_EQ(result.days[1].resent, 3);
+    EXPECT_EQ(waitingSales(), 3);
+    EXPECT_TRUE(logHas("Reconciliação do dia 05/12/2026: 3 vendas reenviadas"));
+    EXPECT_FALSE(logHas("Reconciliação do dia 04/12/2026: 0 vendas reenviadas"));
+
+    exportRun();
+    expectHealed();
+    // The second run of the routine finds the window whole.
+    result = reconcile();
+    ASSERT_EQ(result.days.size(), 2u);
+    EXPECT_EQ(result.days[0].resent + result.days[1].resent, 0);
+    EXPECT_EQ(waitingSales(), 0);
+}
+
+// A sale still waiting to be sent as new is not counted as sent again; one
+// waiting as changed ('A', header only) is made to go whole.
+TEST_P(Reconcile, SalesStillWaitingAreNotCountedAsSentAgain) {
+    exportRun();
+    const std::string changed = scalar("SELECT MIN(NRSEQVENDA) FROM VENDA WHERE IDIMPVENDA = 'S'");
+    sql("UPDATE VENDA SET IDIMPVENDA = 'A', VRTOTVENDA = VRTOTVENDA + 1 WHERE NRSEQVENDA = '" +
+        changed + "'");
+    const std::int64_t waiting = waitingSales();
+    const auto result = reconcile();
+    ASSERT_TRUE(result.succeeded);
+    std::int64_t resent = 0;
+    for (const auto& day : result.days) resent += day.resent;
+    EXPECT_EQ(resent, 1);
+    EXPECT_EQ(waitingSales(), waiting);
+    EXPECT_EQ(scalar("SELECT IDIMPVENDA FROM VENDA WHERE NRSEQVENDA = '" + changed + "'"), "I");
 }
 
 TEST_P(Reconcile, TheAgentsStepCallsOnlyWhenSetAndOncePerDay) {
