@@ -10,6 +10,7 @@
 #include <fcntl.h>
 
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app_fixture.h"
@@ -124,15 +125,17 @@ class CrashPoints : public AppFixture {
 
 TEST_F(CrashPoints, AKillAtEachPointLosesAndFalselyFlagsNothingAndTheNextStartCompletes) {
     // The N-th arrival: a later one shows the count; the cleanup runs once.
-    const std::vector<std::pair<std::string, std::string>> points = {
-        {"ack-before:3", "ack-before, chegada 3."},
-        {"ack-during", "ack-during, chegada 1."},
-        {"ack-after:2", "ack-after, chegada 2."},
-        {"cleanup", "cleanup, chegada 1."}};
+    // Each start announces the point and its arrival first.
+    const std::vector<std::tuple<std::string, std::string, std::string>> points = {
+        {"ack-before:3", "ack-before, chegada 3.", "chegada 3 a ack-before"},
+        {"ack-during", "ack-during, chegada 1.", "chegada 1 a ack-during"},
+        {"ack-after:2", "ack-after, chegada 2.", "chegada 2 a ack-after"},
+        {"cleanup", "cleanup, chegada 1.", "chegada 1 a cleanup"}};
     const std::string template_ = (dir / "template.db").string();
     fs::copy_file(stationFile(), template_);
     const ExportedRows before = exportedRows();
-    for (const auto& [point, line] : points) {
+    const std::string announcement = "QELEXP_CRASH_AT: o agente termina com SIGKILL na ";
+    for (const auto& [point, line, arrival] : points) {
         SCOPED_TRACE(point);
         // A fresh station and central store for each point.
         for (const char* suffix : {"-wal", "-shm", ""}) {
@@ -148,14 +151,18 @@ TEST_F(CrashPoints, AKillAtEachPointLosesAndFalselyFlagsNothingAndTheNextStartCo
             logHas("QELEXP_TIMER_SECONDS=\"0\" ignorado: esperado um número inteiro de 1 "
                    "a 3600."));
         ASSERT_EQ(logLines().back(), "QELEXP_CRASH_AT: SIGKILL em " + line);
+        EXPECT_TRUE(logHas(announcement + arrival + " (laboratório)."));
         expectSound(before);
 
         // The next normal start, on a timer of one second: two cycles.
         const std::size_t cyclesBefore = logCount("Chama BuscaVendas");
+        const std::size_t announcementsBefore = logCount(announcement);
         const pid_t agent = startAgent({"QELEXP_TIMER_SECONDS=1"});
         ASSERT_TRUE(eventually([&] { return logCount("Chama BuscaVendas") >= cyclesBefore + 2; }));
         kill(agent, SIGTERM);
         EXPECT_EQ(finish(agent), 0);
+        // A start without the lab setting announces no crash point.
+        EXPECT_EQ(logCount(announcement), announcementsBefore);
         EXPECT_TRUE(
             logHas("Intervalo do timer: 1000, QELEXP_TIMER_SECONDS=1 segundos "
                    "(laboratório)."));

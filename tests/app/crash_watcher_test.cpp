@@ -70,4 +70,23 @@ TEST(CrashWatcher, OnlyTheTransactionsOfTheAcknowledgementAndTheCleanupCount) {
     EXPECT_EQ(ended.arrivals(), (Counts{0, 0, 0, 0}));
 }
 
+TEST(CrashWatcher, TheDuringPointComesRightAfterTheFirstChangeOfEachKind) {
+    // The point is reached as the statement after the first change starts:
+    // the change is on disk inside the open transaction, nothing else is.
+    for (const char* change : {"UPDATE VENDA SET X = 1", "DELETE FROM MOVCAIXA", "INSERT INTO T"}) {
+        int fed = 0;
+        int reachedAfter = -1;
+        qel::app::CrashWatcher w{{CrashPoint::AckDuring, 1},
+                                 [&](CrashPoint, std::int64_t) { reachedAfter = fed; }};
+        w.onServerCall("getVerificaExportacao");
+        w.onTransaction(TransactionStep::BeforeBegin);
+        for (const char* sql : {"SELECT 1", change, "SELECT 2", "SELECT 3"}) {
+            w.onStatement(sql, true);
+            ++fed;
+        }
+        w.onTransaction(TransactionStep::BeforeCommit);
+        EXPECT_EQ(reachedAfter, 2) << change;
+    }
+}
+
 }  // namespace

@@ -62,4 +62,19 @@ TEST(PontaxText, AFileCutShortSaysSo) {
     }
 }
 
+TEST(PontaxText, BlanksUpToTheEndOfTheTextGivenAreAnEmptyFileWhateverFollowsIt) {
+    // The parser reads its view and not a byte past it, even when the
+    // memory after the view holds more blanks and a whole document.
+    const std::string buffer = "  \t " + fileWith("NMCAIXA", "x");
+    for (const std::size_t blanks : {std::size_t{1}, std::size_t{2}, std::size_t{3}}) {
+        try {
+            (void)PontaxFile::parse(std::string_view(buffer).substr(0, blanks));
+            ADD_FAILURE() << blanks << " blanks were parsed";
+        } catch (const qel::Error& e) {
+            EXPECT_THAT(e.what(), HasSubstr("the file is empty")) << blanks;
+        }
+    }
+    EXPECT_EQ(PontaxFile::parse(buffer).text("NMCAIXA"), "x");
+}
+
 }  // namespace
