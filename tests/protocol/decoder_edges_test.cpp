@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "core/dataset.h"
 #include "protocol/codec.h"
@@ -88,6 +89,27 @@ TEST(DecoderFields, PacketKeysMayComeInEitherTextForm) {
     const Variant longKeys = decode(packetWithField({0x05}, {0x00}, true));
     EXPECT_TRUE(shortKeys == longKeys);
     EXPECT_EQ(longKeys.asPacket().fields()[0].size, 5);
+}
+
+TEST(DecoderFields, AWrongPacketKeyOfAnyLengthIsNamedAsTheWrongKey) {
+    // Keys of odd and even length, short and long form: each is read as a
+    // text and refused for what it says, not for its form.
+    for (const std::string& wrong :
+         std::vector<std::string>{"f", "fi", "field", "fieldsX", "FIELDS", std::string(31, 'k')}) {
+        Bytes b = {0x82, static_cast<std::uint8_t>(0xA0 | wrong.size())};
+        b.insert(b.end(), wrong.begin(), wrong.end());
+        EXPECT_NE(rejection(b).find("a packet starts with \"fields\""), std::string::npos) << wrong;
+        Bytes longForm = {0x82, 0xD9, static_cast<std::uint8_t>(wrong.size())};
+        longForm.insert(longForm.end(), wrong.begin(), wrong.end());
+        EXPECT_NE(rejection(longForm).find("a packet starts with \"fields\""), std::string::npos)
+            << wrong;
+    }
+    Bytes rowsKey = packetWithField({0x00}, {0x00});
+    rowsKey[rowsKey.size() - 4] = 'x';  // "rows" -> "roxs"
+    EXPECT_NE(rejection(rowsKey).find("second entry is \"rows\""), std::string::npos);
+    // Only a text is a key.
+    EXPECT_NE(rejection({0x82, 0x01}).find("expected a text key"), std::string::npos);
+    EXPECT_NE(rejection({0x82, 0xDA, 0x00, 0x06}).find("expected a text key"), std::string::npos);
 }
 
 // The smallest memory bound under which a one-text array decodes.
