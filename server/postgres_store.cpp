@@ -2,12 +2,14 @@
 #include <cstring>
 #include <numeric>
 #include <set>
+#include <span>
 #include <type_traits>
 #include <unordered_map>
 
 #include "central_store.h"
 #include "fleet_status.h"
 #include "postgres_connection.h"
+#include "table_rules.h"
 
 namespace qel::server {
 namespace {
@@ -135,11 +137,16 @@ bool bytesLess(std::span<const std::uint8_t> a, std::span<const std::uint8_t> b)
 }
 
 // The batch's rows with one row per key (the last one sent wins, as it would
-// if the rows were stored one after the other), sorted by table and key.
+// if the rows were stored one after the other), sorted by table and key, the
+// rows of tables sent again at every run last: every way of storing a batch
+// takes the row locks in this one order.
 std::vector<const StoredRow*> lastOfEachKey(const std::vector<StoredRow>& rows) {
     std::vector<std::size_t> order(rows.size());
     std::iota(order.begin(), order.end(), std::size_t{0});
+    std::vector<bool> resent(rows.size());
+    for (std::size_t i = 0; i < rows.size(); ++i) resent[i] = isResentEveryRun(rows[i].table);
     auto less = [&](std::size_t a, std::size_t b) {
+        if (resent[a] != resent[b]) return static_cast<bool>(resent[b]);
         if (rows[a].table != rows[b].table) return rows[a].table < rows[b].table;
         return bytesLess(rows[a].key, rows[b].key);
     };
@@ -221,9 +228,13 @@ std::vector<const StationDate*> lastOfEachName(const std::vector<StationDate>& d
 //
 // A backlog's rows are new: they go in with COPY, which writes a page of rows
 // at a time and probes the key index once per row where an upsert probes it
-// twice. A key already stored (a retried transfer, a changed row) fails it
-// with a unique violation, and the transfer runs again as an upsert that
-// counts only the rows it stored or changed.
+// twice. The rows of tables the agent sends again at every run (open orders,
+// the NFC-e counter, blocked products, the day's totals) are mostly stored
+// already after a station's first transfer: they go through the upsert in the
+// same transaction. A key of the other rows already stored (a retried
+// transfer, a changed row) fails the COPY with a unique violation, and the
+// transfer runs again as one upsert that counts only the rows it stored or
+// changed.
 constexpr const char* kCopyRows =
     "COPY export_row (table_name, row_key, store, station, content, received_at) "
     "FROM STDIN (FORMAT binary)";
@@ -310,7 +321,7 @@ constexpr const char* kContents =
     "FROM unnest($1::text[], $2::bytea[]) WITH ORDINALITY AS u(t, k, n) ORDER BY u.n";
 
 // The rows per table of a batch whose rows are sorted by table.
-TableCounts rowsByTable(const std::vector<const StoredRow*>& rows) {
+TableCounts rowsByTable(std::span<const StoredRow* const> rows) {
     TableCounts out;
     for (const StoredRow* r : rows) {
         if (out.empty() || out.back().first != r->table) out.emplace_back(r->table, 0);
@@ -320,7 +331,7 @@ TableCounts rowsByTable(const std::vector<const StoredRow*>& rows) {
 }
 
 // The rows of a transfer as COPY input for export_row, in key order.
-std::string copyRows(const std::vector<const StoredRow*>& rows, const InsertBatch& batch) {
+std::string copyRows(std::span<const StoredRow* const> rows, const InsertBatch& batch) {
     std::size_t bytes = 32;
     for (const StoredRow* r : rows)
         bytes += 48 + r->table.size() + r->key.size() + r->content.size();
@@ -339,9 +350,10 @@ std::string copyRows(const std::vector<const StoredRow*>& rows, const InsertBatc
 }
 
 // The upsert of a transfer's rows that also adds them, as far as they were
-// newly stored or changed, and the refusals to the day's counts.
-pg::Statement upsertRowsCounted(const std::vector<const StoredRow*>& rows,
-                                const InsertBatch& batch) {
+// newly stored or changed, and (with `refusals`) the refusals to the day's
+// counts.
+pg::Statement upsertRowsCounted(std::span<const StoredRow* const> rows, const InsertBatch& batch,
+                                bool refusals) {
     pg::ArrayBuilder tables(pg::Oid::text), keys(pg::Oid::bytea), contents(pg::Oid::bytea);
     for (const StoredRow* r : rows) {
         tables.text(r->table);
@@ -349,7 +361,8 @@ pg::Statement upsertRowsCounted(const std::vector<const StoredRow*>& rows,
         contents.bytes(r->content);
     }
     pg::ArrayBuilder names(pg::Oid::text), refused(pg::Oid::int8);
-    for (const TableTally& t : tallyCounts({}, batch.refusedByTable)) {  // one entry per table
+    for (const TableTally& t :  // one entry per table
+         tallyCounts({}, refusals ? batch.refusedByTable : TableCounts{})) {
         names.text(t.table);
         refused.int8(t.refused);
     }
@@ -456,11 +469,21 @@ class PostgresStore final : public CentralStore {
         // The transfer is also the station's contact: no separate write for it.
         rest.push_back({kRecordTransfer, {store, station, at}});
 
-        // First as if every row were new (a backlog's rows are): COPY, and
-        // the day's counts from the batch itself.
-        std::vector<pg::Statement> fresh = rest;
+        // First as if every row but those sent at every run were new (a
+        // backlog's rows are): COPY, and the day's counts of the copied rows
+        // from the batch itself; the rows sent at every run by the upsert,
+        // which counts what it stores or changes.
+        const auto firstResent = std::find_if(rows.begin(), rows.end(), [](const StoredRow* r) {
+            return isResentEveryRun(r->table);
+        });
+        const std::span<const StoredRow* const> copied(rows.data(), firstResent - rows.begin());
+        const std::span<const StoredRow* const> upserted(copied.data() + copied.size(),
+                                                         rows.end() - firstResent);
+        std::vector<pg::Statement> fresh;
+        if (!upserted.empty()) fresh.push_back(upsertRowsCounted(upserted, batch, false));
+        fresh.insert(fresh.end(), rest.begin(), rest.end());
         const std::vector<TableTally> tallies =
-            tallyCounts(rowsByTable(rows), batch.refusedByTable);
+            tallyCounts(rowsByTable(copied), batch.refusedByTable);
         if (!tallies.empty()) {
             pg::ArrayBuilder names(pg::Oid::text), received(pg::Oid::int8), refused(pg::Oid::int8);
             for (const TableTally& t : tallies) {
@@ -473,29 +496,31 @@ class PostgresStore final : public CentralStore {
                               Param::array(names), Param::array(received), Param::array(refused)}});
         }
         fresh.push_back({"COMMIT", {}});
-        const std::string copy = rows.empty() ? std::string() : copyRows(rows, batch);
+        const std::string copy = copied.empty() ? std::string() : copyRows(copied, batch);
 
-        std::int64_t stored = static_cast<std::int64_t>(rows.size());
-        bool allNew = true;
+        std::int64_t stored = 0;
+        bool copyFits = !copied.empty();
         withConnection([&](pg::Connection& c) {
             withRetry(c, [&] {
-                if (allNew) {
+                if (copyFits) {
                     try {
                         c.exec("BEGIN");
-                        if (!rows.empty()) c.copyIn(kCopyRows, copy);
-                        c.pipeline(fresh);
+                        c.copyIn(kCopyRows, copy);
+                        auto results = c.pipeline(fresh);
+                        stored = static_cast<std::int64_t>(copied.size()) +
+                                 (upserted.empty() ? 0 : results[0].int64(0, 0));
                         return;
                     } catch (const pg::PgError& e) {
                         if (e.sqlstate() != kUniqueViolation) throw;
                         rollbackQuietly(c);
-                        allNew = false;
+                        copyFits = false;
                     }
                 }
                 // Some key is stored already: the upsert counts what it changes.
                 std::vector<pg::Statement> work;
                 work.reserve(rest.size() + 3);
                 work.push_back({"BEGIN", {}});
-                work.push_back(upsertRowsCounted(rows, batch));
+                work.push_back(upsertRowsCounted(rows, batch, true));
                 work.insert(work.end(), rest.begin(), rest.end());
                 work.push_back({"COMMIT", {}});
                 stored = c.pipeline(work)[1].int64(0, 0);

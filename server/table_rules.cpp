@@ -35,11 +35,12 @@ std::array<TableRule, kPacketCount> listRules() {
         {.table = "ITCOMANDAVEN",
          .renamed = {{"NRVENDAREST", "NRVENDARESTPEND"},
                      {"NRCOMANDA", "NRCOMANDAPEND"},
-                     {"NRPRODCOMVEN", "NRPRODCOMVENPEN"}}},
+                     {"NRPRODCOMVEN", "NRPRODCOMVENPEN"}},
+         .resentEveryRun = true},
         /* 7 */ {"PEDIDOQEL", {{"CDFILIAL"}, {"NRPEDIDOQEL"}}, 6},
         /* 8 */ {"ITPEDIDOQEL"},
         /* 9: the station's NFC-e counters */
-        {.table = "NOVOCODNFCE", .stationTable = "NOVOCODIGO"},
+        {.table = "NOVOCODNFCE", .stationTable = "NOVOCODIGO", .resentEveryRun = true},
         /* 10 */
         {"ARQCAT52", {{"CDFILIAL"}, {"CDCAIXA"}, {"NRSERIECAT52"}, {"DTMOVCAT52", K::DateTime}}, 7},
         /* 11 */
@@ -78,7 +79,9 @@ std::array<TableRule, kPacketCount> listRules() {
         /* 31 */ {"OBSITEMVENDAEST"},
         /* 32 */ {"ITHRCOMANDA"},
         /* 33: one row per station and sale day, summed from VENDA */
-        {.table = "RELVENDAS", .selectionKey = {"CDFILIAL", "CDCAIXA", "DTENTRVENDA"}},
+        {.table = "RELVENDAS",
+         .selectionKey = {"CDFILIAL", "CDCAIXA", "DTENTRVENDA"},
+         .resentEveryRun = true},
         /* 34 */ {"ITVENDADES"},
         /* 35: extract rows of sales already exported, answered after those of 17 */
         {"EXTRATOCONS", extratoKey, 12},
@@ -93,7 +96,7 @@ std::array<TableRule, kPacketCount> listRules() {
          16,
          {},
          ResultLayout::TotalDiaCaixa},
-        /* 39 */ {"PRODBLOQVNDTAA", {}, 17},
+        /* 39 */ {.table = "PRODBLOQVNDTAA", .resultIndex = 17, .resentEveryRun = true},
         /* 40 */ {"ENDECONS", {{"CDCONSUMIDOR"}, {"CDCLIENTE"}, {"CDENDECONS"}}, 18},
         /* 41 */
         {"LOGNFCE", {{"CDFILIAL"}, {"CDCAIXA"}, {"NRSEQVENDA"}, {"NRSEQLOGNFCE"}}, 19},
@@ -155,6 +158,12 @@ std::array<TableRule, kPacketCount> buildRules() {
 const std::array<TableRule, kPacketCount>& tableRules() {
     static const std::array<TableRule, kPacketCount> rules = buildRules();
     return rules;
+}
+
+bool isResentEveryRun(std::string_view table) {
+    const auto& rules = tableRules();
+    return std::any_of(rules.begin(), rules.end(),
+                       [&](const TableRule& r) { return r.resentEveryRun && r.table == table; });
 }
 
 const std::array<std::vector<int>, kResultCount>& resultSources() {

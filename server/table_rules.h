@@ -53,6 +53,10 @@ struct TableRule {
     std::vector<RenamedColumn> renamed = {};
     // ...or, for a selection that is not rows of one table, these columns.
     std::vector<std::string_view> selectionKey = {};
+    // The agent sends these rows at every run whatever their state (open
+    // orders, the NFC-e counter, blocked products, the day's totals), so a
+    // station's later transfers carry keys the store holds already.
+    bool resentEveryRun = false;
 
     // Filled from the station schema: the packet columns that identify a row
     // in its station database, and whether they include CDFILIAL and CDCAIXA
@@ -65,6 +69,9 @@ struct TableRule {
 // Throws Error when a station table the rules name has no primary key in the
 // station schema.
 const std::array<TableRule, kPacketCount>& tableRules();
+
+// Whether rows of this central table are sent again at every run.
+bool isResentEveryRun(std::string_view table);
 
 // For each element of the verification answer, the elements it answers, in
 // the order their rows appear in it.
