@@ -164,8 +164,9 @@ class Session : public std::enable_shared_from_this<Session<Stream>> {
             a.body = "OK";
             a.contentType = "text/plain";
             a.headers.emplace_back("X-Qel-Protocol", std::to_string(protocol::kProtocolVersion));
-            // A body nobody reads would be taken for the next request.
-            a.close = hasBody();
+            // A body nobody reads would be taken for the next request; and a
+            // client that asked to close (or spoke HTTP/1.0) is taken at its word.
+            a.close = hasBody() || !req.keep_alive();
             return send(std::move(a));
         }
         if (!isMessagePack(sv(req[http::field::content_type]))) {
@@ -230,7 +231,7 @@ class Session : public std::enable_shared_from_this<Session<Stream>> {
         PageRequest request{
             std::string(sv(req[http::field::authorization])),
             mark == std::string_view::npos ? std::string() : std::string(target.substr(mark + 1))};
-        const bool close = hasBody();
+        const bool close = hasBody() || !req.keep_alive();
         asio::post(shared_.workers, [self = this->shared_from_this(), &handler,
                                      request = std::move(request), close] {
             Answer a;

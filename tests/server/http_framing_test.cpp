@@ -117,6 +117,42 @@ TEST_F(HttpFraming, HeadOfHealthAnswersTheHeadOfGetWithoutItsBody) {
     EXPECT_NE(post.head.find("Allow: GET, HEAD"), std::string::npos) << post.head;
 }
 
+TEST_F(HttpFraming, HealthAndPagesCloseTheConnectionWhenTheClientAsksAsCallsDo) {
+    server::HttpServerOptions options;
+    options.pages["/page"] = [](const server::PageRequest&) {
+        server::PageAnswer p;
+        p.body = "page";
+        return p;
+    };
+    serve(std::move(options));
+    struct Case {
+        std::string request;
+        bool closes;
+    };
+    const std::vector<Case> cases = {
+        {"GET /health HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n", true},
+        {"HEAD /health HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n", true},
+        {"GET /health HTTP/1.0\r\n\r\n", true},  // 1.0 closes unless asked to keep alive
+        {"GET /health HTTP/1.0\r\nConnection: keep-alive\r\n\r\n", false},
+        {"GET /health HTTP/1.1\r\nHost: x\r\n\r\n", false},
+        {"GET /page HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n", true},
+        {"GET /page HTTP/1.0\r\n\r\n", true},
+        {"GET /page HTTP/1.1\r\nHost: x\r\n\r\n", false},
+        {callRequest(kCleanupUrl, cleanupBody(), "application/msgpack", "Connection: close\r\n"),
+         true},
+    };
+    for (const Case& k : cases) {
+        RawClient c(port_);
+        c.send(k.request);
+        bool closed = false;
+        const std::string got = c.readAll(closed, std::chrono::milliseconds(800));
+        const Answers a = parseAnswers(got);
+        EXPECT_EQ(a.status, 200) << k.request;
+        EXPECT_EQ(closed, k.closes) << k.request;
+        EXPECT_EQ(a.head.find("Connection: close") != std::string::npos, k.closes) << k.request;
+    }
+}
+
 TEST_F(HttpFraming, TheRequestHeadIsLimitedTo16384BytesWhateverItsLines) {
     serve();
     // Heads of an exact size: request line, fields, a padding field, blank line.
