@@ -91,6 +91,22 @@ void runOnce(sqlite3* db, sqlite3_stmt* s) {
     sqlite3_reset(s);
 }
 
+// A statement of the cache, reset and unbound when the scope ends.
+class Reused {
+  public:
+    Reused(StatementCache& cache, const char* sql) : s_(cache.get(sql)) {}
+    ~Reused() {
+        sqlite3_reset(s_);
+        sqlite3_clear_bindings(s_);
+    }
+    Reused(const Reused&) = delete;
+    Reused& operator=(const Reused&) = delete;
+    sqlite3_stmt* get() const { return s_; }
+
+  private:
+    sqlite3_stmt* s_;
+};
+
 std::string columnText(sqlite3_stmt* s, int i) {
     const auto* p = sqlite3_column_text(s, i);
     return p ? std::string(reinterpret_cast<const char*>(p),
@@ -137,16 +153,16 @@ std::vector<DayShortfall> stationDays(sqlite3* db, std::string_view store, std::
 // The days of the batch's stations that were found short and have not
 // healed: each counts the sales held since it was found, and heals when
 // it lacks nothing of its summary.
-void updateRepairs(sqlite3* db, const InsertBatch& batch) {
+void updateRepairs(StatementCache& statements, sqlite3* db, const InsertBatch& batch) {
     std::set<std::pair<std::string_view, std::string_view>> stations;
     for (const SaleFact& f : batch.sales) stations.emplace(f.store, f.station);
     for (const DaySummary& d : batch.summaries) stations.emplace(d.store, d.station);
-    auto open = prepare(db,
-                        "SELECT day, found_at, held_then FROM day_repair WHERE store = ?1 AND "
-                        "station = ?2 AND healed_at IS NULL");
-    auto update = prepare(db,
-                          "UPDATE day_repair SET resent = ?1, healed_at = ?2 WHERE store = ?3 "
-                          "AND station = ?4 AND day = ?5 AND found_at = ?6");
+    auto open = Reused(statements,
+                       "SELECT day, found_at, held_then FROM day_repair WHERE store = ?1 AND "
+                       "station = ?2 AND healed_at IS NULL");
+    auto update = Reused(statements,
+                         "UPDATE day_repair SET resent = ?1, healed_at = ?2 WHERE store = ?3 "
+                         "AND station = ?4 AND day = ?5 AND found_at = ?6");
     for (const auto& [store, station] : stations) {
         text(open.get(), 1, store);
         text(open.get(), 2, station);
@@ -182,6 +198,22 @@ void updateRepairs(sqlite3* db, const InsertBatch& batch) {
 
 }  // namespace
 
+StatementCache::~StatementCache() {
+    for (auto& [sql, statement] : statements_) sqlite3_finalize(statement);
+}
+
+sqlite3_stmt* StatementCache::get(const char* sql) {
+    auto [at, added] = statements_.try_emplace(sql, nullptr);
+    if (added) {
+        if (sqlite3_prepare_v3(db_, sql, -1, SQLITE_PREPARE_PERSISTENT, &at->second, nullptr) !=
+            SQLITE_OK) {
+            statements_.erase(at);
+            throw DatabaseError(std::string("Central store: ") + sqlite3_errmsg(db_));
+        }
+    }
+    return at->second;
+}
+
 std::vector<DayShortfall> findShortDays(sqlite3* db, std::string_view store,
                                         std::string_view station, DateTime since, DateTime at) {
     std::vector<DayShortfall> out;
@@ -203,14 +235,15 @@ std::vector<DayShortfall> findShortDays(sqlite3* db, std::string_view store,
     return out;
 }
 
-void writeBatch(sqlite3* db, const InsertBatch& batch, const TableCounts& stored) {
+void writeBatch(StatementCache& statements, sqlite3* db, const InsertBatch& batch,
+                const TableCounts& stored) {
     const double day = batch.receivedAt.date().value();
-    auto sale = prepare(db,
-                        "INSERT INTO sale_day (key_digest, store, station, day, amount) "
-                        "VALUES (qel_key_digest(?1), ?2, ?3, ?4, ?5) ON CONFLICT (key_digest) "
-                        "DO UPDATE SET "
-                        "store = excluded.store, station = excluded.station, day = excluded.day, "
-                        "amount = excluded.amount");
+    auto sale = Reused(statements,
+                       "INSERT INTO sale_day (key_digest, store, station, day, amount) "
+                       "VALUES (qel_key_digest(?1), ?2, ?3, ?4, ?5) ON CONFLICT (key_digest) "
+                       "DO UPDATE SET "
+                       "store = excluded.store, station = excluded.station, day = excluded.day, "
+                       "amount = excluded.amount");
     for (const SaleFact& f : batch.sales) {
         sqlite3_bind_blob(sale.get(), 1,
                           f.key.empty() ? "" : static_cast<const void*>(f.key.data()),
@@ -221,11 +254,11 @@ void writeBatch(sqlite3* db, const InsertBatch& batch, const TableCounts& stored
         sqlite3_bind_int64(sale.get(), 5, f.amount);
         runOnce(db, sale.get());
     }
-    auto summary = prepare(db,
-                           "INSERT INTO day_summary (store, station, day, sales, amount, "
-                           "received_at) VALUES (?1, ?2, ?3, ?4, ?5, ?6) ON CONFLICT DO UPDATE SET "
-                           "sales = excluded.sales, amount = excluded.amount, "
-                           "received_at = excluded.received_at");
+    auto summary = Reused(statements,
+                          "INSERT INTO day_summary (store, station, day, sales, amount, "
+                          "received_at) VALUES (?1, ?2, ?3, ?4, ?5, ?6) ON CONFLICT DO UPDATE SET "
+                          "sales = excluded.sales, amount = excluded.amount, "
+                          "received_at = excluded.received_at");
     for (const DaySummary& d : batch.summaries) {
         text(summary.get(), 1, d.store);
         text(summary.get(), 2, d.station);
@@ -235,12 +268,12 @@ void writeBatch(sqlite3* db, const InsertBatch& batch, const TableCounts& stored
         sqlite3_bind_double(summary.get(), 6, batch.receivedAt.value());
         runOnce(db, summary.get());
     }
-    if (!batch.sales.empty() || !batch.summaries.empty()) updateRepairs(db, batch);
-    auto count = prepare(db,
-                         "INSERT INTO station_day_count (store, station, day, table_name, "
-                         "received, refused) VALUES (?1, ?2, ?3, ?4, ?5, ?6) ON CONFLICT DO UPDATE "
-                         "SET received = received + excluded.received, "
-                         "refused = refused + excluded.refused");
+    if (!batch.sales.empty() || !batch.summaries.empty()) updateRepairs(statements, db, batch);
+    auto count = Reused(statements,
+                        "INSERT INTO station_day_count (store, station, day, table_name, "
+                        "received, refused) VALUES (?1, ?2, ?3, ?4, ?5, ?6) ON CONFLICT DO UPDATE "
+                        "SET received = received + excluded.received, "
+                        "refused = refused + excluded.refused");
     for (const TableTally& t : tallyCounts(stored, batch.refusedByTable)) {
         text(count.get(), 1, batch.store);
         text(count.get(), 2, batch.station);
@@ -251,22 +284,23 @@ void writeBatch(sqlite3* db, const InsertBatch& batch, const TableCounts& stored
         runOnce(db, count.get());
     }
     auto activity =
-        prepare(db,
-                "INSERT INTO station_activity (store, station, last_contact, "
-                "last_transfer) VALUES (?1, ?2, ?3, ?3) ON CONFLICT DO UPDATE SET "
-                "last_contact = MAX(COALESCE(last_contact, 0), excluded.last_contact), "
-                "last_transfer = MAX(COALESCE(last_transfer, 0), excluded.last_transfer)");
+        Reused(statements,
+               "INSERT INTO station_activity (store, station, last_contact, "
+               "last_transfer) VALUES (?1, ?2, ?3, ?3) ON CONFLICT DO UPDATE SET "
+               "last_contact = MAX(COALESCE(last_contact, 0), excluded.last_contact), "
+               "last_transfer = MAX(COALESCE(last_transfer, 0), excluded.last_transfer)");
     text(activity.get(), 1, batch.store);
     text(activity.get(), 2, batch.station);
     sqlite3_bind_double(activity.get(), 3, batch.receivedAt.value());
     runOnce(db, activity.get());
 }
 
-void touch(sqlite3* db, std::string_view store, std::string_view station, DateTime at) {
-    auto s = prepare(db,
-                     "INSERT INTO station_activity (store, station, last_contact) "
-                     "VALUES (?1, ?2, ?3) ON CONFLICT DO UPDATE SET "
-                     "last_contact = MAX(COALESCE(last_contact, 0), excluded.last_contact)");
+void touch(StatementCache& statements, sqlite3* db, std::string_view store,
+           std::string_view station, DateTime at) {
+    auto s = Reused(statements,
+                    "INSERT INTO station_activity (store, station, last_contact) "
+                    "VALUES (?1, ?2, ?3) ON CONFLICT DO UPDATE SET "
+                    "last_contact = MAX(COALESCE(last_contact, 0), excluded.last_contact)");
     text(s.get(), 1, store);
     text(s.get(), 2, station);
     sqlite3_bind_double(s.get(), 3, at.value());

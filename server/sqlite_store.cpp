@@ -150,6 +150,7 @@ class SqliteStore final : public CentralStore {
             "SELECT content FROM export_row WHERE table_name = ?1 "
             "AND key_prefix = substr(?2, 1, 64) AND key_digest = qel_key_digest(?2) "
             "AND row_key = ?2");
+        statements_ = std::make_unique<sqlite_fleet::StatementCache>(db_);
         upsertDate_ = std::make_unique<Stmt>(
             db_,
             "INSERT INTO station_date (store, station, name, value, received_at) "
@@ -158,6 +159,7 @@ class SqliteStore final : public CentralStore {
     }
 
     ~SqliteStore() override {
+        statements_.reset();
         upsertRow_.reset();
         getRow_.reset();
         upsertDate_.reset();
@@ -190,7 +192,7 @@ class SqliteStore final : public CentralStore {
             for (const StationDate& date : batch.dates) {
                 putDate(batch.store, batch.station, date, batch.receivedAt);
             }
-            sqlite_fleet::writeBatch(db_, batch, stored);
+            sqlite_fleet::writeBatch(*statements_, db_, batch, stored);
             exec("COMMIT");
             return total;
         } catch (...) {
@@ -304,7 +306,7 @@ class SqliteStore final : public CentralStore {
 
     void touchStation(std::string_view store, std::string_view station, DateTime at) override {
         std::lock_guard lock(mutex_);
-        sqlite_fleet::touch(db_, store, station, at);
+        sqlite_fleet::touch(*statements_, db_, store, station, at);
     }
 
     std::vector<StationStatus> fleet(DateTime today, DateTime since) override {
@@ -397,6 +399,7 @@ class SqliteStore final : public CentralStore {
     std::mutex mutex_;
     sqlite3* db_ = nullptr;
     std::unique_ptr<Stmt> upsertRow_, getRow_, upsertDate_;
+    std::unique_ptr<sqlite_fleet::StatementCache> statements_;
 };
 
 }  // namespace
