@@ -271,4 +271,30 @@ TEST_F(SaleAcknowledgement, AFailureInASaleStepUndoesEverySaleOfTheTransfer) {
     EXPECT_EQ(lines[2].rfind("ERRO Except AtualizaMSDEVenda: ", 0), 0u) << lines[2];
 }
 
+// The lookups into the copies serve one acknowledgement only: a movement
+// flagged later reads the copy as it is then, not as the last one found it.
+TEST_F(SaleAcknowledgement, AMovementFlaggedAfterTheRoutineIsLookedUpInTheCopyAsItIsNow) {
+    sale("0000000001", "F", "V1");
+    sale("0000000002", "F", "V1");
+    sql("INSERT INTO MOVICLIE (CDCLIENTE, NRSEQMOVCLI, IDBXVENDACAT, IDBXMOVICLIE) VALUES "
+        "('C1', '0000000010', 'N', 'N'), ('C1', '0000000011', 'N', 'N'), "
+        "('C1', '0000000012', 'N', 'N')");
+    dm->copies.cdsCliMoviClie =
+        textRows({"CDCLIENTE", "NRSEQMOVCLI", "CDFILIAL", "CDCAIXA", "NRSEQVENDA"},
+                 {{"C1", "0000000010", "0001", "001", "0000000001"},
+                  {"C1", "0000000011", "0001", "001", "0000000002"}});
+    returned({{"0000000001", "OK", "F", "V1"}});
+    dm->AtualizaMSDEVenda();
+
+    // The next transfer's copy holds sale 2 with another movement, first.
+    dm->copies.cdsCliMoviClie =
+        textRows({"CDCLIENTE", "NRSEQMOVCLI", "CDFILIAL", "CDCAIXA", "NRSEQVENDA"},
+                 {{"C1", "0000000012", "0001", "001", "0000000002"}});
+    returned({{"0000000002", "OK", "F", "V1"}});
+    dm->AtualizaMSDEMoviClie("N");
+    EXPECT_EQ(scalar("SELECT GROUP_CONCAT(IDBXVENDACAT, '') FROM (SELECT * FROM MOVICLIE "
+                     "ORDER BY NRSEQMOVCLI)"),
+              "SNS");
+}
+
 }  // namespace
