@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <vector>
 
 #include "cleanup_fixture.h"
 
@@ -32,6 +33,27 @@ TEST_F(CleanupSettings, TheStationConnectionGetsItsOwnSettingsBack) {
         EXPECT_EQ(pragma("cache_size"), "-1000") << failing;
     }
     EXPECT_EQ(count("VENDA"), 1);  // the failed cleanup undid its deletions
+}
+
+TEST_F(CleanupSettings, TheCleanupTransactionDeletesWithTheLargerCacheAndWithoutZeroing) {
+    stationSettings("30");
+    clock.set(at(2026, 12, 7, 15));
+    shiftWithSale(at(2026, 11, 1, 8), "0000000001", "S");
+    dm->adcCaixa.execute("PRAGMA secure_delete = 1");
+    dm->adcCaixa.execute("PRAGMA cache_size = -1000");
+    std::vector<std::string> during;
+    dm->transactionHook = [&](qel::agent::TransactionStep step) {
+        if (step == qel::agent::TransactionStep::BeforeCommit) {
+            during.push_back(pragma("secure_delete") + " " + pragma("cache_size"));
+        }
+    };
+    dueStore->forgetCleanups = true;
+    cleanup();
+    dm->transactionHook = {};
+    EXPECT_EQ(count("VENDA"), 0);
+    // FAST is 2; the cache is 64 MiB, given in KiB.
+    EXPECT_EQ(during, std::vector<std::string>{"2 -65536"});
+    EXPECT_EQ(pragma("secure_delete") + " " + pragma("cache_size"), "1 -1000");
 }
 
 }  // namespace
