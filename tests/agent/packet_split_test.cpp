@@ -69,5 +69,23 @@ TEST(PacketSplit, VerdictsOfThePartsJoinInTheirOrder) {
     EXPECT_THROW(joinVerificationAnswers({first, Variant(true)}), ServerError);
 }
 
+TEST(PacketSplit, AnAnswerElementThatIsNoPacketIsTheFirstPartsAndChecksNothing) {
+    // Element 1 is a date, or nothing, in the parts: the first part's value
+    // stands, whatever the later parts hold there.
+    const Variant date(DateTime::fromDate(2026, 12, 8));
+    const Variant first(VariantArray{packet("a", 1), date, Variant::null()});
+    const Variant second(VariantArray{packet("b", 1), Variant::null(), packet("x", 2)});
+    const Variant joined = joinVerificationAnswers({first, second});
+    ASSERT_EQ(joined.asArray().size(), 3u);
+    EXPECT_EQ(keys(joined.asArray(), 0), (std::vector<std::string>{"a0........", "b0........"}));
+    EXPECT_TRUE(joined.asArray()[1] == date);
+    EXPECT_TRUE(joined.asArray()[2].isNull());
+    // A single part is its own answer.
+    const Variant alone = joinVerificationAnswers({first});
+    EXPECT_TRUE(alone.asArray()[1] == date);
+    EXPECT_TRUE(alone.asArray()[2].isNull());
+    EXPECT_EQ(keys(alone.asArray(), 0), (std::vector<std::string>{"a0........"}));
+}
+
 }  // namespace
 }  // namespace qel::agent
