@@ -35,6 +35,20 @@ void writeFloat(protocol::Writer& w, double f) {
     if (std::isfinite(f) && f == std::trunc(f) && std::fabs(f) < 9.2e18) {
         return w.integer(static_cast<std::int64_t>(f));
     }
+    // Amounts and quantities mostly have a few decimals: found by scaling,
+    // without the shortest-form search below, and the same decimal it gives.
+    // m / 10^s is the double nearest to the decimal, so it equals f exactly
+    // when that decimal reads back to f; the smallest such scale has the
+    // fewest digits; and below 10^9 a double's neighbours are closer than
+    // 10^-4, so at each scale at most one m can read back to it.
+    if (std::fabs(f) < 1e9) {
+        double power = 1;
+        for (int scale = 1; scale <= 4; ++scale) {
+            power *= 10;
+            const double m = std::nearbyint(f * power);
+            if (m / power == f) return writeDecimal(w, static_cast<std::int64_t>(m), scale);
+        }
+    }
     if (std::isfinite(f)) {
         char buffer[64];
         const auto r =

@@ -3,7 +3,9 @@
 
 #include <gtest/gtest.h>
 
+#include <charconv>
 #include <cmath>
+#include <string>
 
 #include "canonical_row.h"
 #include "station_keys.h"
@@ -42,6 +44,56 @@ TEST(CanonicalValue, NumbersCompareByValueWhateverTheirKindOrScale) {
     // A number is never equal to the text of it.
     EXPECT_NE(canonical(Variant(std::int64_t{12})), canonical(Variant("12")));
     EXPECT_NE(canonical(Variant(Decimal{123, 1})), canonical(Variant("12.3")));
+}
+
+// The decimal a double stands for: the shortest digits that read back to it.
+Decimal shortestDecimal(double f) {
+    char buffer[64];
+    const auto r = std::to_chars(buffer, buffer + sizeof buffer, f, std::chars_format::scientific);
+    const std::string text(buffer, r.ptr);
+    const std::size_t e = text.find('e');
+    std::int64_t digits = 0;
+    int count = 0;
+    for (char c : text.substr(0, e)) {
+        if (c >= '0' && c <= '9') {
+            digits = digits * 10 + (c - '0');
+            ++count;
+        }
+    }
+    const int scale = count - 1 - std::stoi(text.substr(e + 1));
+    return Decimal{f < 0 ? -digits : digits, scale};
+}
+
+TEST(CanonicalValue, AFloatWithDecimalsIsTheShortestDecimalThatReadsBackToIt) {
+    // Prices and quantities of one to six decimals, their neighbouring
+    // doubles on both sides, on both sides of 10^9, of both signs.
+    std::vector<double> values;
+    for (double magnitude : {1.0, 1e3, 1e6, 999999999.0, 1e9, 1e12}) {
+        for (int decimals = 1; decimals <= 6; ++decimals) {
+            for (std::int64_t m : {1, 3, 7, 10, 99, 101, 12345, 99999}) {
+                const double v = magnitude + static_cast<double>(m) / std::pow(10.0, decimals);
+                for (double x : {v, -v, std::nextafter(v, 0.0), std::nextafter(v, 2 * v)}) {
+                    values.push_back(x);
+                }
+            }
+        }
+    }
+    for (double x : {0.1, 0.2, 0.1 + 0.2, 1.005, 2.675, 0.0001, 0.00015, 1e-5, 123.45678}) {
+        values.push_back(x);
+        values.push_back(-x);
+    }
+    int decimals = 0;
+    for (double f : values) {
+        if (f == std::trunc(f)) continue;
+        const Decimal dec = shortestDecimal(f);
+        std::int64_t digits = dec.unscaled < 0 ? -dec.unscaled : dec.unscaled;
+        int count = 0;
+        for (; digits > 0; digits /= 10) ++count;
+        if (count > 18 || dec.scale <= 0 || dec.scale > 18) continue;  // kept as a double
+        ++decimals;
+        EXPECT_EQ(canonical(Variant(f)), canonical(Variant(dec))) << std::to_string(f);
+    }
+    EXPECT_GT(decimals, 500);
 }
 
 TEST(CanonicalValue, DateTimesCompareToTheMillisecond) {
