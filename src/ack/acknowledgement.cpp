@@ -70,6 +70,24 @@ bool runAcknowledgement(TdtmExportaVenda& dm, std::string_view routine,
     }
 }
 
+bool runTogether(TdtmExportaVenda& dm, const std::function<void()>& together) {
+    db::Connection& station = dm.adcCaixa;
+    if (station.dialect() != db::Dialect::Sqlite) return false;
+    station.execute("SAVEPOINT QEL_TOGETHER");
+    try {
+        together();
+    } catch (const std::exception&) {
+        // A failure that ended the whole transaction leaves no savepoint to
+        // return to: the routine then fails with this error.
+        if (!station.inTransaction()) throw;
+        station.execute("ROLLBACK TO QEL_TOGETHER");
+        station.execute("RELEASE QEL_TOGETHER");
+        return false;
+    }
+    station.execute("RELEASE QEL_TOGETHER");
+    return true;
+}
+
 void forEachOkRow(Dataset& results, const std::function<void()>& row) {
     for (results.first(); !results.eof(); results.next()) {
         if (verdictIsOk(results)) row();

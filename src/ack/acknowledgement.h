@@ -37,6 +37,14 @@ db::Params paramsFromRow(const definitions::Statement& command, const Dataset& r
 bool runAcknowledgement(TdtmExportaVenda& dm, std::string_view routine,
                         const std::function<void()>& body);
 
+// Inside a routine's transaction, on the embedded station database: runs
+// `together` (the routine's commands for all its rows at once, through
+// Connection::executeBatch, writing no run-log line) and returns true. When it
+// fails, everything it did is undone and false is returned: the caller then
+// runs the row-by-row form, which fails at the same row with the same lines
+// and message. On other databases returns false without running it.
+bool runTogether(TdtmExportaVenda& dm, const std::function<void()>& together);
+
 // Inside the transaction that flags sales: flags the cash movements,
 // consumer extracts and NFC-e logs the server stored, as their own routines
 // will again. Their selections take them only with a sale still waiting, so

@@ -7,6 +7,7 @@
 // first export time and acknowledges its customer-account movement, loyalty
 // items and benefit movements from the copies of this transfer.
 
+#include <algorithm>
 #include <optional>
 #include <string>
 #include <vector>
@@ -14,6 +15,7 @@
 #include "ack/acknowledgement.h"
 #include "contracts/support_library.h"
 #include "core/dataset_index.h"
+#include "core/error.h"
 #include "definitions/statement.h"
 #include "export/data_module.h"
 
@@ -94,6 +96,10 @@ void TdtmExportaVenda::AtualizaMSDEVenda() {
         const definitions::Statement& exportTime = definitions::statement("acmUpdDtExpVenda");
         Dataset& ret = results.cdsRetVenda;
         bool anySale = false;
+        if (acknowledgeSalesTogether(movementSetting, anySale)) {
+            if (anySale) flagged = flagSaleDependants(*this);
+            return;
+        }
         forEachOkRow(ret, [&] {
             anySale = true;
             const Dataset sale = adcCaixa.query(verify, paramsFromRow(verify, ret));
@@ -115,6 +121,70 @@ void TdtmExportaVenda::AtualizaMSDEVenda() {
         if (anySale) flagged = flagSaleDependants(*this);
     });
     if (committed) flaggedWithSales = std::move(flagged);
+}
+
+// The same acknowledgement with each command run once for all sales
+// (Connection::executeBatch) and the lines written once all have run, in the
+// order the row-by-row form writes them. Every sale is re-read before any is
+// flagged, as the flags change no column the re-read compares. A sale
+// returned twice runs row by row: its flags must follow the verdicts' order.
+bool TdtmExportaVenda::acknowledgeSalesTogether(const std::string& IDBXMOVICLIE, bool& anySale) {
+    std::vector<std::string> lines;
+    const bool together = runTogether(*this, [&] {
+        const definitions::Statement& verify = definitions::statement("adqVerifVenda");
+        const definitions::Statement& flag = definitions::statement("acmUpdVenda");
+        const definitions::Statement& exportTime = definitions::statement("acmUpdDtExpVenda");
+        const definitions::Statement& moviClie = definitions::statement("acmUpdMoviClie");
+        const definitions::Statement& itFidelidade = definitions::statement("acmUpdItFidelidade");
+        const definitions::Statement& movBeneficio =
+            definitions::statement("acmUpdMovBeneficioCons");
+        Dataset& ret = results.cdsRetVenda;
+        std::vector<db::Params> done, changed, stamped, movements, loyalty, benefits;
+        std::vector<std::string> sales;
+        const Variant now(clock().now());
+        forEachOkRow(ret, [&] {
+            const Dataset sale = adcCaixa.query(verify, paramsFromRow(verify, ret));
+            const std::string value = chooseSaleFlag(sale, ret);
+            db::Params keys = paramsFromRow(flag, ret, {{"P_IDIMPVENDA", Variant(value)}});
+            sales.push_back(ret.field("CDFILIAL").asString() + '\n' +
+                            ret.field("CDCAIXA").asString() + '\n' +
+                            ret.field("NRSEQVENDA").asString());
+            (value == "S" ? done : changed).push_back(std::move(keys));
+            lines.push_back(
+                "Execute do acmUpdVenda(" + value + ") - " + ret.field("NRSEQVENDA").asString() +
+                " - " + localText(sale, "IDSITUVENDA") + "/" + ret.field("IDSITUVENDA").asString());
+            stamped.push_back(paramsFromRow(exportTime, ret, {{"P_DTEXPVENDA", now}}));
+            if (locateSale(copies.cdsCliMoviClie, &saleCopyIndexes_->moviClie, ret)) {
+                movements.push_back(paramsFromRow(
+                    moviClie, copies.cdsCliMoviClie,
+                    {{"P_IDBXVENDACAT", Variant("S")}, {"P_IDBXMOVICLIE", Variant(IDBXMOVICLIE)}}));
+                lines.emplace_back("Execute do acmUpdMoviClie");
+            }
+            if (locateSale(copies.cdsCliItFidelidade, &saleCopyIndexes_->itFidelidade, ret)) {
+                loyalty.push_back(paramsFromRow(itFidelidade, copies.cdsCliItFidelidade));
+                lines.emplace_back("Execute do acmUpdItFidelidade");
+            }
+            if (locateSale(copies.cdsCliMovBeneficioCons, &saleCopyIndexes_->movBeneficioCons,
+                           ret)) {
+                benefits.push_back(paramsFromRow(movBeneficio, copies.cdsCliMovBeneficioCons));
+                lines.emplace_back("Execute do acmUpdMovBeneficioCons");
+            }
+        });
+        std::sort(sales.begin(), sales.end());
+        if (std::adjacent_find(sales.begin(), sales.end()) != sales.end()) {
+            throw Error("a sale returned twice");  // undone here, run row by row
+        }
+        adcCaixa.executeBatch(flag, done);
+        adcCaixa.executeBatch(flag, changed);
+        adcCaixa.executeBatch(exportTime, stamped);
+        adcCaixa.executeBatch(moviClie, movements);
+        adcCaixa.executeBatch(itFidelidade, loyalty);
+        adcCaixa.executeBatch(movBeneficio, benefits);
+    });
+    if (!together) return false;
+    anySale = !lines.empty();
+    for (const std::string& line : lines) GravaLog(line);
+    return true;
 }
 
 // Only the sale's first customer-account movement in the copy's order is

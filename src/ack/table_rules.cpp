@@ -50,9 +50,22 @@ void acknowledge(TdtmExportaVenda& dm, const TableRule& rule) {
     runAcknowledgement(dm, rule.routine, [&dm, &rule, flagged] {
         const definitions::Statement& command = definitions::statement(rule.command);
         Dataset& results = dm.results.*rule.results;
+        const std::string line = "Execute do " + std::string(rule.command);
+        std::size_t stored = 0;
+        const bool together = !flagged && runTogether(dm, [&] {
+            std::vector<db::Params> rows;
+            forEachOkRow(results, [&] { rows.push_back(paramsFromRow(command, results)); });
+            dm.adcCaixa.executeBatch(command, rows);
+            stored = rows.size();
+        });
+        if (flagged) forEachOkRow(results, [&] { ++stored; });
+        if (flagged || together) {
+            for (std::size_t i = 0; i < stored; ++i) dm.GravaLog(line);
+            return;
+        }
         forEachOkRow(results, [&] {
-            if (!flagged) dm.adcCaixa.execute(command, paramsFromRow(command, results));
-            dm.GravaLog("Execute do " + std::string(rule.command));
+            dm.adcCaixa.execute(command, paramsFromRow(command, results));
+            dm.GravaLog(line);
         });
     });
 }
@@ -89,8 +102,9 @@ std::vector<std::string_view> flagSaleDependants(TdtmExportaVenda& dm) {
         try {
             const definitions::Statement& command = definitions::statement(rule->command);
             Dataset& results = dm.results.*rule->results;
-            forEachOkRow(results,
-                         [&] { dm.adcCaixa.execute(command, paramsFromRow(command, results)); });
+            std::vector<db::Params> rows;
+            forEachOkRow(results, [&] { rows.push_back(paramsFromRow(command, results)); });
+            dm.adcCaixa.executeBatch(command, rows);
             flagged.push_back(rule->command);
         } catch (const std::exception&) {
         }

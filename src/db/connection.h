@@ -135,6 +135,16 @@ class Connection {
     Dataset query(const definitions::Statement& statement, const Params& params = {});
     // Returns the number of rows the command changed.
     std::int64_t execute(const definitions::Statement& statement, const Params& params = {});
+    // The command once per row of `rows`, in order, as far as the database can
+    // tell: on the embedded backend an UPDATE whose WHERE terms are joined by
+    // AND runs once for all rows that differ only in the value of one
+    // "COLUMN = :NAME" term, that term read as a list of their values. Every
+    // value is checked and converted as `execute` does; a value the list
+    // cannot carry exactly (a float), parameters outside such terms that
+    // differ between rows, or any other statement run row by row. Returns the
+    // number of rows changed (a row named by several rows counts once).
+    std::int64_t executeBatch(const definitions::Statement& statement,
+                              const std::vector<Params>& rows);
     // Statements built at run time; each parameter is typed by its value.
     Dataset query(std::string_view sql, const Params& params = {});
     std::int64_t execute(std::string_view sql, const Params& params = {});
@@ -151,6 +161,9 @@ class Connection {
     void detachCatalog(std::string_view name);
 
   private:
+    struct BatchForm;
+    const BatchForm* batchForm(const definitions::Statement& statement, std::string_view sql);
+
     Backend& ensureOpen();
     // Opens the connection and returns the statement's text in its dialect;
     // throws DatabaseError when the statement has none.
@@ -165,6 +178,9 @@ class Connection {
     std::unique_ptr<Backend> backend_;
     Dialect dialect_ = Dialect::SqlServer;  // of the open backend
     bool readSnapshot_ = false;             // a read snapshot of the open backend
+    // The list forms of the statements run by executeBatch, by statement.
+    std::vector<std::pair<const definitions::Statement*, std::shared_ptr<const BatchForm>>>
+        batchForms_;
 };
 
 // A read snapshot for the life of a scope (see Connection::beginReadSnapshot).

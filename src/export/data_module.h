@@ -224,6 +224,9 @@ class TdtmExportaVenda {
     // called on its own builds fresh ones.
     struct SaleCopyIndexes;
     std::shared_ptr<SaleCopyIndexes> saleCopyIndexes_;
+    // The sale acknowledgement's commands for all sales at once (see
+    // runTogether); false when they ran row by row instead.
+    bool acknowledgeSalesTogether(const std::string& IDBXMOVICLIE, bool& anySale);
 
     DataModuleContext context_;
 };

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "../station_fixture.h"
+#include "core/error.h"
 #include "result_rows.h"
 
 using qel::DateTime;
@@ -251,6 +252,110 @@ TEST_F(SaleAcknowledgement, MovementsFlaggedWithTheirSalesAreUpdatedOnce) {
         EXPECT_EQ(logLines().back(), "Execute do acmUpdMovCaixa") << round;
         EXPECT_EQ(logLines().size(), linesBefore + 2) << round;  // the sale's line, or its error
     }
+}
+
+// The commands run once for all sales must leave the rows and lines the
+// commands run sale by sale leave (forced here by failing the sales' list
+// form, which the routine undoes and runs again sale by sale): every rule of
+// the flag, the export time kept or set, and the copies.
+TEST_F(SaleAcknowledgement, AllSalesAtOnceLeaveTheRowsAndLinesOfSaleBySale) {
+    const auto seed = [this] {
+        for (const char* table : {"VENDA", "MOVICLIE", "ITFIDELIDADE", "MOVBENEFICIOCONS",
+                                  "MOVCAIXA", "LOGNFCE", "EXTRATOCONS"}) {
+            sql(std::string("DELETE FROM ") + table);
+        }
+        sale("0000000001", "F", "V1");
+        sale("0000000002", "F", "V2", "E");
+        sale("0000000003", "F", "V2", "N");
+        sale("0000000004", "O", "V2", "S", "", "R");
+        sale("0000000005", "C", "V2", "S", "", "R");
+        sale("0000000006", "F", "V2", "S", "3519", "");
+        sale("0000000007", "F", "V1");
+        sql("UPDATE VENDA SET DTEXPVENDA = '2026-12-01 07:00:00.000' WHERE NRSEQVENDA = "
+            "'0000000006'");
+        sql("INSERT INTO MOVICLIE (CDCLIENTE, NRSEQMOVCLI, IDBXVENDACAT, IDBXMOVICLIE) VALUES "
+            "('C1', '0000000010', 'N', 'N'), ('C1', '0000000011', 'N', 'N'), ('C2', "
+            "'0000000012', 'N', 'N'), ('C2', '0000000013', 'N', 'N')");
+        sql("INSERT INTO ITFIDELIDADE (CDFILIAL, CDCAIXA, NRSEQVENDA, NRSEQUITVEND, IDIMPTFIDEL) "
+            "VALUES ('0001', '001', '0000000001', '001', 'N'), ('0001', '001', '0000000001', "
+            "'002', 'N'), ('0001', '001', '0000000005', '001', 'N'), ('0001', '001', "
+            "'0000000007', '001', 'N')");
+        sql("INSERT INTO MOVBENEFICIOCONS (CDFILIAL, CDCAIXA, NRSEQVENDA, NRSEQBENECONS, "
+            "IDIMPTMOV) VALUES ('0001', '001', '0000000002', '1', 'I'), ('0001', '001', "
+            "'0000000007', '1', 'I')");
+        sql("INSERT INTO MOVCAIXA (CDFILIAL, CDCAIXA, DTABERCAIX, NRSEQUMOVI, NRSEQVENDA, "
+            "IDIMPMOVCAIXA) VALUES ('0001', '001', '2026-12-06 08:00:00.000', '000001', "
+            "'0000000001', 'I'), ('0001', '001', '2026-12-06 08:00:00.000', '000002', "
+            "'0000000002', 'I'), ('0001', '001', '2026-12-05 08:00:00.000', '000001', "
+            "'0000000003', 'I')");
+        sql("INSERT INTO LOGNFCE (CDFILIAL, CDCAIXA, NRSEQVENDA, NRSEQLOGNFCE, IDIMPLOGNFCE) "
+            "VALUES ('0001', '001', '0000000001', '1', 'N'), ('0001', '001', '0000000003', '1', "
+            "'N')");
+        dm->copies.cdsCliMoviClie =
+            textRows({"CDCLIENTE", "NRSEQMOVCLI", "CDFILIAL", "CDCAIXA", "NRSEQVENDA"},
+                     {{"C1", "0000000010", "0001", "001", "0000000001"},
+                      {"C1", "0000000011", "0001", "001", "0000000001"},
+                      {"C2", "0000000012", "0001", "001", "0000000004"},
+                      {"C2", "0000000013", "0001", "001", "0000000007"}});
+        dm->copies.cdsCliItFidelidade =
+            textRows({"CDFILIAL", "CDCAIXA", "NRSEQVENDA"}, {{"0001", "001", "0000000001"},
+                                                             {"0001", "001", "0000000005"},
+                                                             {"0001", "001", "0000000007"}});
+        dm->copies.cdsCliMovBeneficioCons =
+            textRows({"CDFILIAL", "CDCAIXA", "NRSEQVENDA"},
+                     {{"0001", "001", "0000000002"}, {"0001", "001", "0000000007"}});
+        dm->results.cdsRetMovCaixa =
+            textRows({"CDFILIAL", "CDCAIXA", "DTABERCAIX", "NRSEQUMOVI", "IDSITUACAO"},
+                     {{"0001", "001", "2026-12-06 08:00:00", "000001", "OK"},
+                      {"0001", "001", "2026-12-06 08:00:00", "000002", "ERRO"},
+                      {"0001", "001", "2026-12-05 08:00:00", "000001", "OK"}});
+        dm->results.cdsRetLogNfce = textRows(
+            {"CDFILIAL", "CDCAIXA", "NRSEQVENDA", "NRSEQLOGNFCE", "IDSITUACAO"},
+            {{"0001", "001", "0000000001", "1", "OK"}, {"0001", "001", "0000000003", "1", "OK"}});
+        returned({{"0000000001", "OK", "F", "V1"},
+                  {"0000000002", "OK", "F", "V1"},
+                  {"0000000003", "OK", "F", "V1"},
+                  {"0000000004", "OK", "O", "V1"},
+                  {"0000000005", "OK", "C", "V1"},
+                  {"0000000006", "OK", "F", "V1"},
+                  {"0000000007", "Ok", "F", "V1"},
+                  {"0000000009", "OK", "F", "V1"}});
+    };
+    const auto tables = [this] {
+        std::vector<qel::Dataset> out;
+        for (const char* table : {"VENDA", "MOVICLIE", "ITFIDELIDADE", "MOVBENEFICIOCONS",
+                                  "MOVCAIXA", "LOGNFCE", "EXTRATOCONS"}) {
+            out.push_back(select(std::string("SELECT * FROM ") + table + " ORDER BY 1, 2, 3, 4"));
+        }
+        return out;
+    };
+    int saleUpdates = 0;
+    bool failLists = true;
+    dm->adcCaixa.setBeforeStatement([&](std::string_view text) {
+        if (text.find("UPDATE VENDA") != std::string_view::npos) ++saleUpdates;
+        if (failLists && text.find("UPDATE VENDA") != std::string_view::npos &&
+            text.find("json_each") != std::string_view::npos) {
+            throw qel::DatabaseError("no list today");
+        }
+    });
+
+    seed();
+    dm->AtualizaMSDEVenda();
+    const auto bySale = tables();
+    const auto bySaleLines = logLines();
+    EXPECT_EQ(saleUpdates, 1 + 2 * 7);   // the failed list, then two per stored sale
+    EXPECT_EQ(bySaleLines.size(), 12u);  // 7 sales, 2 movements, 2 loyalty, 1 benefit
+
+    seed();
+    failLists = false;
+    saleUpdates = 0;
+    dm->AtualizaMSDEVenda();
+    EXPECT_EQ(saleUpdates, 3);  // sales flagged "S", "A", and their export time
+    const auto together = tables();
+    for (std::size_t t = 0; t < bySale.size(); ++t) EXPECT_EQ(together[t], bySale[t]) << t;
+    const auto lines = logLines();
+    ASSERT_EQ(lines.size(), 2 * bySaleLines.size());
+    EXPECT_EQ(std::vector<std::string>(lines.begin() + 12, lines.end()), bySaleLines);
 }
 
 TEST_F(SaleAcknowledgement, AFailureInASaleStepUndoesEverySaleOfTheTransfer) {
