@@ -11,6 +11,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #endif
+#ifdef __linux__
+#include <sys/inotify.h>
+#endif
 
 #include "core/error.h"
 
@@ -109,11 +112,18 @@ void writeWholeFile(const std::filesystem::path& path, std::string_view bytes, b
 
 AppendFile::~AppendFile() {
     close();
+    unwatch();
 }
 
 void AppendFile::append(const std::filesystem::path& path, std::string_view bytes) {
     if (fd_ >= 0 && (path.native() != path_.native() || !stillNamed())) close();
-    if (fd_ < 0) open(path);
+    if (fd_ < 0) {
+        // Watched before it is opened: a change between the open and the
+        // watch cannot go unseen (the open's own creation of the file only
+        // costs the next line a stat).
+        if (!watch(path)) unwatch();
+        open(path);
+    }
     if (const int error = writeAll(fd_, bytes); error != 0) {
         close();  // the next line starts from the path again
         raiseIo(path, error);
@@ -141,10 +151,85 @@ void AppendFile::close() {
 }
 
 bool AppendFile::stillNamed() {
+    if (watchFd_ < 0) return pathNamesOpenFile();
+    if (!pathMayHaveChanged()) return true;
+    // Watched again before the path is asked, so that nothing after the
+    // answer goes unseen.
+    if (!watch(path_)) unwatch();
+    return pathNamesOpenFile();
+}
+
+bool AppendFile::pathNamesOpenFile() const {
     struct stat st {};
     return ::stat(path_.c_str(), &st) == 0 && static_cast<std::uint64_t>(st.st_dev) == device_ &&
            static_cast<std::uint64_t>(st.st_ino) == inode_;
 }
+
+#ifdef __linux__
+
+bool AppendFile::watch(const std::filesystem::path& path) {
+    unwatch();
+    // A relative path would follow the working folder, which no watch sees.
+    if (!path.is_absolute() || !path.has_filename()) return false;
+    watchFd_ = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    if (watchFd_ < 0) return false;
+    // Each folder of the path: its entry the path goes through created,
+    // deleted or renamed, or the folder itself deleted, renamed or unmounted.
+    constexpr std::uint32_t kMask = IN_CREATE | IN_DELETE | IN_MOVED_FROM | IN_MOVED_TO |
+                                    IN_DELETE_SELF | IN_MOVE_SELF | IN_ONLYDIR;
+    std::filesystem::path entry = path;
+    for (std::filesystem::path folder = path.parent_path();; folder = folder.parent_path()) {
+        const int wd = ::inotify_add_watch(watchFd_, folder.c_str(), kMask);
+        // A folder still missing (the first line creates it) is watched from
+        // its parent, whose entry for it will change.
+        if (wd >= 0) watched_.emplace_back(wd, entry.filename().string());
+        if (wd < 0 && errno != ENOENT && errno != ENOTDIR) return false;
+        if (folder == folder.root_path() || !folder.has_relative_path()) break;
+        entry = folder;
+    }
+    return !watched_.empty();
+}
+
+void AppendFile::unwatch() {
+    if (watchFd_ >= 0) ::close(watchFd_);
+    watchFd_ = -1;
+    watched_.clear();
+}
+
+bool AppendFile::pathMayHaveChanged() {
+    alignas(inotify_event) char buffer[4096];
+    bool changed = false;
+    for (;;) {
+        const ssize_t n = ::read(watchFd_, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return changed || (n < 0 && errno != EAGAIN);
+        for (ssize_t at = 0; at < n;) {
+            const auto* event = reinterpret_cast<const inotify_event*>(buffer + at);
+            at += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
+            if ((event->mask &
+                 (IN_DELETE_SELF | IN_MOVE_SELF | IN_UNMOUNT | IN_IGNORED | IN_Q_OVERFLOW)) != 0) {
+                changed = true;
+                continue;
+            }
+            const std::string_view name = event->len > 0 ? event->name : "";
+            for (const auto& [wd, entry] : watched_) {
+                if (wd == event->wd && name == entry) changed = true;
+            }
+        }
+    }
+}
+
+#else
+
+bool AppendFile::watch(const std::filesystem::path&) {
+    return false;
+}
+void AppendFile::unwatch() {}
+bool AppendFile::pathMayHaveChanged() {
+    return true;
+}
+
+#endif
 
 #endif
 

@@ -136,6 +136,29 @@ TEST_F(RunLogTest, AFolderMovedAsideTakesNoLineWhileItsPlaceIsBlocked) {
     EXPECT_EQ(read(file), "06/12/2026 09:52:13 - antes\r\n06/12/2026 09:52:13 - depois\r\n");
 }
 
+// A folder above the log's folder renamed aside takes the open file with it:
+// the next line goes to a new file at the path, also when it happens again
+// to the folders made anew.
+TEST_F(RunLogTest, AFolderAboveRenamedAsideSendsTheNextLinesToTheNewPath) {
+    fs::create_directories(folder_ / "Dados" / "Qel_Exp");
+    qel::log::RunLog log(folder_, clock_);
+    const fs::path file = log.fileFor(clock_.now());
+    const std::string stamp = "06/12/2026 09:52:13 - ";
+    std::string moved;
+    for (int round = 0; round < 3; ++round) {
+        const std::string n = std::to_string(round);
+        log.GravaLog("antes " + n);
+        log.GravaLog("ainda " + n);
+        fs::rename(folder_ / "Dados", folder_ / ("aside" + n));
+        log.GravaLog("depois " + n);
+        EXPECT_EQ(read(folder_ / ("aside" + n) / "Qel_Exp" / file.filename()),
+                  moved + stamp + "antes " + n + "\r\n" + stamp + "ainda " + n + "\r\n")
+            << round;
+        moved = stamp + "depois " + n + "\r\n";
+        EXPECT_EQ(read(file), moved) << round;
+    }
+}
+
 // The folder taken away (here a plain file in its place): the line is lost
 // with an I/O error, and the lines after the folder is back are written.
 TEST_F(RunLogTest, LinesResumeWhenTheFolderComesBack) {
