@@ -69,6 +69,30 @@ bool locateSale(Dataset& copy, std::optional<DatasetIndex>* cached, const Datase
     return true;
 }
 
+// acmUpdVenda and acmUpdDtExpVenda as one UPDATE, for the list form on the
+// embedded database: the export time is written only where there is none,
+// as the second command's "DTEXPVENDA IS NULL" does, and each sale row is
+// written once instead of twice. Its parameters are those of the two
+// commands, with their sizes.
+const definitions::Statement& flagAndExportTime() {
+    static const definitions::Statement combined = [] {
+        const definitions::Statement& flag = definitions::statement("acmUpdVenda");
+        const definitions::Statement& exportTime = definitions::statement("acmUpdDtExpVenda");
+        definitions::Statement s{"acmUpdVenda+acmUpdDtExpVenda",
+                                 definitions::StatementKind::Command,
+                                 flag.params,
+                                 {},
+                                 "UPDATE VENDA SET IDIMPVENDA = :P_IDIMPVENDA, DTEXPVENDA = "
+                                 "COALESCE(DTEXPVENDA, :P_DTEXPVENDA) WHERE CDFILIAL = :P_CDFILIAL "
+                                 "AND CDCAIXA = :P_CDCAIXA AND NRSEQVENDA = :P_NRSEQVENDA"};
+        for (const definitions::Param& p : exportTime.params) {
+            if (p.name == "P_DTEXPVENDA") s.params.push_back(p);
+        }
+        return s;
+    }();
+    return combined;
+}
+
 }  // namespace
 
 struct TdtmExportaVenda::SaleCopyIndexes {
@@ -124,8 +148,9 @@ void TdtmExportaVenda::AtualizaMSDEVenda() {
 }
 
 // The same acknowledgement with each command run once for all sales
-// (Connection::executeBatch) and the lines written once all have run, in the
-// order the row-by-row form writes them. Every sale is re-read before any is
+// (Connection::executeBatch; the flag and the export time as one command)
+// and the lines written once all have run, in the order the row-by-row form
+// writes them. Every sale is re-read before any is
 // flagged, as the flags change no column the re-read compares. A sale
 // returned twice runs row by row: its flags must follow the verdicts' order.
 bool TdtmExportaVenda::acknowledgeSalesTogether(const std::string& IDBXMOVICLIE, bool& anySale) {
@@ -133,19 +158,19 @@ bool TdtmExportaVenda::acknowledgeSalesTogether(const std::string& IDBXMOVICLIE,
     const bool together = runTogether(*this, [&] {
         const definitions::Statement& verify = definitions::statement("adqVerifVenda");
         const definitions::Statement& flag = definitions::statement("acmUpdVenda");
-        const definitions::Statement& exportTime = definitions::statement("acmUpdDtExpVenda");
         const definitions::Statement& moviClie = definitions::statement("acmUpdMoviClie");
         const definitions::Statement& itFidelidade = definitions::statement("acmUpdItFidelidade");
         const definitions::Statement& movBeneficio =
             definitions::statement("acmUpdMovBeneficioCons");
         Dataset& ret = results.cdsRetVenda;
-        std::vector<db::Params> done, changed, stamped, movements, loyalty, benefits;
+        std::vector<db::Params> done, changed, movements, loyalty, benefits;
         std::vector<std::string> sales;
         const Variant now(clock().now());
         forEachOkRow(ret, [&] {
             const Dataset sale = adcCaixa.query(verify, paramsFromRow(verify, ret));
             const std::string value = chooseSaleFlag(sale, ret);
             db::Params keys = paramsFromRow(flag, ret, {{"P_IDIMPVENDA", Variant(value)}});
+            keys.set("P_DTEXPVENDA", now);
             sales.push_back(ret.field("CDFILIAL").asString() + '\n' +
                             ret.field("CDCAIXA").asString() + '\n' +
                             ret.field("NRSEQVENDA").asString());
@@ -153,7 +178,6 @@ bool TdtmExportaVenda::acknowledgeSalesTogether(const std::string& IDBXMOVICLIE,
             lines.push_back(
                 "Execute do acmUpdVenda(" + value + ") - " + ret.field("NRSEQVENDA").asString() +
                 " - " + localText(sale, "IDSITUVENDA") + "/" + ret.field("IDSITUVENDA").asString());
-            stamped.push_back(paramsFromRow(exportTime, ret, {{"P_DTEXPVENDA", now}}));
             if (locateSale(copies.cdsCliMoviClie, &saleCopyIndexes_->moviClie, ret)) {
                 movements.push_back(paramsFromRow(
                     moviClie, copies.cdsCliMoviClie,
@@ -174,9 +198,8 @@ bool TdtmExportaVenda::acknowledgeSalesTogether(const std::string& IDBXMOVICLIE,
         if (std::adjacent_find(sales.begin(), sales.end()) != sales.end()) {
             throw Error("a sale returned twice");  // undone here, run row by row
         }
-        adcCaixa.executeBatch(flag, done);
-        adcCaixa.executeBatch(flag, changed);
-        adcCaixa.executeBatch(exportTime, stamped);
+        adcCaixa.executeBatch(flagAndExportTime(), done);
+        adcCaixa.executeBatch(flagAndExportTime(), changed);
         adcCaixa.executeBatch(moviClie, movements);
         adcCaixa.executeBatch(itFidelidade, loyalty);
         adcCaixa.executeBatch(movBeneficio, benefits);
