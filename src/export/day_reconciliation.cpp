@@ -281,8 +281,8 @@ ReconciliationResult ReconciliaDias(TdtmExportaVenda& dm, const std::string& CDF
             } else {
                 reconcileDay(dm, CDFILIAL, CDCAIXA, day);
                 checked += day.checked;
-                // A day the server did not name is reported only when it
-                // was short after all, or when it holds sales at all.
+                // A day the server did not name is left out when the station
+                // has no sale of it, and logged only when sales were marked.
                 if (!d.named && day.checked == 0) continue;
                 if (d.named || day.resent > 0)
                     dm.GravaLog(prefix + std::to_string(day.resent) + " vendas reenviadas");

@@ -326,6 +326,18 @@ TEST_P(Reconcile, ARestoreLeavingTheCountsMatchingIsFoundByKey) {
     ASSERT_EQ(realStore->rowCount("VENDA"), closedSales() - 3);
     ASSERT_TRUE(realStore->fleet(clock.now(), clock.today().addDays(-30))[0].shortDays.empty());
 
+    // At 14:00 of the 7th two days of retention keep the 6th on: the 5th
+    // is not the station's to check; three days keep the 5th on.
+    clock.set(DateTime::fromDateTime(2026, 12, 7, 14, 0, 0));
+    sql("UPDATE CAIXA SET NRDIASVENDAMSDE = '2'");
+    EXPECT_TRUE(reconcile().days.empty());
+    EXPECT_EQ(waitingSales(), 0);
+    sql("UPDATE CAIXA SET NRDIASVENDAMSDE = '3'");
+    ASSERT_EQ(reconcile().days.size(), 1u);
+    EXPECT_EQ(waitingSales(), 3);
+    sql("UPDATE VENDA SET IDIMPVENDA = 'S'");
+    sql("UPDATE CAIXA SET NRDIASVENDAMSDE = '140'");
+
     auto result = reconcile();
     ASSERT_TRUE(result.succeeded);
     ASSERT_EQ(result.days.size(), 2u);
