@@ -12,6 +12,7 @@
 
 #include "core/error.h"
 #include "export_watcher.h"
+#include "lock_spans.h"
 #include "machine_clock.h"
 #include "process.h"
 #include "row_check.h"
@@ -351,6 +352,28 @@ TEST(ChaosVerdict, ACentralRestoreNotHealedFailsTheRunAndRowsItTookAreNoFailure)
         << text;
     EXPECT_FALSE(verdict({12.5, -1}, 0, 0).first);
     EXPECT_FALSE(verdict({12.5}, 4, 1).first);
+}
+
+// A clock step's measure leaves out the time the run's own locks held the
+// station database: only within the window, overlapping locks once, a lock
+// still held up to the window's end, and only that station's database.
+TEST(ChaosLockSpans, TimeHeldWithinAWindowCountsEachMomentOnceAndOnlyForItsDatabase) {
+    const auto t0 = std::chrono::steady_clock::time_point{} + 1000s;
+    const fs::path mine = "/stations/001/db", other = "/stations/002/db";
+    LockSpans spans;
+    EXPECT_EQ(spans.heldWithin(mine, t0, t0 + 60s), 0);
+
+    spans.released(mine, spans.taken(mine, t0 - 10s), t0 + 5s);   // 5 s inside
+    spans.released(mine, spans.taken(mine, t0 + 20s), t0 + 30s);  // 10 s
+    spans.released(mine, spans.taken(mine, t0 + 25s), t0 + 35s);  // 5 s more
+    spans.released(other, spans.taken(other, t0), t0 + 60s);      // another station
+    EXPECT_DOUBLE_EQ(spans.heldWithin(mine, t0, t0 + 60s), 20);
+    EXPECT_DOUBLE_EQ(spans.heldWithin(mine, t0 + 28s, t0 + 60s), 7);
+    EXPECT_DOUBLE_EQ(spans.heldWithin(mine, t0 + 5s, t0 + 20s), 0);
+    EXPECT_EQ(spans.heldWithin(mine, t0 + 60s, t0), 0);
+
+    spans.taken(mine, t0 + 50s);  // not yet released
+    EXPECT_DOUBLE_EQ(spans.heldWithin(mine, t0, t0 + 58s), 28);
 }
 
 }  // namespace

@@ -128,11 +128,13 @@ void FaultRunner::fire(const PlannedFault& f) {
         std::lock_guard lock(mutex_);
         ++lockHolders_[database];
         locks_.emplace_back([this, database, hold] {
+            const std::size_t span = lockSpans_.taken(database, std::chrono::steady_clock::now());
             try {
                 holdExclusiveLock(database, hold);
             } catch (const std::exception&) {
                 // Another lock on the same file held it past our own wait.
             }
+            lockSpans_.released(database, span, std::chrono::steady_clock::now());
             std::lock_guard done(mutex_);
             --lockHolders_[database];
         });
@@ -190,13 +192,17 @@ void FaultRunner::agentClockStep(AgentControl& agent, const PlannedFault& f) {
     const std::string name = agent.station().name;
     // A step, the runs that follow on the stepped clock, then the step back
     // a time server makes: each must be followed by a run within a period
-    // and a minute. The wait allows more, so that a late run is measured.
+    // and a minute, not counting the time a lock of this lane held the
+    // station database meanwhile. The wait allows more, so that a late run
+    // is measured.
     const auto timeout = std::chrono::seconds(timerSeconds_ + 180);
+    const auto database = agent.station().database;
     auto stepAndMeasure = [&](std::int64_t offset) {
         const auto at = std::chrono::steady_clock::now();
         clock.step(offset);
-        return secondsOrNone(
-            at, await([&] { return targets_.watcher->runBegunAfter(name, at); }, timeout));
+        const auto run = await([&] { return targets_.watcher->runBegunAfter(name, at); }, timeout);
+        const double seconds = secondsOrNone(at, run);
+        return seconds < 0 ? seconds : seconds - lockSpans_.heldWithin(database, at, *run);
     };
     const std::int64_t seconds = f.kind == "agent-clock-back" ? -f.parameter : f.parameter;
     const auto firedAt = SystemClock().now();

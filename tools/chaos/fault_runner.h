@@ -13,6 +13,7 @@
 
 #include "agent_control.h"
 #include "journal.h"
+#include "lock_spans.h"
 #include "schedule.h"
 #include "server_control.h"
 
@@ -83,6 +84,7 @@ class FaultRunner {
     // Beside the lane's next faults: a lock held, an outage's drain measured.
     std::vector<std::thread> locks_;
     std::map<std::filesystem::path, int> lockHolders_;  // lock threads still at a database
+    LockSpans lockSpans_;
 };
 
 }  // namespace qel::chaos
