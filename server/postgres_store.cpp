@@ -473,9 +473,9 @@ class PostgresStore final : public CentralStore {
         // backlog's rows are): COPY, and the day's counts of the copied rows
         // from the batch itself; the rows sent at every run by the upsert,
         // which counts what it stores or changes.
-        const auto firstResent = std::find_if(rows.begin(), rows.end(), [](const StoredRow* r) {
-            return isResentEveryRun(r->table);
-        });
+        const auto firstResent =
+            std::partition_point(rows.begin(), rows.end(),
+                                 [](const StoredRow* r) { return !isResentEveryRun(r->table); });
         const std::span<const StoredRow* const> copied(rows.data(), firstResent - rows.begin());
         const std::span<const StoredRow* const> upserted(copied.data() + copied.size(),
                                                          rows.end() - firstResent);
