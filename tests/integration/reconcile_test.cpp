@@ -453,6 +453,66 @@ TEST_P(Reconcile, TheOperatorsToolDoesTheSameOnceAndSaysWhatItDid) {
     EXPECT_NE(r.err.find("reconciliation failed"), std::string::npos) << r.err;
 }
 
+// The window reaches back exactly its days, and the days the server did not
+// name come in date order with no figures of the server's.
+TEST_P(Reconcile, TheWindowReachesBackItsDaysExactlyAndListsThemInDateOrder) {
+    exportAll();
+    const DateTime fourth = DateTime::fromDate(2026, 12, 4),
+                   fifth = DateTime::fromDate(2026, 12, 5);
+    auto result = reconcile(4);  // the 4th to the 7th
+    ASSERT_TRUE(result.succeeded);
+    ASSERT_EQ(result.days.size(), 2u);
+    EXPECT_EQ(result.days[0].day, fourth);
+    EXPECT_EQ(result.days[1].day, fifth);
+    for (const auto& day : result.days) {
+        EXPECT_EQ(day.reportedSales, -1);
+        EXPECT_EQ(day.heldSales, -1);
+        EXPECT_EQ(day.checked, 12);
+        EXPECT_EQ(day.resent, 0);
+    }
+    // One day less: the 4th is outside the window.
+    result = reconcile(3);
+    ASSERT_EQ(result.days.size(), 1u);
+    EXPECT_EQ(result.days[0].day, fifth);
+}
+
+TEST_P(Reconcile, TheRetentionIsTheStationsNumberOfDaysOr140) {
+    exportAll();
+    for (const auto& [value, days] : std::vector<std::pair<std::string, int>>{
+             {"'7'", 7}, {"'x'", 140}, {"NULL", 140}, {"'141'", 141}}) {
+        sql("UPDATE CAIXA SET NRDIASVENDAMSDE = " + value);
+        EXPECT_EQ(reconcile().retentionDays, days) << value;
+    }
+    // A station the database has no settings for.
+    EXPECT_EQ(agent::ReconciliaDias(*dm, "0001", "002", 31).retentionDays, 140);
+}
+
+TEST_P(Reconcile, TheOperatorsDayIsCheckedAlsoWhenTheServerDoesNotNameIt) {
+    exportAll();
+    const auto result =
+        agent::ReconciliaDias(*dm, "0001", "001", 31, DateTime::fromDateTime(2026, 12, 5, 9, 0, 0));
+    ASSERT_TRUE(result.succeeded);
+    ASSERT_EQ(result.days.size(), 1u);
+    EXPECT_EQ(result.days[0].day, DateTime::fromDate(2026, 12, 5));
+    EXPECT_EQ(result.days[0].checked, 12);
+}
+
+TEST_P(Reconcile, AOneDayWindowRunsAndTheDayIsKeptInAFileNamedForTheStation) {
+    exportAll();
+    registryExtra = "ReconcileDays = 1\n";
+    close();
+    open();
+    agent::reconcileAfterRun(*dm, "0001", "001");
+    EXPECT_EQ(store->shortDayQuestions, 1);
+    std::string day;
+    std::getline(std::ifstream(dir / "Dados" / "Reconciliacao_0001_001.txt"), day);
+    EXPECT_EQ(day, "07/12/2026");
+    // Characters a file name should not hold become '-'.
+    agent::reconcileAfterRun(*dm, "0001", "0~1");
+    EXPECT_EQ(store->shortDayQuestions, 2);
+    EXPECT_TRUE(std::filesystem::exists(dir / "Dados" / "Reconciliacao_0001_0-1.txt"));
+}
+
 INSTANTIATE_TEST_SUITE_P(Engines, Reconcile, ::testing::Values("sqlite", "postgres"),
                          [](const auto& param) { return param.param; });
 
