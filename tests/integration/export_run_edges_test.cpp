@@ -80,6 +80,26 @@ TEST_F(ExportRunEdges, AcceptedCancelledSatSalesAreConcludedBeforeTheChangeCheck
     EXPECT_LT(corrected, check);
 }
 
+TEST_F(ExportRunEdges, CancelledSalesWithoutAStatusOfTheRunsOwnStationBecomeRejected) {
+    fillThreeDays(0);
+    // The run's own station, and another station of the store.
+    for (const char* code : {"001", "002"}) {
+        sql(std::string("INSERT INTO VENDA (CDFILIAL, CDCAIXA, NRSEQVENDA, DTABERTUR, "
+                        "DTENTRVENDA, IDSITUVENDA, IDSTATUSNFCE, IDTPEMISVEND, IDIMPVENDA) VALUES "
+                        "('0001', '") +
+            code +
+            "', '0000009002', '2026-12-06 08:00:00.000', '2026-12-06 00:00:00.000', 'C', NULL, "
+            "'N', 'I')");
+    }
+    run();
+    EXPECT_EQ(scalar("SELECT IDSTATUSNFCE FROM VENDA WHERE CDCAIXA = '001' AND NRSEQVENDA = "
+                     "'0000009002'"),
+              "R");
+    EXPECT_EQ(scalar("SELECT COALESCE(IDSTATUSNFCE, 'null') FROM VENDA WHERE CDCAIXA = '002' "
+                     "AND NRSEQVENDA = '0000009002'"),
+              "null");
+}
+
 // A store that answers the first row of every verification as missing.
 class LosingStore : public qel::testing::FailingVerifyStore {
   public:
