@@ -284,10 +284,18 @@ TEST_P(Reconcile, ACompleteDayTriggersNothingAndADayPastTheRetentionIsOnlyReport
 
     // Both days lose sales centrally; with three days of retention at 14:00
     // of the 7th the station keeps the 5th on (the cleanup's cut-off, 14:00
-    // of the 4th, rounded), so the 4th cannot be recovered from here.
+    // of the 4th, rounded). Before its cleanup ran, the station still has
+    // the 4th's sales and checks them; once they are gone, the 4th cannot
+    // be recovered from here.
     restore();
     clock.set(DateTime::fromDateTime(2026, 12, 7, 14, 0, 0));
     sql("UPDATE CAIXA SET NRDIASVENDAMSDE = '3'");
+    result = reconcile();
+    ASSERT_EQ(result.days.size(), 2u);
+    EXPECT_TRUE(result.days[0].recoverable);
+    EXPECT_GT(result.days[0].checked, 0);
+    sql("UPDATE VENDA SET IDIMPVENDA = 'S'");
+    sql("DELETE FROM VENDA WHERE DTENTRVENDA < '2026-12-05'");
     result = reconcile();
     ASSERT_EQ(result.days.size(), 2u);
     EXPECT_FALSE(result.days[0].recoverable);
@@ -299,13 +307,14 @@ TEST_P(Reconcile, ACompleteDayTriggersNothingAndADayPastTheRetentionIsOnlyReport
     EXPECT_GT(result.days[1].resent, 0);
     EXPECT_EQ(result.days[1].resent, result.days[1].reportedSales - result.days[1].heldSales);
     EXPECT_EQ(waitingSales(), result.days[1].resent);
-    // One day less and the 5th is past it too.
+    // One day less and the 5th is past the cut-off too, but its sales are
+    // still at the station: it is checked as before.
     sql("UPDATE VENDA SET IDIMPVENDA = 'S'");
     sql("UPDATE CAIXA SET NRDIASVENDAMSDE = '2'");
     result = reconcile();
     ASSERT_EQ(result.days.size(), 2u);
-    EXPECT_FALSE(result.days[1].recoverable);
-    EXPECT_EQ(waitingSales(), 0);
+    EXPECT_TRUE(result.days[1].recoverable);
+    EXPECT_GT(waitingSales(), 0);
 }
 
 // The copy the central store goes back to was taken when the 5th had
