@@ -276,15 +276,13 @@ ReconciliationResult ReconciliaDias(TdtmExportaVenda& dm, const std::string& CDF
             // A day before the cleanup's cut-off is still checked while the
             // station keeps its sales (its cleanup has not run yet): only a
             // day whose sales are gone cannot be recovered from here.
-            const bool pastCutOff = d.day.value() < kept.value();
-            if (pastCutOff) reconcileDay(dm, CDFILIAL, CDCAIXA, day);
-            if (pastCutOff && day.checked == 0) {
+            reconcileDay(dm, CDFILIAL, CDCAIXA, day);
+            if (d.day.value() < kept.value() && day.checked == 0) {
                 day.recoverable = false;
                 dm.GravaLog(prefix + "fora da retenção deste caixa (" +
                             std::to_string(result.retentionDays) +
                             " dias), não recuperável por este caixa");
             } else {
-                if (!pastCutOff) reconcileDay(dm, CDFILIAL, CDCAIXA, day);
                 checked += day.checked;
                 // A day the server did not name is left out when the station
                 // has no sale of it, and logged only when sales were marked.
